@@ -1,0 +1,59 @@
+#pragma once
+
+// What every sub-command of segmora-cli shares: argument parsing, the usage
+// error that ends the program with status 2, and Ctrl+C as a request to stop.
+
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+constexpr int ExitOk = 0;
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitInterrupted = 130;
+
+// Bad usage: the message goes to standard error with the command's usage text.
+class TUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Arguments of one sub-command: positionals, flags and options taking a value
+// ("--name value" or "--name=value"). Anything unknown is a usage error.
+class TCommandArgs {
+public:
+    TCommandArgs(const std::vector<std::string>& Args, const std::set<std::string>& Flags,
+                 const std::set<std::string>& Options);
+
+    const std::vector<std::string>& Positional() const { return FPositional; }
+    bool Has(const std::string& Flag) const { return FFlags.count(Flag) != 0; }
+    std::optional<std::string> Value(const std::string& Option) const;
+    // The positionals, which must number exactly Count.
+    const std::vector<std::string>& ExpectPositional(size_t Count) const;
+
+private:
+    std::vector<std::string> FPositional;
+    std::set<std::string> FFlags;
+    std::map<std::string, std::string> FValues;
+};
+
+// A sub-command: its name, its usage text and the function that runs it.
+struct TCommand {
+    const char* Name;
+    const char* Summary;
+    const char* Usage;
+    int (*Run)(const std::vector<std::string>& Args);
+};
+
+// True when Args asks for help ("--help" or "-h").
+bool WantsHelp(const std::vector<std::string>& Args);
+
+// Ctrl+C sets a flag instead of ending the program; jobs poll it.
+void InstallInterruptHandler();
+bool Interrupted();
+
+// True when standard error is a terminal.
+bool StderrIsTerminal();

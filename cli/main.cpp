@@ -1,0 +1,66 @@
+// segmora-cli: the cutting engine from a terminal or a script.
+
+#include "CliSupport.h"
+#include "Commands.h"
+#include "Errors.h"
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+const TCommand Commands[] = {
+    {"info", "show a file's first frame, frame count and play time", InfoUsage, RunInfo},
+    {"split", "cut the whole file into N parts of about equal size", SplitUsage, RunSplit},
+    {"cut", "save the frames between two times as a new file", CutUsage, RunCut},
+    {"prepare", "copy only the frames of a file into a new file", PrepareUsage, RunPrepare},
+    {"tag", "show or write a file's ID3v1 tag", TagUsage, RunTag},
+    {"play", "play a file, or the part between two times", PlayUsage, RunPlay},
+};
+
+void PrintProgramUsage(std::ostream& Out) {
+    Out << "Usage: segmora-cli COMMAND [ARGS...]\n"
+           "Cuts MP3 files frame by frame, without decoding or re-encoding.\n\n"
+           "Commands:\n";
+    for (const auto& Command : Commands)
+        Out << "  " << Command.Name << std::string(10 - std::string(Command.Name).size(), ' ')
+            << Command.Summary << "\n";
+    Out << "\nRun 'segmora-cli COMMAND --help' for a command's options.\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> Args(argv + 1, argv + argc);
+    if (Args.empty()) {
+        PrintProgramUsage(std::cerr);
+        return ExitUsage;
+    }
+    if (Args[0] == "--help" || Args[0] == "-h" || Args[0] == "help") {
+        PrintProgramUsage(std::cout);
+        return ExitOk;
+    }
+    for (const auto& Command : Commands) {
+        if (Args[0] != Command.Name)
+            continue;
+        std::vector<std::string> Rest(Args.begin() + 1, Args.end());
+        if (WantsHelp(Rest)) {
+            std::cout << Command.Usage;
+            return ExitOk;
+        }
+        try {
+            return Command.Run(Rest);
+        } catch (const TUsageError& E) {
+            std::cerr << "segmora-cli " << Command.Name << ": " << E.what() << "\n"
+                      << Command.Usage;
+            return ExitUsage;
+        } catch (const std::exception& E) {
+            std::cout.flush();
+            std::cerr << E.what() << "\n";
+            return ExitFailure;
+        }
+    }
+    std::cerr << "segmora-cli: unknown command '" << Args[0] << "'\n";
+    PrintProgramUsage(std::cerr);
+    return ExitUsage;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// The program's general error: one message text, shown to the user as it stands.
+class Exception : public std::runtime_error {
+public:
+    explicit Exception(const std::string& Message) : std::runtime_error(Message) {}
+    std::string Message() const { return what(); }
+};
+
+// An operating-system call failed. The message names the error code and the
+// system's text for it, as every front end shows it.
+class EOSError : public Exception {
+public:
+    explicit EOSError(int Code);
+    int Code() const { return FCode; }
+
+private:
+    int FCode;
+};
+
+// The system's text for an error code; the file layer's sharing violation
+// gets a text of its own.
+std::string SysErrorMessage(int Code);
+
+// Raises EOSError for the calling thread's current errno.
+[[noreturn]] void RaiseLastOSError();
+
+// "%s"-style formatting for the few messages that embed a name.
+std::string FormatMessage(const char* Format, const std::string& Arg);

@@ -1,0 +1,84 @@
+#pragma once
+
+// The file layer: POSIX file calls that keep the sharing rules of the
+// program's design. Every open names the access it wants and what it lets
+// other opens of the same file do meanwhile; a process-wide table of open
+// files (keyed by device and inode, so any spelling of a path meets the same
+// entry) refuses an open that conflicts with one already held. Creating an
+// output over a source that a reader holds therefore fails before a single
+// byte of the source changes.
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+
+// Access, in the low nibble.
+constexpr uint32_t fmOpenRead = 0x0000;
+constexpr uint32_t fmOpenWrite = 0x0001;
+constexpr uint32_t fmOpenReadWrite = 0x0002;
+// Sharing, in the high nibble of the low byte. 0 shares nothing.
+constexpr uint32_t fmShareCompat = 0x0000;
+constexpr uint32_t fmShareExclusive = 0x0010;
+constexpr uint32_t fmShareDenyWrite = 0x0020;
+constexpr uint32_t fmShareDenyRead = 0x0030;
+constexpr uint32_t fmShareDenyNone = 0x0040;
+// Create, or truncate an existing file, for reading and writing.
+constexpr uint32_t fmCreate = 0xFF00;
+
+// errno value that the layer reports for a sharing conflict.
+constexpr int ERROR_SHARING_VIOLATION = EBUSY;
+
+enum class TSeekOrigin { Begin, Current, End };
+
+// Each returns a handle, or -1 with errno set (ERROR_SHARING_VIOLATION for
+// a conflict with another open of the same file).
+int FileOpen(const std::string& FileName, uint32_t Mode);
+// Creates the file, or truncates it when it exists, open for reading and
+// writing with the sharing given in Mode (fmShare* bits). An existing file is
+// truncated only after the sharing check has passed.
+int FileCreate(const std::string& FileName, uint32_t Mode = fmShareExclusive);
+
+// The new position, or -1 with errno set.
+int64_t FileSeek(int Handle, int64_t Offset, TSeekOrigin Origin);
+// Reads until Count bytes came or the file ended; the number read, or -1 on
+// a read error.
+int32_t FileRead(int Handle, void* Buffer, uint32_t Count);
+// As FileRead, at an absolute position, leaving the file position alone.
+int32_t FileReadAt(int Handle, void* Buffer, uint32_t Count, int64_t Position);
+// Writes until Count bytes went out or the system stopped taking them (a
+// full disk); the number written, or -1 when an error came before any byte.
+// errno tells why a count came back short.
+int32_t FileWrite(int Handle, const void* Buffer, uint32_t Count);
+// Size of the open file, or -1 with errno set.
+int64_t FileSize(int Handle);
+void FileClose(int Handle);
+
+// Number of handles the sharing table holds; for tests.
+int OpenFileCount();
+
+// A file opened or created through the layer, closed by the destructor.
+class TFileStream {
+public:
+    // Mode is fmCreate or an fmOpen* access, each combined with fmShare*
+    // bits. Raises "Cannot create file %s" or "Cannot open file %s".
+    TFileStream(const std::string& FileName, uint32_t Mode);
+    virtual ~TFileStream();
+    TFileStream(const TFileStream&) = delete;
+    TFileStream& operator=(const TFileStream&) = delete;
+
+    int32_t Read(void* Buffer, uint32_t Count);
+    int32_t Write(const void* Buffer, uint32_t Count);
+    // Writes all Count bytes or raises an error that names the file; what
+    // went out before stays.
+    void WriteBuffer(const void* Buffer, uint32_t Count);
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin);
+    int64_t Position();
+    int64_t Size();
+
+    int Handle() const { return FHandle; }
+    const std::string& FileName() const { return FFileName; }
+
+private:
+    std::string FFileName;
+    int FHandle = -1;
+};

@@ -1,0 +1,50 @@
+#include "FileBufs.h"
+
+#include "Errors.h"
+#include "FileAccess.h"
+
+#include <cstring>
+
+namespace {
+constexpr int64_t WindowAlignMask = ~static_cast<int64_t>(4095);
+}
+
+TFileReadBuffer::TFileReadBuffer(int Handle, uint32_t BufferSize)
+    : FHandle(Handle), FBufferSize(BufferSize) {
+    FFileSize = FileSeek(FHandle, 0, TSeekOrigin::End);
+    if (FFileSize < 0)
+        throw Exception("Unable to receive file size");
+    FBuffer = std::make_unique_for_overwrite<uint8_t[]>(BufferSize);
+}
+
+TFileReadBuffer::~TFileReadBuffer() = default;
+
+int32_t TFileReadBuffer::Read(void* Dest, uint32_t Count, int64_t Position) {
+    if (Position >= FFileSize || Position < 0)
+        return 0;
+    if (Count > FBufferSize / 2) {
+        ++FReadCalls;
+        return FileReadAt(FHandle, Dest, Count, Position);
+    }
+    if (FWindowPos < 0 || FWindowPos > Position ||
+        Position + Count > FWindowPos + static_cast<int64_t>(FBufferSize))
+        LoadWindow(Position);
+    int64_t N = Count;
+    if (Position + N > FFileSize)
+        N = FFileSize - Position;
+    std::memcpy(Dest, FBuffer.get() + (Position - FWindowPos), static_cast<size_t>(N));
+    return static_cast<int32_t>(N);
+}
+
+void TFileReadBuffer::LoadWindow(int64_t Position) {
+    FWindowPos = Position & WindowAlignMask;
+    int64_t N = FBufferSize;
+    if (FWindowPos + N > FFileSize)
+        N = FFileSize - FWindowPos;
+    ++FReadCalls;
+    int32_t Got = FileReadAt(FHandle, FBuffer.get(), static_cast<uint32_t>(N), FWindowPos);
+    if (Got < 0 || Got < N) {
+        FWindowPos = -1;
+        throw Exception("Unable to read file");
+    }
+}

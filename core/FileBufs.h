@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+// Random-access reads of small pieces of one open file, served from a memory
+// window so that a scan trying every byte position touches the file only once
+// per window. Windows start on 4096-byte boundaries; requests larger than
+// half the buffer bypass the window.
+class TFileReadBuffer {
+public:
+    // Takes the file's size at once ("Unable to receive file size" when it
+    // can't). The handle is not owned and must stay open, and the file
+    // unchanged, while the object lives.
+    TFileReadBuffer(int Handle, uint32_t BufferSize);
+    virtual ~TFileReadBuffer();
+    TFileReadBuffer(const TFileReadBuffer&) = delete;
+    TFileReadBuffer& operator=(const TFileReadBuffer&) = delete;
+
+    // Copies up to Count bytes from Position; the number copied (0 at or past
+    // the end). A window load that comes up short raises "Unable to read
+    // file"; a direct read reports a short read by its count, -1 for an error.
+    int32_t Read(void* Dest, uint32_t Count, int64_t Position);
+
+    int64_t FileSize() const { return FFileSize; }
+    int64_t WindowPos() const { return FWindowPos; }
+    uint32_t BufferSize() const { return FBufferSize; }
+    // Number of system reads so far; lets tests see when the file is touched.
+    int64_t ReadCalls() const { return FReadCalls; }
+
+private:
+    void LoadWindow(int64_t Position);
+
+    int FHandle;
+    std::unique_ptr<uint8_t[]> FBuffer;
+    int64_t FWindowPos = -1;
+    uint32_t FBufferSize;
+    int64_t FFileSize = 0;
+    int64_t FReadCalls = 0;
+};

@@ -1,0 +1,74 @@
+#include "MP3Read.h"
+
+#include "Errors.h"
+#include "FileAccess.h"
+
+TMP3Reader::~TMP3Reader() { Close(); }
+
+void TMP3Reader::Open(const std::string& FileName) {
+    FHandle = FileOpen(FileName, fmOpenRead | fmShareDenyWrite);
+    if (FHandle < 0)
+        RaiseLastOSError();
+    try {
+        FPosition = 0;
+        FBuffer = std::make_unique<TFileReadBuffer>(FHandle, WindowSize);
+        FFileSize = FBuffer->FileSize();
+        FFrameFound = false;
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TMP3Reader::Close() {
+    FBuffer.reset();
+    if (FHandle >= 0)
+        FileClose(FHandle);
+    FHandle = -1;
+    FFrameFound = false;
+}
+
+bool TMP3Reader::ReadHeader(int64_t At, uint32_t& Header) {
+    uint8_t Bytes[4];
+    if (FBuffer->Read(Bytes, 4, At) < 4)
+        return false;
+    Header = static_cast<uint32_t>(Bytes[0]) | static_cast<uint32_t>(Bytes[1]) << 8 |
+             static_cast<uint32_t>(Bytes[2]) << 16 | static_cast<uint32_t>(Bytes[3]) << 24;
+    return true;
+}
+
+bool TMP3Reader::IsFrameAt(int64_t At) {
+    uint32_t Header;
+    TMP3FrameInfo Scratch;
+    return ReadHeader(At, Header) && DecodeFrameHeader(Header, Scratch);
+}
+
+bool TMP3Reader::FindNextFrame(int64_t Limit) {
+    if (FFrameFound)
+        FPosition += FFrame.FrameLength;
+    TMP3FrameInfo Scratch;
+    while (FPosition < FFileSize) {
+        if (Limit != 0 && FPosition > Limit)
+            break;
+        uint32_t Header;
+        if (!ReadHeader(FPosition, Header))
+            break;
+        if (DecodeFrameHeader(Header, Scratch) &&
+            (FFrameFound || IsFrameAt(FPosition + Scratch.FrameLength))) {
+            FFrame = Scratch;
+            FFrameFound = true;
+            return true;
+        }
+        ++FPosition;
+        FFrameFound = false;
+    }
+    FFrameFound = false;
+    return false;
+}
+
+bool TMP3Reader::ReadFrame(void* Dest) {
+    if (!FFrameFound)
+        throw Exception("Frame is not found");
+    return FBuffer->Read(Dest, static_cast<uint32_t>(FFrame.FrameLength), FPosition) ==
+           FFrame.FrameLength;
+}

@@ -6,11 +6,12 @@
 namespace {
 volatile std::sig_atomic_t InterruptFlag = 0;
 
-void OnInterrupt(int) { InterruptFlag = 1; }
+void OnInterrupt(int) {
+    InterruptFlag = 1;
+}
 } // namespace
 
-TCommandArgs::TCommandArgs(const std::vector<std::string>& Args,
-                           const std::set<std::string>& Flags,
+TCommandArgs::TCommandArgs(const std::vector<std::string>& Args, const std::set<std::string>& Flags,
                            const std::set<std::string>& Options) {
     bool OnlyPositional = false;
     for (size_t I = 0; I < Args.size(); ++I) {
@@ -77,6 +78,10 @@ void InstallInterruptHandler() {
     sigaction(SIGINT, &Action, nullptr);
 }
 
-bool Interrupted() { return InterruptFlag != 0; }
+bool Interrupted() {
+    return InterruptFlag != 0;
+}
 
-bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+bool StderrIsTerminal() {
+    return isatty(STDERR_FILENO) != 0;
+}

@@ -31,8 +31,7 @@ const char* LayerName(uint8_t Layer) {
 }
 
 const char* ChannelModeName(uint8_t Mode) {
-    static const char* const Names[] = {"stereo", "joint stereo", "dual channel",
-                                        "single channel"};
+    static const char* const Names[] = {"stereo", "joint stereo", "dual channel", "single channel"};
     return Names[Mode & 3];
 }
 

@@ -23,7 +23,9 @@ std::string SysErrorMessage(int Code) {
     return std::strerror(Code);
 }
 
-void RaiseLastOSError() { throw EOSError(errno); }
+void RaiseLastOSError() {
+    throw EOSError(errno);
+}
 
 std::string FormatMessage(const char* Format, const std::string& Arg) {
     std::string Result = Format;

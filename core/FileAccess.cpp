@@ -140,10 +140,17 @@ int FileCreate(const std::string& FileName, uint32_t Mode) {
 }
 
 int64_t FileSeek(int Handle, int64_t Offset, TSeekOrigin Origin) {
-    int Whence = Origin == TSeekOrigin::Begin ? SEEK_SET
+    int Whence = Origin == TSeekOrigin::Begin     ? SEEK_SET
                  : Origin == TSeekOrigin::Current ? SEEK_CUR
                                                   : SEEK_END;
     return lseek(Handle, static_cast<off_t>(Offset), Whence);
+}
+
+int64_t FileNextData(int Handle, int64_t Offset, int64_t Size) {
+    off_t Data = lseek(Handle, static_cast<off_t>(Offset), SEEK_DATA);
+    if (Data >= 0)
+        return Data;
+    return errno == ENXIO ? Size : -1;
 }
 
 int32_t FileRead(int Handle, void* Buffer, uint32_t Count) {
@@ -231,9 +238,13 @@ TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName
     }
 }
 
-TFileStream::~TFileStream() { FileClose(FHandle); }
+TFileStream::~TFileStream() {
+    FileClose(FHandle);
+}
 
-int32_t TFileStream::Read(void* Buffer, uint32_t Count) { return FileRead(FHandle, Buffer, Count); }
+int32_t TFileStream::Read(void* Buffer, uint32_t Count) {
+    return FileRead(FHandle, Buffer, Count);
+}
 
 int32_t TFileStream::Write(const void* Buffer, uint32_t Count) {
     return FileWrite(FHandle, Buffer, Count);
@@ -252,6 +263,10 @@ int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     return FileSeek(FHandle, Offset, Origin);
 }
 
-int64_t TFileStream::Position() { return FileSeek(FHandle, 0, TSeekOrigin::Current); }
+int64_t TFileStream::Position() {
+    return FileSeek(FHandle, 0, TSeekOrigin::Current);
+}
 
-int64_t TFileStream::Size() { return FileSize(FHandle); }
+int64_t TFileStream::Size() {
+    return FileSize(FHandle);
+}

@@ -40,6 +40,10 @@ int FileCreate(const std::string& FileName, uint32_t Mode = fmShareExclusive);
 
 // The new position, or -1 with errno set.
 int64_t FileSeek(int Handle, int64_t Offset, TSeekOrigin Origin);
+// The start of the first stretch at or after Offset that holds stored data
+// (a sparse file's holes read as zeros); Size when only a hole follows, -1
+// when the file system can't tell.
+int64_t FileNextData(int Handle, int64_t Offset, int64_t Size);
 // Reads until Count bytes came or the file ended; the number read, or -1 on
 // a read error.
 int32_t FileRead(int Handle, void* Buffer, uint32_t Count);

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "FileAccess.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -34,6 +35,34 @@ int32_t TFileReadBuffer::Read(void* Dest, uint32_t Count, int64_t Position) {
         N = FFileSize - Position;
     std::memcpy(Dest, FBuffer.get() + (Position - FWindowPos), static_cast<size_t>(N));
     return static_cast<int32_t>(N);
+}
+
+int64_t TFileReadBuffer::FindByte(uint8_t Byte, int64_t From) {
+    if (From < 0)
+        From = 0;
+    while (From < FFileSize) {
+        if (FWindowPos < 0 || FWindowPos > From ||
+            From >= FWindowPos + static_cast<int64_t>(FBufferSize)) {
+            // A hole in a sparse file reads as zeros: pass over it unread.
+            if (Byte != 0) {
+                const int64_t Data = FileNextData(FHandle, From, FFileSize);
+                if (Data > From)
+                    From = Data;
+                if (From >= FFileSize)
+                    break;
+            }
+            LoadWindow(From);
+        }
+        const int64_t WindowEnd =
+            std::min(FWindowPos + static_cast<int64_t>(FBufferSize), FFileSize);
+        const uint8_t* Start = FBuffer.get() + (From - FWindowPos);
+        const auto* Hit = static_cast<const uint8_t*>(
+            std::memchr(Start, Byte, static_cast<size_t>(WindowEnd - From)));
+        if (Hit != nullptr)
+            return From + (Hit - Start);
+        From = WindowEnd;
+    }
+    return FFileSize;
 }
 
 void TFileReadBuffer::LoadWindow(int64_t Position) {

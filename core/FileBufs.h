@@ -22,6 +22,11 @@ public:
     // file"; a direct read reports a short read by its count, -1 for an error.
     int32_t Read(void* Dest, uint32_t Count, int64_t Position);
 
+    // The position of the first byte equal to Byte at or after From, read
+    // through the window; FileSize when there is none. Lets a scan pass over
+    // data that can't hold a frame at memory speed.
+    int64_t FindByte(uint8_t Byte, int64_t From);
+
     int64_t FileSize() const { return FFileSize; }
     int64_t WindowPos() const { return FWindowPos; }
     uint32_t BufferSize() const { return FBufferSize; }

@@ -3,7 +3,11 @@
 #include "Errors.h"
 #include "FileAccess.h"
 
-TMP3Reader::~TMP3Reader() { Close(); }
+#include <algorithm>
+
+TMP3Reader::~TMP3Reader() {
+    Close();
+}
 
 void TMP3Reader::Open(const std::string& FileName) {
     FHandle = FileOpen(FileName, fmOpenRead | fmShareDenyWrite);
@@ -50,6 +54,18 @@ bool TMP3Reader::FindNextFrame(int64_t Limit) {
     while (FPosition < FFileSize) {
         if (Limit != 0 && FPosition > Limit)
             break;
+        if (!FFrameFound) {
+            // Searching: only a 0xFF byte can start a header, so go straight
+            // to the next one, but no further than where the search would
+            // stop anyway (the limit, or the last three bytes).
+            int64_t Next = FBuffer->FindByte(0xFF, FPosition);
+            Next = std::min(Next, std::max(FPosition, FFileSize - 3));
+            if (Limit != 0)
+                Next = std::min(Next, std::max(FPosition, Limit + 1));
+            FPosition = Next;
+            if (Limit != 0 && FPosition > Limit)
+                break;
+        }
         uint32_t Header;
         if (!ReadHeader(FPosition, Header))
             break;

@@ -13,8 +13,10 @@
 // headers one frame length apart. Tags and junk never reach the caller.
 class TMP3Reader {
 public:
-    // Size of the read window the reader gives its file buffer.
-    static constexpr uint32_t WindowSize = 8192;
+    // Size of the read window the reader gives its file buffer. Frames are
+    // at most 2881 bytes, so any size from 8192 up serves them from the
+    // window; a large one keeps system calls rare on big files.
+    static constexpr uint32_t WindowSize = 256 * 1024;
 
     TMP3Reader() = default;
     virtual ~TMP3Reader();

@@ -1,1 +1,135 @@
+#include "FileAccess.h"
+#include "Errors.h"
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+class FileSharing : public testing::Test {
+protected:
+    void SetUp() override {
+        Source = Dir.File("source.mp3");
+        WriteFileBytes(Source, Original);
+        std::filesystem::create_directory(Dir.File("sub"));
+    }
+
+    TTempDir Dir;
+    std::string Source;
+    const std::vector<uint8_t> Original{1, 2, 3, 4, 5, 6, 7, 8};
+};
+
+} // namespace
+
+TEST_F(FileSharing, HeldReaderKeepsCreateOutUnderEverySpellingOfThePath) {
+    const int Baseline = OpenFileCount();
+    int Reader = FileOpen(Source, fmOpenRead | fmShareDenyWrite);
+    ASSERT_GE(Reader, 0);
+    std::filesystem::create_symlink(Source, Dir.File("link.mp3"));
+
+    for (const std::string& Spelling :
+         {Source, Dir.File("link.mp3"), Dir.File("sub/../source.mp3"), Dir.File("./source.mp3")}) {
+        SCOPED_TRACE(Spelling);
+        errno = 0;
+        EXPECT_EQ(FileCreate(Spelling), -1);
+        EXPECT_EQ(errno, ERROR_SHARING_VIOLATION);
+        EXPECT_THROW(TFileStream(Spelling, fmCreate), Exception);
+        EXPECT_EQ(FileOpen(Spelling, fmOpenReadWrite | fmShareDenyNone), -1);
+    }
+    EXPECT_EQ(ReadFileBytes(Source), Original);
+    EXPECT_EQ(OpenFileCount(), Baseline + 1);
+
+    FileClose(Reader);
+    EXPECT_EQ(OpenFileCount(), Baseline);
+    int Writer = FileCreate(Dir.File("link.mp3"));
+    EXPECT_GE(Writer, 0) << "closing the reader frees the file";
+    FileClose(Writer);
+    EXPECT_TRUE(ReadFileBytes(Source).empty());
+}
+
+TEST_F(FileSharing, ReadersThatShareReadingCoexist) {
+    int First = FileOpen(Source, fmOpenRead | fmShareDenyWrite);
+    int Second = FileOpen(Dir.File("sub/../source.mp3"), fmOpenRead | fmShareDenyWrite);
+    int Third = FileOpen(Source, fmOpenRead | fmShareDenyNone);
+    EXPECT_GE(First, 0);
+    EXPECT_GE(Second, 0);
+    EXPECT_GE(Third, 0);
+    FileClose(First);
+    FileClose(Second);
+    FileClose(Third);
+}
+
+TEST_F(FileSharing, ExclusiveOpenKeepsReadersOutAndReaderKeepsExclusiveOut) {
+    int Exclusive = FileOpen(Source, fmOpenReadWrite | fmShareExclusive);
+    ASSERT_GE(Exclusive, 0);
+    EXPECT_EQ(FileOpen(Source, fmOpenRead | fmShareDenyNone), -1);
+    FileClose(Exclusive);
+
+    // A reader that lets others read and write doesn't let in a writer that
+    // denies readers: the writer's sharing must admit the reader too.
+    int Reader = FileOpen(Source, fmOpenRead | fmShareDenyNone);
+    ASSERT_GE(Reader, 0);
+    EXPECT_EQ(FileOpen(Source, fmOpenReadWrite | fmShareExclusive), -1);
+    int Writer = FileOpen(Source, fmOpenReadWrite | fmShareDenyNone);
+    EXPECT_GE(Writer, 0);
+    FileClose(Writer);
+    FileClose(Reader);
+}
+
+TEST_F(FileSharing, DifferentFilesDoNotConflict) {
+    int Reader = FileOpen(Source, fmOpenRead | fmShareDenyWrite);
+    int Output = FileCreate(Dir.File("other.mp3"));
+    EXPECT_GE(Output, 0);
+    FileClose(Output);
+    FileClose(Reader);
+}
+
+TEST(FileErrors, MissingFileGivesTheSystemErrorText) {
+    TTempDir Dir;
+    errno = 0;
+    EXPECT_EQ(FileOpen(Dir.File("missing.mp3"), fmOpenRead), -1);
+    EOSError Error(errno);
+    EXPECT_EQ(Error.Code(), ENOENT);
+    EXPECT_EQ(Error.Message(),
+              "Win32 Error.  Code: " + std::to_string(ENOENT) + ".\nNo such file or directory");
+    EXPECT_EQ(EOSError(0).Message(), "A Win32 API function failed");
+    EXPECT_NE(SysErrorMessage(ERROR_SHARING_VIOLATION).find("in use"), std::string::npos);
+}
+
+TEST(FileErrors, StreamsNameTheFileTheyCouldNotOpenOrCreate) {
+    TTempDir Dir;
+    const std::string Missing = Dir.File("missing.mp3");
+    try {
+        TFileStream Stream(Missing, fmOpenRead | fmShareDenyWrite);
+        FAIL();
+    } catch (const Exception& E) {
+        EXPECT_EQ(E.Message(), "Cannot open file " + Missing);
+    }
+    const std::string Nowhere = Dir.File("no-such-folder/out.mp3");
+    try {
+        TFileStream Stream(Nowhere, fmCreate);
+        FAIL();
+    } catch (const Exception& E) {
+        EXPECT_EQ(E.Message(), "Cannot create file " + Nowhere);
+    }
+    EXPECT_EQ(FileOpen(Dir.Path(), fmOpenRead), -1) << "a folder is not a file";
+}
+
+TEST(FileStreams, CreateTruncatesAndReadsBackWhatWasWritten) {
+    TTempDir Dir;
+    const std::string Name = Dir.File("out.bin");
+    WriteFileBytes(Name, std::vector<uint8_t>(100, 7));
+    {
+        TFileStream Out(Name, fmCreate);
+        EXPECT_EQ(Out.Size(), 0);
+        Out.WriteBuffer("abc", 3);
+        EXPECT_EQ(Out.Position(), 3);
+    }
+    TFileStream In(Name, fmOpenRead | fmShareDenyWrite);
+    char Back[8] = {};
+    EXPECT_EQ(In.Read(Back, 8), 3);
+    EXPECT_STREQ(Back, "abc");
+}

@@ -127,4 +127,6 @@ std::vector<uint8_t> TStreamBuilder::FrameBytes() const {
     return Result;
 }
 
-void TStreamBuilder::WriteTo(const std::string& Path) const { WriteFileBytes(Path, FData); }
+void TStreamBuilder::WriteTo(const std::string& Path) const {
+    WriteFileBytes(Path, FData);
+}

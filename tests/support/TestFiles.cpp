@@ -29,14 +29,19 @@ std::vector<uint8_t> ReadFileBytes(const std::string& Path) {
 
 void WriteFileBytes(const std::string& Path, const std::vector<uint8_t>& Data) {
     std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-    Out.write(reinterpret_cast<const char*>(Data.data()), static_cast<std::streamsize>(Data.size()));
+    Out.write(reinterpret_cast<const char*>(Data.data()),
+              static_cast<std::streamsize>(Data.size()));
     if (!Out)
         throw std::runtime_error("cannot write " + Path);
 }
 
-bool FileExists(const std::string& Path) { return fs::exists(Path); }
+bool FileExists(const std::string& Path) {
+    return fs::exists(Path);
+}
 
-int64_t FileSizeOf(const std::string& Path) { return static_cast<int64_t>(fs::file_size(Path)); }
+int64_t FileSizeOf(const std::string& Path) {
+    return static_cast<int64_t>(fs::file_size(Path));
+}
 
 std::string FixturePath(const std::string& Name) {
     return std::string(SEGMORA_TEST_DATA_DIR) + "/" + Name;

@@ -1,1 +1,123 @@
-// placeholder
+#include "ID3v1.h"
+
+#include "Errors.h"
+#include "FileAccess.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+struct TFieldPlace {
+    std::string TID3Info::*Field;
+    size_t Offset;
+    size_t Width;
+};
+
+constexpr std::array<TFieldPlace, 5> FieldPlaces = {{
+    {&TID3Info::Title, 3, 30},   // bytes 3 to 32
+    {&TID3Info::Artist, 33, 30}, // bytes 33 to 62
+    {&TID3Info::Album, 63, 30},  // bytes 63 to 92
+    {&TID3Info::Year, 93, 4},    // bytes 93 to 96
+    {&TID3Info::Comment, 97, 30} // bytes 97 to 126
+}};
+constexpr size_t GenreOffset = 127;
+
+bool StartsWithTag(const uint8_t* Bytes) {
+    return std::memcmp(Bytes, "TAG", 3) == 0;
+}
+
+// Only the ends are trimmed: a zero byte inside the text keeps what follows
+// it, so a comment with a track number behind a zero byte reads back whole.
+std::string TrimmedField(const uint8_t* Bytes, size_t Width) {
+    size_t First = 0, Last = Width;
+    while (First < Last && Bytes[First] <= 32)
+        ++First;
+    while (Last > First && Bytes[Last - 1] <= 32)
+        --Last;
+    return std::string(reinterpret_cast<const char*>(Bytes) + First, Last - First);
+}
+
+// Closes a raw handle on every way out of a function.
+class THandleGuard {
+public:
+    explicit THandleGuard(int Handle) : FHandle(Handle) {}
+    ~THandleGuard() { FileClose(FHandle); }
+    THandleGuard(const THandleGuard&) = delete;
+    THandleGuard& operator=(const THandleGuard&) = delete;
+
+private:
+    int FHandle;
+};
+
+} // namespace
+
+bool ReadID3Tag(const std::string& FileName, TID3Info& Info) {
+    const int Handle = FileOpen(FileName, fmOpenRead | fmShareDenyWrite);
+    if (Handle < 0)
+        RaiseLastOSError();
+    THandleGuard Guard(Handle);
+    if (FileSeek(Handle, -ID3TagSize, TSeekOrigin::End) < 0)
+        return false;
+    TID3TagBlock Block;
+    if (FileRead(Handle, Block.data(), ID3TagSize) != ID3TagSize)
+        return false;
+    if (!StartsWithTag(Block.data()))
+        return false;
+    for (const auto& Place : FieldPlaces)
+        Info.*Place.Field = TrimmedField(Block.data() + Place.Offset, Place.Width);
+    Info.Genre = Block[GenreOffset];
+    return true;
+}
+
+bool ID3InfoHasText(const TID3Info& Info) {
+    for (const auto& Place : FieldPlaces)
+        if (!(Info.*Place.Field).empty())
+            return true;
+    return false;
+}
+
+void PackID3Tag(const TID3Info& Info, TID3TagBlock& Block) {
+    Block.fill(0);
+    std::memcpy(Block.data(), "TAG", 3);
+    for (const auto& Place : FieldPlaces) {
+        const std::string& Text = Info.*Place.Field;
+        std::memcpy(Block.data() + Place.Offset, Text.data(), std::min(Text.size(), Place.Width));
+    }
+    Block[GenreOffset] = Info.Genre;
+}
+
+bool SeekID3TagPlace(int Handle) {
+    if (FileSeek(Handle, -ID3TagSize, TSeekOrigin::End) < 0)
+        return false;
+    TID3TagBlock Block;
+    if (FileRead(Handle, Block.data(), ID3TagSize) != ID3TagSize)
+        return false;
+    if (StartsWithTag(Block.data()))
+        return FileSeek(Handle, -ID3TagSize, TSeekOrigin::End) >= 0;
+    return FileSeek(Handle, 0, TSeekOrigin::End) >= 0;
+}
+
+void WriteID3Tag(const std::string& FileName, const TID3Info& Info) {
+    const int Handle = FileOpen(FileName, fmOpenReadWrite | fmShareExclusive);
+    if (Handle < 0)
+        RaiseLastOSError();
+    THandleGuard Guard(Handle);
+    if (!SeekID3TagPlace(Handle))
+        return;
+    TID3TagBlock Block;
+    PackID3Tag(Info, Block);
+    // A full disk would otherwise leave a torn tag behind a report of success.
+    if (FileWrite(Handle, Block.data(), ID3TagSize) != ID3TagSize) {
+        const int Code = errno;
+        throw Exception("Unable to write file " + FileName + ": " +
+                        (Code != 0 ? SysErrorMessage(Code) : "the disk is full"));
+    }
+}
+
+void WriteID3TagToStream(TFileStream& Stream, const TID3Info& Info) {
+    TID3TagBlock Block;
+    PackID3Tag(Info, Block);
+    Stream.WriteBuffer(Block.data(), ID3TagSize);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+// The ID3v1 tag: a 128-byte record at the very end of an MP3 file holding
+// title, artist, album, year, comment and a genre number. Free functions read
+// it from a file, test it for text, pack it and write it into a file or onto
+// an open output stream.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+class TFileStream;
+
+// The tag's record. Text fields are single-byte strings; on disk each is cut
+// at its width or filled up with zero bytes.
+struct TID3Info {
+    std::string Title;   // 30 bytes
+    std::string Artist;  // 30 bytes
+    std::string Album;   // 30 bytes
+    std::string Year;    // 4 bytes
+    std::string Comment; // 30 bytes
+    uint8_t Genre = 0;   // passed through as a number
+
+    bool operator==(const TID3Info&) const = default;
+};
+
+constexpr int32_t ID3TagSize = 128;
+using TID3TagBlock = std::array<uint8_t, ID3TagSize>;
+
+// True when the file's last 128 bytes begin with "TAG"; Info is then filled
+// with the trimmed fields. False leaves Info as it was. The file is opened
+// for reading, letting other readers in and keeping writers out; EOSError
+// when it can't be opened.
+bool ReadID3Tag(const std::string& FileName, TID3Info& Info);
+
+// True when any of the five text fields is not empty; the genre plays no part.
+bool ID3InfoHasText(const TID3Info& Info);
+
+// Puts the tag into the named file: over a tag that is there, else behind
+// the last byte. A file shorter than 128 bytes is left alone. The file is
+// opened for reading and writing without sharing; EOSError when it can't be,
+// and an error naming the file when the disk takes fewer than 128 bytes.
+void WriteID3Tag(const std::string& FileName, const TID3Info& Info);
+
+// Writes the 128-byte tag at the stream's current position.
+void WriteID3TagToStream(TFileStream& Stream, const TID3Info& Info);
+
+// Moves the file's position to where a tag goes: onto the old tag if the
+// last 128 bytes begin with "TAG", else to the end. False for a file shorter
+// than 128 bytes, or when a seek or the read fails.
+bool SeekID3TagPlace(int Handle);
+
+// The tag's 128 bytes for Info.
+void PackID3Tag(const TID3Info& Info, TID3TagBlock& Block);

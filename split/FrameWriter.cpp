@@ -1,0 +1,59 @@
+#include "FrameWriter.h"
+
+#include "Errors.h"
+#include "FileAccess.h"
+
+#include <cstring>
+
+TFrameWriter::TFrameWriter(uint32_t Capacity)
+    : FBuffer(std::make_unique_for_overwrite<uint8_t[]>(Capacity)), FCapacity(Capacity) {}
+
+TFrameWriter::~TFrameWriter() = default;
+
+void TFrameWriter::Attach(TFileStream& Stream) {
+    FStream = &Stream;
+    FUsed = 0;
+    FBytesWritten = 0;
+    FFailed = false;
+}
+
+void TFrameWriter::Detach() {
+    FStream = nullptr;
+    FUsed = 0;
+}
+
+void TFrameWriter::Write(const void* Data, uint32_t Count) {
+    if (FStream == nullptr)
+        throw Exception("No output file is open");
+    if (FFailed)
+        return;
+    FBytesWritten += Count;
+    if (Count > FCapacity - FUsed) {
+        Flush();
+        // Larger than the whole buffer: no point in copying it first.
+        if (Count >= FCapacity) {
+            WriteOut(Data, Count);
+            return;
+        }
+    }
+    std::memcpy(FBuffer.get() + FUsed, Data, Count);
+    FUsed += Count;
+}
+
+void TFrameWriter::Flush() {
+    if (FStream == nullptr || FFailed || FUsed == 0)
+        return;
+    const uint32_t Count = FUsed;
+    FUsed = 0;
+    WriteOut(FBuffer.get(), Count);
+}
+
+void TFrameWriter::WriteOut(const void* Data, uint32_t Count) {
+    try {
+        FStream->WriteBuffer(Data, Count);
+    } catch (...) {
+        FFailed = true;
+        FUsed = 0;
+        throw;
+    }
+}

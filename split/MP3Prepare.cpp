@@ -1,0 +1,45 @@
+#include "MP3Prepare.h"
+
+#include "FileAccess.h"
+#include "FrameWriter.h"
+#include "MP3Read.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+bool HasID3v2Header(const std::string& FileName) {
+    TFileStream Stream(FileName, fmOpenRead | fmShareDenyNone);
+    char Head[3];
+    return Stream.Read(Head, 3) == 3 && std::memcmp(Head, "ID3", 3) == 0;
+}
+
+void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgress& Progress) {
+    std::vector<uint8_t> Frame(1024);
+    TMP3Reader Reader;
+    Reader.Open(Source);
+    TFileStream Output(Dest, fmCreate | fmShareExclusive);
+    TFrameWriter Writer;
+    Writer.Attach(Output);
+    try {
+        while (Reader.FindNextFrame(0)) {
+            const auto Length = static_cast<size_t>(Reader.FrameLength());
+            if (Frame.size() < Length)
+                Frame.resize(Length);
+            if (!Reader.ReadFrame(Frame.data()))
+                break;
+            Writer.Write(Frame.data(), static_cast<uint32_t>(Length));
+            Progress.SetProgress(static_cast<double>(Reader.Position() * 100 / Reader.FileSize()));
+            if (Progress.IsCancelled())
+                break;
+        }
+    } catch (...) {
+        // The frames read before the failure stay in the copy.
+        try {
+            Writer.Flush();
+        } catch (...) {
+        }
+        throw;
+    }
+    Writer.Flush();
+}

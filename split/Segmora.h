@@ -1,0 +1,91 @@
+#pragma once
+
+// The cutter: writes new MP3 files out of a source by copying whole MPEG
+// audio frames byte for byte, never decoding anything. Two jobs: split the
+// whole source into PartCount files of about equal size, each ending with
+// the source's ID3v1 tag; or save the frames between two time marks into one
+// file that gets a tag of the user's own. The front end fills in the
+// properties, then runs a job with Execute.
+
+#include "ID3v1.h"
+#include "JobProgress.h"
+#include "MP3Read.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TFileStream;
+class TFrameWriter;
+
+class TSegmora {
+public:
+    TSegmora();
+    virtual ~TSegmora();
+    TSegmora(const TSegmora&) = delete;
+    TSegmora& operator=(const TSegmora&) = delete;
+
+    const std::string& SourceFile() const { return FSourceFile; }
+    void SetSourceFile(const std::string& Value) { FSourceFile = Value; }
+    // Destination folder of the parts, as the user typed it.
+    const std::string& Folder() const { return FFolder; }
+    void SetFolder(const std::string& Value) { FFolder = Value; }
+    const std::string& Prefix() const { return FPrefix; }
+    void SetPrefix(const std::string& Value) { FPrefix = Value; }
+    int32_t PartCount() const { return FPartCount; }
+    void SetPartCount(int32_t Value) { FPartCount = Value; }
+    // Output file of the selection.
+    const std::string& DestFile() const { return FDestFile; }
+    void SetDestFile(const std::string& Value) { FDestFile = Value; }
+    // The selection's marks, in tenths of a second from the first frame.
+    int32_t SelStart() const { return FSelStart; }
+    void SetSelStart(int32_t Value) { FSelStart = Value; }
+    int32_t SelEnd() const { return FSelEnd; }
+    void SetSelEnd(int32_t Value) { FSelEnd = Value; }
+    // The tag written behind the selection when it holds any text.
+    const TID3Info& ID3Info() const { return FID3Info; }
+    void SetID3Info(const TID3Info& Info) { FID3Info = Info; }
+
+    // Where jobs show their progress and failures; not owned. Without one,
+    // Execute lets a job's failure pass to its caller.
+    void SetFrontEnd(IJobFrontEnd* FrontEnd) { FFrontEnd = FrontEnd; }
+
+    // Runs one job under a progress display: the selection when Selection
+    // is true, else the split. A failure is handed to the front end's
+    // ShowJobError while the display is still up; the caller learns neither
+    // success nor cancellation. Whatever was written stays.
+    void Execute(bool Selection);
+
+    // Folder + "/" + Prefix + Number + ".mp3": the name of part Number.
+    static std::string PartFileName(const std::string& Folder, const std::string& Prefix,
+                                    int32_t Number);
+    std::string PartFileName(int32_t Number) const;
+    // Creates (or truncates) part Number, without sharing.
+    std::unique_ptr<TFileStream> CreatePartFile(int32_t Number);
+    // Writes the source's ID3v1 tag at the stream's position when the source
+    // has one.
+    void WriteSourceTag(TFileStream& Stream);
+
+private:
+    void SaveSelection();
+    void SplitByParts();
+    // Reads the current frame whole into FFrame; false when the file ends
+    // inside it.
+    bool ReadCurrentFrame();
+    void ReportProgress(double Percent);
+    bool Cancelled();
+
+    std::string FSourceFile;
+    std::string FFolder;
+    std::string FPrefix;
+    int32_t FPartCount = 2;
+    TMP3Reader FReader;
+    std::unique_ptr<IJobProgress> FProgressForm;
+    std::string FDestFile;
+    int32_t FSelEnd = 0;
+    int32_t FSelStart = 0;
+    TID3Info FID3Info;
+    IJobFrontEnd* FFrontEnd = nullptr;
+    std::vector<uint8_t> FFrame;
+};

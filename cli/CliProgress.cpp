@@ -1,1 +1,71 @@
-// placeholder
+#include "CliProgress.h"
+
+#include "CliSupport.h"
+#include "Errors.h"
+
+#include <cmath>
+
+TCliProgress::TCliProgress(std::FILE* Out, bool Draw, const std::string& Caption, bool& Cancelled)
+    : FOut(Out), FDraw(Draw), FCaption(Caption), FCancelled(Cancelled) {
+    SetProgress(0);
+}
+
+TCliProgress::~TCliProgress() {
+    if (FDraw && FRedraws > 0) {
+        std::fputc('\n', FOut);
+        std::fflush(FOut);
+    }
+}
+
+void TCliProgress::SetProgress(double Value) {
+    // The jobs pass whole numbers from 0 to 100, but a selection's end mark
+    // behind the source's start can give anything, even infinity.
+    int Percent = 0;
+    if (Value >= 100)
+        Percent = 100;
+    else if (Value > 0)
+        Percent = static_cast<int>(Value);
+    if (Percent == FPercent)
+        return;
+    FPercent = Percent;
+    Draw();
+}
+
+bool TCliProgress::IsCancelled() {
+    if (Interrupted())
+        FCancelled = true;
+    return FCancelled;
+}
+
+void TCliProgress::Draw() {
+    if (!FDraw)
+        return;
+    ++FRedraws;
+    const int Filled = FPercent * BarWidth / 100;
+    std::fprintf(FOut, "\r%s [%s%s] %3d%%", FCaption.c_str(), std::string(Filled, '#').c_str(),
+                 std::string(BarWidth - Filled, ' ').c_str(), FPercent);
+    std::fflush(FOut);
+}
+
+TCliFrontEnd::TCliFrontEnd(bool Quiet) : FDraw(!Quiet && StderrIsTerminal()) {}
+
+std::unique_ptr<IJobProgress> TCliFrontEnd::BeginJob(const std::string& Caption,
+                                                     const std::string&) {
+    FJobError.reset();
+    FCancelled = false;
+    return std::make_unique<TCliProgress>(stderr, FDraw, Caption, FCancelled);
+}
+
+void TCliFrontEnd::ShowJobError(const std::string& Message) {
+    FJobError = Message;
+}
+
+int TCliFrontEnd::Finish() const {
+    if (FJobError)
+        throw Exception(*FJobError);
+    if (JobCancelled()) {
+        std::fputs("Interrupted; what was written so far is kept.\n", stderr);
+        return ExitInterrupted;
+    }
+    return ExitOk;
+}

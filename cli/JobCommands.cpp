@@ -1,13 +1,251 @@
+#include "CliProgress.h"
 #include "CliSupport.h"
 #include "Commands.h"
 #include "Errors.h"
+#include "FileAccess.h"
+#include "ID3v1.h"
+#include "MP3Prepare.h"
+#include "Segmora.h"
+#include "TimeFormat.h"
 
-const char* const SplitUsage = "Usage: segmora-cli split SOURCE --parts N --folder DIR\n";
-const char* const CutUsage = "Usage: segmora-cli cut SOURCE --start TIME --end TIME --out FILE\n";
-const char* const PrepareUsage = "Usage: segmora-cli prepare SOURCE OUT\n";
-const char* const TagUsage = "Usage: segmora-cli tag FILE\n";
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <system_error>
 
-int RunSplit(const std::vector<std::string>&) { throw Exception("split is not available yet"); }
-int RunCut(const std::vector<std::string>&) { throw Exception("cut is not available yet"); }
-int RunPrepare(const std::vector<std::string>&) { throw Exception("prepare is not available yet"); }
-int RunTag(const std::vector<std::string>&) { throw Exception("tag is not available yet"); }
+namespace fs = std::filesystem;
+
+const char* const SplitUsage =
+    "Usage: segmora-cli split SOURCE --parts N --folder DIR [--prefix P] [--overwrite] [--quiet]\n"
+    "Cuts the whole file into N parts of about equal size, frame by frame, named\n"
+    "DIR/P1.mp3, DIR/P2.mp3, ... Every part ends with the source's ID3v1 tag when\n"
+    "the source has one.\n\n"
+    "  --parts N     number of parts, 2 to 999\n"
+    "  --folder DIR  folder of the parts; created with its parents when missing\n"
+    "  --prefix P    start of the part names; the source's name without its\n"
+    "                extension followed by \"-\" when not given\n"
+    "  --overwrite   replace part files that exist; without it they are refused\n"
+    "  --quiet       no progress bar\n";
+
+const char* const CutUsage =
+    "Usage: segmora-cli cut SOURCE --start TIME --end TIME --out FILE [TAG OPTIONS]\n"
+    "                   [--overwrite] [--quiet]\n"
+    "Saves the frames that end between the two times as a new file.\n\n"
+    "TIME is MM:SS.t or HH:MM:SS.t (the tenth optional), or seconds with an\n"
+    "optional tenth (75, 75.5). The start must lie before the end.\n\n"
+    "  --start TIME   start mark\n"
+    "  --end TIME     end mark\n"
+    "  --out FILE     the new file\n"
+    "  --overwrite    replace FILE when it exists; without it, it is refused\n"
+    "  --quiet        no progress bar\n\n"
+    "Tag options (an ID3v1 tag with genre 255 is written only when one gives text):\n"
+    "  --title T  --artist A  --album A  --year Y  --comment C\n";
+
+const char* const PrepareUsage =
+    "Usage: segmora-cli prepare SOURCE OUT [--overwrite] [--quiet]\n"
+    "Copies only the MPEG audio frames of SOURCE into OUT: no ID3v2 tag, no junk\n"
+    "between frames, no ID3v1 tag.\n\n"
+    "  --overwrite  replace OUT when it exists; without it, it is refused\n"
+    "  --quiet      no progress bar\n";
+
+const char* const TagUsage =
+    "Usage: segmora-cli tag FILE [--title T] [--artist A] [--album A] [--year Y]\n"
+    "                       [--comment C] [--genre N]\n"
+    "Without options, prints the file's ID3v1 tag or says there is none. With\n"
+    "any option, writes the tag: over the old one, or behind the last byte. The\n"
+    "fields not given keep what the old tag held (genre 255 without a tag).\n\n"
+    "  --title T, --artist A, --album A, --comment C  up to 30 bytes each\n"
+    "  --year Y   up to 4 bytes\n"
+    "  --genre N  genre number, 0 to 255\n";
+
+namespace {
+
+const std::set<std::string> TagOptions = {"--title", "--artist", "--album", "--year", "--comment"};
+
+// A whole number within bounds, or a usage error naming the option.
+int64_t ParseNumber(const std::string& Option, const std::string& Text, int64_t Low, int64_t High) {
+    int64_t Value = 0;
+    if (Text.empty() || Text.size() > 18)
+        throw TUsageError(Option + " needs a number from " + std::to_string(Low) + " to " +
+                          std::to_string(High));
+    for (char C : Text) {
+        if (C < '0' || C > '9')
+            throw TUsageError(Option + " needs a number from " + std::to_string(Low) + " to " +
+                              std::to_string(High));
+        Value = Value * 10 + (C - '0');
+    }
+    if (Value < Low || Value > High)
+        throw TUsageError(Option + " needs a number from " + std::to_string(Low) + " to " +
+                          std::to_string(High));
+    return Value;
+}
+
+std::string Required(const TCommandArgs& Parsed, const std::string& Option) {
+    auto Value = Parsed.Value(Option);
+    if (!Value || Value->empty())
+        throw TUsageError(Option + " is required");
+    return *Value;
+}
+
+int32_t ParseMark(const std::string& Option, const std::string& Text) {
+    auto Tenths = ParseTimeText(Text);
+    if (!Tenths)
+        throw TUsageError(Option + " takes a time such as 01:15.5, 1:02:03.4, 75 or 75.5, not '" +
+                          Text + "'");
+    if (*Tenths > std::numeric_limits<int32_t>::max())
+        throw TUsageError(Option + " lies too far out: " + Text);
+    return static_cast<int32_t>(*Tenths);
+}
+
+// Fails early when the source can't be read, before any output exists.
+void CheckSourceReadable(const std::string& Source) {
+    const int Handle = FileOpen(Source, fmOpenRead | fmShareDenyWrite);
+    if (Handle < 0)
+        RaiseLastOSError();
+    FileClose(Handle);
+}
+
+void RefuseExisting(const std::string& FileName) {
+    std::error_code Error;
+    if (fs::exists(fs::symlink_status(FileName, Error)))
+        throw Exception(FormatMessage("File %s exists; give --overwrite to replace it", FileName));
+}
+
+} // namespace
+
+int RunSplit(const std::vector<std::string>& Args) {
+    TCommandArgs Parsed(Args, {"--overwrite", "--quiet"}, {"--parts", "--folder", "--prefix"});
+    const std::string Source = Parsed.ExpectPositional(1)[0];
+    const auto Parts =
+        static_cast<int32_t>(ParseNumber("--parts", Required(Parsed, "--parts"), 2, 999));
+    const std::string Folder = Required(Parsed, "--folder");
+    const std::string Prefix =
+        Parsed.Value("--prefix").value_or(fs::path(Source).stem().string() + "-");
+
+    CheckSourceReadable(Source);
+    std::error_code Error;
+    fs::create_directories(Folder, Error);
+    if (Error || !fs::is_directory(Folder))
+        throw Exception(FormatMessage("Cannot create folder %s", Folder) +
+                        (Error ? ": " + Error.message() : ""));
+
+    TSegmora Segmora;
+    Segmora.SetSourceFile(Source);
+    Segmora.SetFolder(Folder);
+    Segmora.SetPrefix(Prefix);
+    Segmora.SetPartCount(Parts);
+    // Every name is checked before the first part is written.
+    if (!Parsed.Has("--overwrite"))
+        for (int32_t Number = 1; Number <= Parts; ++Number)
+            RefuseExisting(Segmora.PartFileName(Number));
+
+    TCliFrontEnd FrontEnd(Parsed.Has("--quiet"));
+    Segmora.SetFrontEnd(&FrontEnd);
+    InstallInterruptHandler();
+    Segmora.Execute(false);
+    return FrontEnd.Finish();
+}
+
+int RunCut(const std::vector<std::string>& Args) {
+    std::set<std::string> Options = {"--start", "--end", "--out"};
+    Options.insert(TagOptions.begin(), TagOptions.end());
+    TCommandArgs Parsed(Args, {"--overwrite", "--quiet"}, Options);
+    const std::string Source = Parsed.ExpectPositional(1)[0];
+    const int32_t Start = ParseMark("--start", Required(Parsed, "--start"));
+    const int32_t End = ParseMark("--end", Required(Parsed, "--end"));
+    const std::string Out = Required(Parsed, "--out");
+    if (Start >= End)
+        throw TUsageError("the start must lie before the end");
+
+    // As the save dialog fills the record: genre 255, the texts as typed.
+    TID3Info Tag;
+    Tag.Title = Parsed.Value("--title").value_or("");
+    Tag.Artist = Parsed.Value("--artist").value_or("");
+    Tag.Album = Parsed.Value("--album").value_or("");
+    Tag.Year = Parsed.Value("--year").value_or("");
+    Tag.Comment = Parsed.Value("--comment").value_or("");
+    Tag.Genre = 255;
+
+    CheckSourceReadable(Source);
+    if (!Parsed.Has("--overwrite"))
+        RefuseExisting(Out);
+
+    TSegmora Segmora;
+    Segmora.SetSourceFile(Source);
+    Segmora.SetDestFile(Out);
+    Segmora.SetSelStart(Start);
+    Segmora.SetSelEnd(End);
+    Segmora.SetID3Info(Tag);
+    TCliFrontEnd FrontEnd(Parsed.Has("--quiet"));
+    Segmora.SetFrontEnd(&FrontEnd);
+    InstallInterruptHandler();
+    Segmora.Execute(true);
+    return FrontEnd.Finish();
+}
+
+int RunPrepare(const std::vector<std::string>& Args) {
+    TCommandArgs Parsed(Args, {"--overwrite", "--quiet"}, {});
+    const auto& Names = Parsed.ExpectPositional(2);
+    const std::string Source = Names[0];
+    const std::string Out = Names[1];
+
+    CheckSourceReadable(Source);
+    if (!Parsed.Has("--overwrite"))
+        RefuseExisting(Out);
+
+    TCliFrontEnd FrontEnd(Parsed.Has("--quiet"));
+    InstallInterruptHandler();
+    {
+        auto Progress = FrontEnd.BeginJob("Preparing...",
+                                          "The selected file is being prepared. Please wait...");
+        CopyMP3Frames(Source, Out, *Progress);
+    }
+    return FrontEnd.Finish();
+}
+
+int RunTag(const std::vector<std::string>& Args) {
+    std::set<std::string> Options = TagOptions;
+    Options.insert("--genre");
+    TCommandArgs Parsed(Args, {}, Options);
+    const std::string FileName = Parsed.ExpectPositional(1)[0];
+
+    bool Writing = false;
+    for (const auto& Option : Options)
+        Writing = Writing || Parsed.Value(Option).has_value();
+
+    TID3Info Tag;
+    Tag.Genre = 255;
+    const bool HasTag = ReadID3Tag(FileName, Tag);
+    if (!Writing) {
+        if (!HasTag) {
+            std::printf("%s has no ID3v1 tag\n", FileName.c_str());
+            return ExitOk;
+        }
+        std::printf(
+            "Title:   %s\nArtist:  %s\nAlbum:   %s\nYear:    %s\nComment: %s\nGenre:   %d\n",
+            Tag.Title.c_str(), Tag.Artist.c_str(), Tag.Album.c_str(), Tag.Year.c_str(),
+            Tag.Comment.c_str(), Tag.Genre);
+        return ExitOk;
+    }
+
+    const std::pair<const char*, std::string TID3Info::*> Fields[] = {
+        {"--title", &TID3Info::Title},
+        {"--artist", &TID3Info::Artist},
+        {"--album", &TID3Info::Album},
+        {"--year", &TID3Info::Year},
+        {"--comment", &TID3Info::Comment}};
+    for (const auto& [Option, Field] : Fields)
+        if (auto Value = Parsed.Value(Option))
+            Tag.*Field = *Value;
+    if (auto Genre = Parsed.Value("--genre"))
+        Tag.Genre = static_cast<uint8_t>(ParseNumber("--genre", *Genre, 0, 255));
+
+    WriteID3Tag(FileName, Tag);
+    // The writer leaves a file shorter than a tag alone without a word;
+    // saying nothing here would report a tag that was never written.
+    TID3Info Written;
+    if (!ReadID3Tag(FileName, Written))
+        throw Exception(
+            FormatMessage("No tag was written: %s is shorter than 128 bytes", FileName));
+    return ExitOk;
+}

@@ -1,0 +1,39 @@
+# The frame walk of `segmora-cli info` beside reading and copying the same
+# file, and the search over data that holds no frame.
+. bench/common.sh
+set -euo pipefail
+
+echo
+echo "Frame walk over $(($(stat -c %s "$BIG") >> 20)) MiB:"
+cat "$BIG" >/dev/null # into the page cache, as for every run below
+read_s=$(median_seconds sh -c "cat '$BIG' > /dev/null")
+cp_s=$(median_seconds cp "$BIG" "$WORK/copy.mp3")
+rm -f "$WORK/copy.mp3"
+walk_s=$(median_seconds "$CLI" info "$BIG")
+row "cat > /dev/null" "$read_s"
+row "cp" "$cp_s"
+row "segmora-cli info (frame walk)" "$walk_s" "$cp_s" "cp (goal <= 0.70)"
+row "" "$walk_s" "$read_s" "cat"
+echo "  peak memory of the walk: $(peak_kib "$CLI" info "$BIG") KiB (goal < 16384)"
+
+# 64 MiB of random bytes in which no 0xFF byte is followed by a second sync
+# byte: no frame header anywhere, but the search still stops at every 0xFF.
+python3 - "$WORK/noise.bin" <<'PY'
+import random, sys
+random.seed(1)
+data = bytearray(random.getrandbits(8) for _ in range(1 << 20))
+for i in range(len(data) - 1):
+    if data[i] == 0xFF:
+        data[i + 1] &= 0x7F
+if data[-1] == 0xFF:
+    data[-1] = 0
+with open(sys.argv[1], 'wb') as out:
+    for _ in range(64):
+        out.write(data)
+PY
+scan_s=$(median_seconds "$CLI" info "$WORK/noise.bin")
+echo
+echo "Search over 64 MiB without a frame:"
+row "segmora-cli info" "$scan_s"
+echo "  rate: $(echo "scale=0; 64 / $scan_s" | bc -l) MiB/s (goal >= 300)"
+rm -f "$WORK/noise.bin"

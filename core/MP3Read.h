@@ -15,8 +15,9 @@ class TMP3Reader {
 public:
     // Size of the read window the reader gives its file buffer. Frames are
     // at most 2881 bytes, so any size from 8192 up serves them from the
-    // window; a large one keeps system calls rare on big files.
-    static constexpr uint32_t WindowSize = 256 * 1024;
+    // window; 64 KiB keeps system calls rare while the window still sits in
+    // the processor's cache (measured: larger windows walk slower).
+    static constexpr uint32_t WindowSize = 64 * 1024;
 
     TMP3Reader() = default;
     virtual ~TMP3Reader();

@@ -48,16 +48,9 @@ constexpr std::array<uint8_t, 4> VersionFromBits{3, 0, 2, 1};
 // The header's layer bits to the layer number; 0 marks the reserved value.
 constexpr std::array<uint8_t, 4> LayerFromBits{0, 3, 2, 1};
 
-} // namespace
-
-bool DecodeFrameHeader(uint32_t Header, TMP3FrameInfo& Info) {
-    const uint32_t B0 = Header & 0xFF;
-    const uint32_t B1 = (Header >> 8) & 0xFF;
-    const uint32_t B2 = (Header >> 16) & 0xFF;
-    const uint32_t B3 = (Header >> 24) & 0xFF;
-
-    if (B0 != SyncByte0 || (B1 & SyncMaskByte1) != SyncMaskByte1)
-        return false;
+// Decodes the fields of b1 and b2 that decide validity, length and play
+// time; the channel mode of b3 is added by the caller.
+constexpr bool DecodeRateFields(uint32_t B1, uint32_t B2, TMP3FrameInfo& Info) {
     const uint8_t Version = VersionFromBits[(B1 >> 3) & 0x03];
     if (Version == 0)
         return false;
@@ -76,9 +69,8 @@ bool DecodeFrameHeader(uint32_t Header, TMP3FrameInfo& Info) {
     Info.Layer = Layer;
     Info.Bitrate = Bitrate;
     Info.SampleRate = SampleRate;
-    Info.ChannelMode = static_cast<uint8_t>((B3 >> 6) & 0x03);
 
-    int32_t Samples;
+    int32_t Samples = 0;
     if (Layer == 1) {
         Info.FrameLength = (static_cast<int32_t>(12.0 * Bitrate / SampleRate) + Padding) * 4;
         Samples = 384;
@@ -90,5 +82,43 @@ bool DecodeFrameHeader(uint32_t Header, TMP3FrameInfo& Info) {
         Samples = 576;
     }
     Info.Duration = static_cast<double>(Samples) / SampleRate;
+    return true;
+}
+
+// Every combination of b1's version and layer bits and of b2, decoded once:
+// the frame reader decodes at every 0xFF byte it meets, and a look-up costs
+// far less than the two divisions.
+struct TDecodedFields {
+    bool Valid;
+    TMP3FrameInfo Info;
+};
+
+constexpr std::array<TDecodedFields, 16 * 256> BuildFieldTable() {
+    std::array<TDecodedFields, 16 * 256> Table{};
+    for (uint32_t VersionLayer = 0; VersionLayer < 16; ++VersionLayer)
+        for (uint32_t B2 = 0; B2 < 256; ++B2) {
+            auto& Entry = Table[VersionLayer << 8 | B2];
+            Entry.Valid = DecodeRateFields(SyncMaskByte1 | VersionLayer << 1, B2, Entry.Info);
+        }
+    return Table;
+}
+
+constexpr std::array<TDecodedFields, 16 * 256> FieldTable = BuildFieldTable();
+
+} // namespace
+
+bool DecodeFrameHeader(uint32_t Header, TMP3FrameInfo& Info) {
+    const uint32_t B0 = Header & 0xFF;
+    const uint32_t B1 = (Header >> 8) & 0xFF;
+    const uint32_t B2 = (Header >> 16) & 0xFF;
+    const uint32_t B3 = (Header >> 24) & 0xFF;
+
+    if (B0 != SyncByte0 || (B1 & SyncMaskByte1) != SyncMaskByte1)
+        return false;
+    const auto& Entry = FieldTable[((B1 >> 1) & 0x0F) << 8 | B2];
+    if (!Entry.Valid)
+        return false;
+    Info = Entry.Info;
+    Info.ChannelMode = static_cast<uint8_t>((B3 >> 6) & 0x03);
     return true;
 }

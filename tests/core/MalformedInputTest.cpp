@@ -56,8 +56,8 @@ std::vector<std::vector<uint8_t>> Seeds() {
 TEST(MalformedInput, RandomBytesOfManySizes) {
     std::mt19937 Random(20261207);
     TTempDir Dir;
-    for (int Round = 0; Round < 60; ++Round) {
-        std::vector<uint8_t> Bytes(Random() % (Round < 20 ? 64 : 40000));
+    for (int Round = 0; Round < 200; ++Round) {
+        std::vector<uint8_t> Bytes(Random() % (Round < 50 ? 64 : 40000));
         // Bias towards sync bytes so that headers turn up often.
         for (auto& Byte : Bytes)
             Byte = Random() % 3 == 0 ? 0xFF : static_cast<uint8_t>(Random());
@@ -72,7 +72,7 @@ TEST(MalformedInput, MutatedRealAndSyntheticStreams) {
     TTempDir Dir;
     const auto Originals = Seeds();
     ASSERT_FALSE(Originals.empty());
-    for (int Round = 0; Round < 120; ++Round) {
+    for (int Round = 0; Round < 600; ++Round) {
         auto Bytes = Originals[Round % Originals.size()];
         if (Bytes.empty())
             continue;

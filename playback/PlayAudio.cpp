@@ -1,1 +1,379 @@
-// placeholder
+#include "PlayAudio.h"
+
+#include "Errors.h"
+#include "MP3Read.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <gst/gst.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+
+struct TBusHook {
+    // Where notifications go; cleared before the pipeline is torn down so
+    // that tearing down posts nothing.
+    std::atomic<QObject*> Target{nullptr};
+
+    std::mutex Lock;
+    std::condition_variable Changed;
+    bool Prerolled = false;
+    // The first error the pipeline reported, as a result code.
+    TPlayerResult Failure = S_OK;
+};
+
+void TGstObjectUnref::operator()(void* Object) const {
+    if (Object != nullptr)
+        gst_object_unref(Object);
+}
+
+namespace {
+
+struct TErrorRow {
+    TPlayerResult Code;
+    const char* Text;
+};
+
+constexpr std::array<TErrorRow, 17> ErrorTable = {{
+    {VFW_S_DUPLICATE_NAME,
+     "An attempt to add a filter with a duplicate name succeeded with a modified name."},
+    {VFW_S_PARTIAL_RENDER, "Some of the streams in this movie are in an unsupported format."},
+    {VFW_S_VIDEO_NOT_RENDERED,
+     "Cannot play back the video stream: could not find a suitable renderer."},
+    {VFW_S_AUDIO_NOT_RENDERED,
+     "Cannot play back the audio stream: could not find a suitable renderer."},
+    {E_POINTER, "NULL pointer argument."},
+    {E_ABORT, "Operation aborted."},
+    {E_FAIL, "Failure."},
+    {E_OUTOFMEMORY, "Insufficient memory."},
+    {E_INVALIDARG, "Argument is invalid."},
+    {VFW_E_NOT_FOUND, "An object or name was not found."},
+    {VFW_E_CANNOT_CONNECT,
+     "No combination of intermediate filters could be found to make the connection."},
+    {VFW_E_CANNOT_RENDER, "No combination of filters could be found to render the stream."},
+    {VFW_E_INVALID_FILE_FORMAT, "The file format is invalid."},
+    {VFW_E_UNKNOWN_FILE_TYPE, "The media type of this file is not recognized."},
+    {VFW_E_CANNOT_LOAD_SOURCE_FILTER, "The source filter for this file could not be loaded."},
+    {VFW_E_NOT_IN_GRAPH,
+     "Cannot perform the requested function on an object that is not in the filter graph."},
+    {VFW_E_UNSUPPORTED_STREAM, "Cannot play back the file: the format is not supported."},
+}};
+
+// Long enough for a slow disk, short enough that a file the pipeline keeps
+// chewing on does not hang the caller.
+constexpr auto PrerollTimeout = std::chrono::seconds(5);
+// How long a seek may take to settle before Seek returns anyway.
+constexpr auto SettleTimeout = std::chrono::seconds(2);
+
+// playbin's GstPlayFlags, which its headers do not export: audio with
+// software volume, no video and no subtitles.
+constexpr guint PlayFlagAudio = 1u << 1;
+constexpr guint PlayFlagSoftVolume = 1u << 4;
+
+const char* const EmptyGraph = "digraph pipeline {\n  label=\"no pipeline\";\n}\n";
+
+struct TMessageUnref {
+    void operator()(GstMessage* Message) const { gst_message_unref(Message); }
+};
+struct TErrorFree {
+    void operator()(GError* Error) const { g_error_free(Error); }
+};
+struct TGFree {
+    void operator()(gchar* Text) const { g_free(Text); }
+};
+using TMessagePtr = std::unique_ptr<GstMessage, TMessageUnref>;
+using TErrorPtr = std::unique_ptr<GError, TErrorFree>;
+using TGString = std::unique_ptr<gchar, TGFree>;
+using TBusPtr = std::unique_ptr<GstBus, TGstObjectUnref>;
+
+void InitGStreamer() {
+    static std::once_flag Once;
+    static std::string Failure;
+    std::call_once(Once, [] {
+        GError* Raw = nullptr;
+        if (!gst_init_check(nullptr, nullptr, &Raw)) {
+            TErrorPtr Error(Raw);
+            Failure = Error ? Error->message : "GStreamer could not be initialised";
+        }
+    });
+    if (!Failure.empty())
+        throw Exception(Failure);
+}
+
+bool FromSink(GstMessage* Message) {
+    GstObject* Source = GST_MESSAGE_SRC(Message);
+    return Source != nullptr && GST_IS_ELEMENT(Source) &&
+           GST_OBJECT_FLAG_IS_SET(Source, GST_ELEMENT_FLAG_SINK);
+}
+
+// The nearest row of the table for an error the pipeline reported.
+TPlayerResult ResultOfError(GstMessage* Message) {
+    GError* Raw = nullptr;
+    gst_message_parse_error(Message, &Raw, nullptr);
+    TErrorPtr Error(Raw);
+    if (!Error)
+        return E_FAIL;
+    if (Error->domain == GST_RESOURCE_ERROR) {
+        if (FromSink(Message))
+            return VFW_S_AUDIO_NOT_RENDERED;
+        switch (Error->code) {
+        case GST_RESOURCE_ERROR_NOT_FOUND:
+        case GST_RESOURCE_ERROR_OPEN_READ:
+        case GST_RESOURCE_ERROR_OPEN_READ_WRITE:
+        case GST_RESOURCE_ERROR_READ:
+        case GST_RESOURCE_ERROR_NOT_AUTHORIZED:
+            return VFW_E_NOT_FOUND;
+        case GST_RESOURCE_ERROR_NO_SPACE_LEFT:
+            return E_OUTOFMEMORY;
+        default:
+            return E_FAIL;
+        }
+    }
+    if (Error->domain == GST_STREAM_ERROR) {
+        switch (Error->code) {
+        case GST_STREAM_ERROR_TYPE_NOT_FOUND:
+        case GST_STREAM_ERROR_WRONG_TYPE:
+            return VFW_E_UNKNOWN_FILE_TYPE;
+        case GST_STREAM_ERROR_CODEC_NOT_FOUND:
+            return VFW_E_CANNOT_RENDER;
+        case GST_STREAM_ERROR_DEMUX:
+        case GST_STREAM_ERROR_DECODE:
+            return VFW_E_INVALID_FILE_FORMAT;
+        case GST_STREAM_ERROR_FORMAT:
+        case GST_STREAM_ERROR_NOT_IMPLEMENTED:
+        case GST_STREAM_ERROR_DECRYPT:
+        case GST_STREAM_ERROR_DECRYPT_NOKEY:
+            return VFW_E_UNSUPPORTED_STREAM;
+        default:
+            return E_FAIL;
+        }
+    }
+    if (Error->domain == GST_CORE_ERROR) {
+        switch (Error->code) {
+        case GST_CORE_ERROR_MISSING_PLUGIN:
+            return VFW_E_CANNOT_RENDER;
+        case GST_CORE_ERROR_NEGOTIATION:
+            return VFW_E_CANNOT_CONNECT;
+        default:
+            return E_FAIL;
+        }
+    }
+    return E_FAIL;
+}
+
+// Runs on whichever thread posts the message, before it is queued. Every
+// message stays queued, and each one queued gets exactly one event, so the
+// receiver's CheckCompletion calls and the queue stay in step.
+GstBusSyncReply OnBusMessage(GstBus*, GstMessage* Message, gpointer Data) {
+    TBusHook& Hook = **static_cast<std::shared_ptr<TBusHook>*>(Data);
+    const GstMessageType Type = GST_MESSAGE_TYPE(Message);
+    if (Type == GST_MESSAGE_ERROR || Type == GST_MESSAGE_ASYNC_DONE) {
+        std::lock_guard<std::mutex> Guard(Hook.Lock);
+        if (Type == GST_MESSAGE_ASYNC_DONE)
+            Hook.Prerolled = true;
+        else if (Hook.Failure == S_OK)
+            Hook.Failure = ResultOfError(Message);
+        Hook.Changed.notify_all();
+    }
+    if (QObject* Target = Hook.Target.load())
+        QCoreApplication::postEvent(Target, new QEvent(PlayerEventMessage));
+    return GST_BUS_PASS;
+}
+
+void ReleaseHookRef(gpointer Data) {
+    delete static_cast<std::shared_ptr<TBusHook>*>(Data);
+}
+
+// Waits until the pipeline has prerolled or failed; S_OK when it is ready.
+TPlayerResult AwaitPreroll(TBusHook& Hook, GstStateChangeReturn Started) {
+    std::unique_lock<std::mutex> Guard(Hook.Lock);
+    if (Started == GST_STATE_CHANGE_FAILURE)
+        return Hook.Failure != S_OK ? Hook.Failure : E_FAIL;
+    if (Started == GST_STATE_CHANGE_ASYNC) {
+        const bool Settled = Hook.Changed.wait_for(
+            Guard, PrerollTimeout, [&] { return Hook.Prerolled || Hook.Failure != S_OK; });
+        if (!Settled)
+            return E_ABORT;
+    }
+    return Hook.Failure;
+}
+
+// The sum of the play times of the file's whole frames, the time base the
+// cutter works in; -1 when the file holds no frames. GStreamer's own figure
+// leaves out the Info frame and the encoder's delay and padding (several
+// frames), and a stream without an Info frame has none until it has played
+// for a while.
+int64_t FramesDuration(const std::string& FileName) {
+    try {
+        TMP3Reader Reader;
+        Reader.Open(FileName);
+        double Seconds = 0.0;
+        bool Found = false;
+        while (Reader.FindNextFrame(0) &&
+               Reader.Position() + Reader.FrameLength() <= Reader.FileSize()) {
+            Seconds += Reader.FrameDuration();
+            Found = true;
+        }
+        return Found ? std::llround(Seconds * 1e7) : -1;
+    } catch (const Exception&) {
+        return -1;
+    }
+}
+
+} // namespace
+
+std::string ErrorText(TPlayerResult Code) {
+    for (const auto& Row : ErrorTable)
+        if (Row.Code == Code)
+            return Row.Text;
+    char Hex[16];
+    std::snprintf(Hex, sizeof Hex, "%X", static_cast<uint32_t>(Code));
+    return std::string("Unknown error: ") + Hex;
+}
+
+TAudioPlayer::TAudioPlayer() = default;
+
+TAudioPlayer::~TAudioPlayer() {
+    Close();
+}
+
+void TAudioPlayer::Open(const std::string& FileName) {
+    // Callers close first; a pipeline dropped while it runs would keep its
+    // streaming threads.
+    Close();
+    InitGStreamer();
+    GstElement* Playbin = gst_element_factory_make("playbin", nullptr);
+    if (Playbin == nullptr)
+        throw Exception("Unable to create GraphBuilder");
+    FGraph.reset(GST_ELEMENT(gst_object_ref_sink(Playbin)));
+
+    GError* RawError = nullptr;
+    TGString Uri(gst_filename_to_uri(FileName.c_str(), &RawError));
+    TErrorPtr UriError(RawError);
+    if (!Uri)
+        throw Exception("Unable to open file. " + ErrorText(E_INVALIDARG));
+    g_object_set(Playbin, "uri", Uri.get(), "flags", PlayFlagAudio | PlayFlagSoftVolume, nullptr);
+
+    FHook = std::make_shared<TBusHook>();
+    FHook->Target = FNotifyWindow;
+    TBusPtr Bus(gst_element_get_bus(Playbin));
+    gst_bus_set_sync_handler(Bus.get(), OnBusMessage, new std::shared_ptr<TBusHook>(FHook),
+                             ReleaseHookRef);
+
+    const TPlayerResult Result =
+        AwaitPreroll(*FHook, gst_element_set_state(Playbin, GST_STATE_PAUSED));
+    if (Result != S_OK) {
+        // A graph that failed to build never notifies; what it queued stays
+        // on its bus until Close.
+        FHook->Target = nullptr;
+        throw Exception("Unable to open file. " + ErrorText(Result));
+    }
+    FEvent = std::move(Bus);
+    FDuration = FramesDuration(FileName);
+}
+
+TPlayerResult TAudioPlayer::SetState(int State) {
+    if (!IsOpen())
+        return E_POINTER;
+    switch (gst_element_set_state(FGraph.get(), static_cast<GstState>(State))) {
+    case GST_STATE_CHANGE_FAILURE:
+        return E_FAIL;
+    case GST_STATE_CHANGE_ASYNC:
+        return S_FALSE;
+    default:
+        return S_OK;
+    }
+}
+
+TPlayerResult TAudioPlayer::Play() {
+    return SetState(GST_STATE_PLAYING);
+}
+
+TPlayerResult TAudioPlayer::Pause() {
+    return SetState(GST_STATE_PAUSED);
+}
+
+// Paused rather than back to READY: the callers expect the position kept.
+TPlayerResult TAudioPlayer::Stop() {
+    return SetState(GST_STATE_PAUSED);
+}
+
+bool TAudioPlayer::IsOpen() const {
+    return FGraph && FEvent;
+}
+
+int64_t TAudioPlayer::Duration() const {
+    if (IsOpen() && FDuration >= 0)
+        return FDuration;
+    gint64 Nanoseconds = -1;
+    if (!IsOpen() || !gst_element_query_duration(FGraph.get(), GST_FORMAT_TIME, &Nanoseconds) ||
+        Nanoseconds < 0)
+        throw Exception("Unable to determine duration");
+    return Nanoseconds / 100;
+}
+
+int64_t TAudioPlayer::Position() const {
+    gint64 Nanoseconds = -1;
+    if (!IsOpen() || !gst_element_query_position(FGraph.get(), GST_FORMAT_TIME, &Nanoseconds) ||
+        Nanoseconds < 0)
+        throw Exception("Unable to determine current position");
+    return Nanoseconds / 100;
+}
+
+void TAudioPlayer::Seek(int64_t Current, int64_t Stop) {
+    if (!IsOpen() || Current < 0 || Stop < -1)
+        throw Exception("Unable to set position");
+    const bool KeepStop = Stop == -1;
+    if (!gst_element_seek(FGraph.get(), 1.0, GST_FORMAT_TIME,
+                          static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                          GST_SEEK_TYPE_SET, Current * 100,
+                          KeepStop ? GST_SEEK_TYPE_NONE : GST_SEEK_TYPE_SET,
+                          KeepStop ? -1 : Stop * 100))
+        throw Exception("Unable to set position");
+    // The flush drops the preroll; until it is back the position cannot be
+    // read, and callers read it right after seeking.
+    gst_element_get_state(
+        FGraph.get(), nullptr, nullptr,
+        std::chrono::duration_cast<std::chrono::nanoseconds>(SettleTimeout).count());
+}
+
+bool TAudioPlayer::CheckCompletion() {
+    if (!FEvent)
+        return false;
+    TMessagePtr Message(gst_bus_pop(FEvent.get()));
+    return Message && GST_MESSAGE_TYPE(Message.get()) == GST_MESSAGE_EOS;
+}
+
+void TAudioPlayer::Close() {
+    if (FHook)
+        FHook->Target = nullptr;
+    if (FGraph) {
+        gst_element_set_state(FGraph.get(), GST_STATE_NULL);
+        TBusPtr Bus(gst_element_get_bus(FGraph.get()));
+        gst_bus_set_sync_handler(Bus.get(), nullptr, nullptr, nullptr);
+    }
+    FGraph.reset();
+    FEvent.reset();
+    FHook.reset();
+    FDuration = -1;
+}
+
+void TAudioPlayer::SaveGraph(const std::string& FileName) const {
+    std::string Description;
+    if (FGraph) {
+        TGString Dot(gst_debug_bin_to_dot_data(GST_BIN(FGraph.get()), GST_DEBUG_GRAPH_SHOW_ALL));
+        if (Dot)
+            Description = Dot.get();
+    }
+    if (Description.empty())
+        Description = EmptyGraph;
+    // A diagnostic only: a file that cannot be written is not worth an error.
+    std::ofstream Out(FileName, std::ios::binary | std::ios::trunc);
+    Out << Description;
+}

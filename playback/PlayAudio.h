@@ -1,0 +1,110 @@
+#pragma once
+
+// TAudioPlayer plays the one open source file through a GStreamer playbin:
+// open, run, pause, stop, duration and position, seeking with an optional
+// stop point, end-of-playback notification and a dump of the pipeline for
+// diagnosis. All times are reference times in units of 100 ns.
+
+#include <QEvent>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QObject;
+typedef struct _GstElement GstElement;
+typedef struct _GstBus GstBus;
+
+// The player's result codes: 32-bit, with the values of the media-graph
+// service they were first written against. Negative values are failures.
+using TPlayerResult = int32_t;
+
+constexpr TPlayerResult PlayerCode(uint32_t Bits) {
+    return static_cast<TPlayerResult>(Bits);
+}
+
+constexpr TPlayerResult S_OK = 0;
+constexpr TPlayerResult S_FALSE = 1;
+constexpr TPlayerResult VFW_S_DUPLICATE_NAME = PlayerCode(0x0004022D);
+constexpr TPlayerResult VFW_S_PARTIAL_RENDER = PlayerCode(0x00040242);
+constexpr TPlayerResult VFW_S_VIDEO_NOT_RENDERED = PlayerCode(0x00040257);
+constexpr TPlayerResult VFW_S_AUDIO_NOT_RENDERED = PlayerCode(0x00040258);
+constexpr TPlayerResult E_POINTER = PlayerCode(0x80004003);
+constexpr TPlayerResult E_ABORT = PlayerCode(0x80004004);
+constexpr TPlayerResult E_FAIL = PlayerCode(0x80004005);
+constexpr TPlayerResult E_OUTOFMEMORY = PlayerCode(0x8007000E);
+constexpr TPlayerResult E_INVALIDARG = PlayerCode(0x80070057);
+constexpr TPlayerResult VFW_E_NOT_FOUND = PlayerCode(0x80040216);
+constexpr TPlayerResult VFW_E_CANNOT_CONNECT = PlayerCode(0x80040217);
+constexpr TPlayerResult VFW_E_CANNOT_RENDER = PlayerCode(0x80040218);
+constexpr TPlayerResult VFW_E_INVALID_FILE_FORMAT = PlayerCode(0x8004022F);
+constexpr TPlayerResult VFW_E_UNKNOWN_FILE_TYPE = PlayerCode(0x80040240);
+constexpr TPlayerResult VFW_E_CANNOT_LOAD_SOURCE_FILTER = PlayerCode(0x80040241);
+constexpr TPlayerResult VFW_E_NOT_IN_GRAPH = PlayerCode(0x8004025F);
+constexpr TPlayerResult VFW_E_UNSUPPORTED_STREAM = PlayerCode(0x80040265);
+
+// The message text of a result code; a code outside the table gives
+// "Unknown error: " and the code in upper-case hexadecimal.
+std::string ErrorText(TPlayerResult Code);
+
+// The event posted to the notify object once for each message the pipeline
+// queues; the receiver answers it with one CheckCompletion.
+constexpr QEvent::Type PlayerEventMessage = static_cast<QEvent::Type>(QEvent::User + 1);
+
+// Shared between the player and the pipeline's bus handler.
+struct TBusHook;
+
+struct TGstObjectUnref {
+    void operator()(void* Object) const;
+};
+
+class TAudioPlayer {
+public:
+    TAudioPlayer();
+    virtual ~TAudioPlayer();
+    TAudioPlayer(const TAudioPlayer&) = delete;
+    TAudioPlayer& operator=(const TAudioPlayer&) = delete;
+
+    // The object that receives PlayerEventMessage; nullptr for none. Takes
+    // effect at the next Open; the object must outlive the open pipeline.
+    void NotifyWindow(QObject* Target) { FNotifyWindow = Target; }
+    QObject* NotifyWindow() const { return FNotifyWindow; }
+
+    // Builds the pipeline for the file and waits (bounded) for it to be
+    // ready to play, paused at the start. Raises "Unable to open file. " +
+    // ErrorText on failure, leaving the pipeline for SaveGraph and Close.
+    // Expects a closed player.
+    void Open(const std::string& FileName);
+    // Run, pause and stop (stop keeps the position). Never raise.
+    TPlayerResult Play();
+    TPlayerResult Pause();
+    TPlayerResult Stop();
+    bool IsOpen() const;
+    // Length (the sum of the play times of the file's frames, as the cutter
+    // counts them) and current position; raise "Unable to determine
+    // duration" and "Unable to determine current position".
+    int64_t Duration() const;
+    int64_t Position() const;
+    // Moves to Current and plays up to Stop, where playback completes; a
+    // Stop of -1 keeps the stop point set before. Raises "Unable to set
+    // position".
+    void Seek(int64_t Current, int64_t Stop);
+    // Fetches one queued message; true when it is the end of playback.
+    bool CheckCompletion();
+    // Stops and releases the pipeline; harmless in any state.
+    void Close();
+    // Writes the pipeline's description (a Graphviz graph) to the file.
+    void SaveGraph(const std::string& FileName) const;
+
+private:
+    TPlayerResult SetState(int State);
+
+    QObject* FNotifyWindow = nullptr;
+    // The playbin; held from the start of Open, also when it fails.
+    std::unique_ptr<GstElement, TGstObjectUnref> FGraph;
+    // The pipeline's bus; held only once Open has succeeded.
+    std::unique_ptr<GstBus, TGstObjectUnref> FEvent;
+    std::shared_ptr<TBusHook> FHook;
+    // Taken from the file's frames at Open; -1 leaves it to the pipeline.
+    int64_t FDuration = -1;
+};

@@ -1,0 +1,115 @@
+#include "Errors.h"
+#include "FrameBuilder.h"
+#include "JobTestSupport.h"
+#include "MP3Prepare.h"
+#include "Segmora.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+// A job writing onto a full disk ends with a message that names the file,
+// and what reached the disk before stays: a prefix of what was to be written.
+
+namespace {
+
+class FullDisk : public testing::Test {
+protected:
+    void SetUp() override {
+        // About 420 KB of frames behind a tag: far more than the disk holds.
+        Stream.Frames(1000).ID3v1("Full");
+        Stream.WriteTo(Source);
+    }
+
+    // The message, then the file's bytes as a prefix of Expected.
+    void ExpectCutShort(const std::string& Message, const std::string& File,
+                        const TBytes& Expected) {
+        EXPECT_NE(Message.find("Unable to write file " + File), std::string::npos) << Message;
+        const auto Written = ReadFileBytes(File);
+        EXPECT_GT(Written.size(), 0u);
+        ASSERT_LT(Written.size(), Expected.size());
+        EXPECT_TRUE(std::equal(Written.begin(), Written.end(), Expected.begin()))
+            << "the file holds exactly what the job wrote, in order";
+    }
+
+    TTempDir Dir;
+    std::string Source = Dir.File("source.mp3");
+    TStreamBuilder Stream;
+    TTinyDisk Disk;
+};
+
+std::string JoinedErrors(const TRecordingFrontEnd& FrontEnd) {
+    std::string Result;
+    for (const auto& Error : FrontEnd.Errors)
+        Result += Error + "\n";
+    return Result;
+}
+
+} // namespace
+
+TEST_F(FullDisk, SplitStopsAtThePartThatDidNotFit) {
+    const std::string Message = Disk.Run([&] {
+        TRecordingFrontEnd FrontEnd;
+        TSegmora Segmora;
+        Segmora.SetFrontEnd(&FrontEnd);
+        Segmora.SetSourceFile(Source);
+        Segmora.SetFolder(Disk.Path());
+        Segmora.SetPrefix("p");
+        Segmora.SetPartCount(2);
+        Segmora.Execute(false);
+        return JoinedErrors(FrontEnd);
+    });
+    ExpectCutShort(Message, Disk.File("p1.mp3"), Stream.FrameBytes());
+    EXPECT_FALSE(FileExists(Disk.File("p2.mp3"))) << "no part follows a failed one";
+}
+
+TEST_F(FullDisk, SelectionEndsWithoutATag) {
+    const std::string Message = Disk.Run([&] {
+        TRecordingFrontEnd FrontEnd;
+        TSegmora Segmora;
+        Segmora.SetFrontEnd(&FrontEnd);
+        Segmora.SetSourceFile(Source);
+        Segmora.SetDestFile(Disk.File("cut.mp3"));
+        Segmora.SetSelStart(0);
+        Segmora.SetSelEnd(600);
+        TID3Info Tag;
+        Tag.Title = "Never";
+        Segmora.SetID3Info(Tag);
+        Segmora.Execute(true);
+        return JoinedErrors(FrontEnd);
+    });
+    ExpectCutShort(Message, Disk.File("cut.mp3"), Stream.FrameBytes());
+}
+
+TEST_F(FullDisk, FramesOnlyCopyReportsTheShortWrite) {
+    const std::string Message = Disk.Run([&] {
+        TRecordingFrontEnd FrontEnd;
+        TRecordingProgress Progress(FrontEnd);
+        try {
+            CopyMP3Frames(Source, Disk.File("copy.mp3"), Progress);
+        } catch (const Exception& E) {
+            return E.Message();
+        }
+        return std::string("no failure");
+    });
+    ExpectCutShort(Message, Disk.File("copy.mp3"), Stream.FrameBytes());
+}
+
+TEST_F(FullDisk, TagWriterReportsATagThatDidNotFit) {
+    // A file that fills the disk to its last byte.
+    const TBytes Audio(64 * 1024, 0x41);
+    WriteFileBytes(Disk.File("full.mp3"), Audio);
+    const std::string Message = Disk.Run([&] {
+        TID3Info Tag;
+        Tag.Title = "No room";
+        try {
+            WriteID3Tag(Disk.File("full.mp3"), Tag);
+        } catch (const Exception& E) {
+            return E.Message();
+        }
+        return std::string("no failure");
+    });
+    EXPECT_NE(Message.find("Unable to write file " + Disk.File("full.mp3")), std::string::npos)
+        << Message;
+    const auto Written = ReadFileBytes(Disk.File("full.mp3"));
+    EXPECT_TRUE(std::equal(Audio.begin(), Audio.end(), Written.begin())) << "the audio stays";
+}

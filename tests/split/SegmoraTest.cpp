@@ -1,0 +1,387 @@
+#include "Segmora.h"
+#include "Errors.h"
+#include "FileAccess.h"
+#include "FrameBuilder.h"
+#include "JobTestSupport.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+// A cutter wired to a recording front end, with its output in a temporary
+// folder.
+class Cutter : public testing::Test {
+protected:
+    void SetUp() override { Segmora.SetFrontEnd(&FrontEnd); }
+
+    void Split(const std::string& Source, int32_t Parts, const std::string& Prefix = "part-") {
+        Segmora.SetSourceFile(Source);
+        Segmora.SetFolder(Dir.Path());
+        Segmora.SetPrefix(Prefix);
+        Segmora.SetPartCount(Parts);
+        Segmora.Execute(false);
+    }
+
+    void Select(const std::string& Source, int32_t Start, int32_t End, const TID3Info& Tag = {}) {
+        Segmora.SetSourceFile(Source);
+        Segmora.SetDestFile(Out);
+        Segmora.SetSelStart(Start);
+        Segmora.SetSelEnd(End);
+        Segmora.SetID3Info(Tag);
+        Segmora.Execute(true);
+    }
+
+    std::string Part(int Number) const {
+        return Dir.File("part-" + std::to_string(Number) + ".mp3");
+    }
+
+    // The parts on disk are the expected frames, each followed by Tag.
+    void ExpectParts(const std::vector<TBytes>& Expected, const std::optional<TBytes>& Tag) {
+        for (size_t I = 0; I < Expected.size(); ++I) {
+            SCOPED_TRACE("part " + std::to_string(I + 1));
+            ASSERT_TRUE(FileExists(Part(static_cast<int>(I + 1))));
+            EXPECT_EQ(ReadFileBytes(Part(static_cast<int>(I + 1))),
+                      Tag ? Concat(Expected[I], *Tag) : Expected[I]);
+        }
+        EXPECT_FALSE(FileExists(Part(static_cast<int>(Expected.size() + 1))));
+    }
+
+    TTempDir Dir;
+    std::string Out = Dir.File("selection.mp3");
+    TRecordingFrontEnd FrontEnd;
+    TSegmora Segmora;
+};
+
+TID3Info YearOnly() {
+    TID3Info Tag;
+    Tag.Year = "2024";
+    Tag.Genre = 255;
+    return Tag;
+}
+
+TBytes PackedTag(const TID3Info& Info) {
+    TID3TagBlock Block;
+    PackID3Tag(Info, Block);
+    return TBytes(Block.begin(), Block.end());
+}
+
+} // namespace
+
+TEST_F(Cutter, ExecuteShowsTheJobAndReportsAFailureWhileTheDisplayIsUp) {
+    Split(Dir.File("missing.mp3"), 3);
+    EXPECT_EQ(FrontEnd.Caption, "Splitting...");
+    EXPECT_EQ(FrontEnd.Text, "The selected file is being splited. Please wait...");
+    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+    EXPECT_EQ(FrontEnd.Errors[0], EOSError(ENOENT).Message());
+    EXPECT_TRUE(FrontEnd.AliveAtError);
+    EXPECT_FALSE(FrontEnd.ProgressAlive);
+    EXPECT_FALSE(FileExists(Part(1))) << "the source fails before any output exists";
+    EXPECT_EQ(OpenFileCount(), 0);
+
+    TSegmora Bare; // without a front end the failure reaches the caller
+    Bare.SetSourceFile(Dir.File("missing.mp3"));
+    Bare.SetDestFile(Out);
+    EXPECT_THROW(Bare.Execute(true), EOSError);
+}
+
+// Splitting by parts.
+
+TEST_F(Cutter, EveryFixtureSplitsIntoPartsThatJoinToItsFramesEachEndingWithItsTag) {
+    for (const auto& Fixture : Fixtures()) {
+        for (int32_t Parts : {2, 3, 7}) {
+            SCOPED_TRACE(Fixture.Name + " in " + std::to_string(Parts));
+            const std::string Source = FixturePath(Fixture.Name);
+            const auto Frames = ReaderFrames(Source);
+            ASSERT_EQ(static_cast<int64_t>(Frames.size()), Fixture.Frames);
+            std::filesystem::remove_all(Dir.Path());
+            std::filesystem::create_directory(Dir.Path());
+            FrontEnd.Progress.clear();
+
+            Split(Source, Parts);
+            EXPECT_TRUE(FrontEnd.Errors.empty());
+            const auto Expected = ExpectedParts(Frames, Fixture.Size, Parts);
+            ASSERT_EQ(static_cast<int32_t>(Expected.size()), Parts);
+            ExpectParts(Expected, PackedTagOf(Source));
+            EXPECT_EQ(Concat(Expected), Concat(Frames));
+            EXPECT_EQ(FrontEnd.Progress.size(), Frames.size()) << "one report per frame";
+            EXPECT_TRUE(std::is_sorted(FrontEnd.Progress.begin(), FrontEnd.Progress.end()));
+        }
+    }
+    EXPECT_EQ(OpenFileCount(), 0);
+}
+
+TEST_F(Cutter, TenMillionBytesInThreeParts) {
+    // 23980 frames of 417 bytes and 340 bytes of junk: PartSize 3,333,333.
+    TStreamBuilder Stream;
+    Stream.Frames(23980).Junk(340);
+    ASSERT_EQ(Stream.Data().size(), 10'000'000u);
+    Stream.WriteTo(Dir.File("source.mp3"));
+
+    Split(Dir.File("source.mp3"), 3);
+    EXPECT_EQ(FileSizeOf(Part(1)), 7994 * 417); // 3,333,498: the first frame end past 3,333,333
+    EXPECT_EQ(FileSizeOf(Part(2)), 7994 * 417);
+    EXPECT_EQ(FileSizeOf(Part(3)), 7992 * 417);
+    EXPECT_EQ(
+        Concat(Concat(ReadFileBytes(Part(1)), ReadFileBytes(Part(2))), ReadFileBytes(Part(3))),
+        Stream.FrameBytes());
+    EXPECT_FALSE(FileExists(Part(4)));
+    EXPECT_EQ(FrontEnd.Progress.back(), 99);
+}
+
+TEST_F(Cutter, ASourceSmallerThanThePartCountGivesOneFramePerPart) {
+    // Five 72-byte MPEG-2.5 frames: 360 bytes, so PartSize is 0 for 999 parts.
+    const TFrameSpec Tiny{3, 3, 8, 8000};
+    TStreamBuilder Stream;
+    Stream.Frames(5, Tiny);
+    Stream.WriteTo(Dir.File("source.mp3"));
+
+    Split(Dir.File("source.mp3"), 999);
+    for (int I = 1; I <= 5; ++I)
+        EXPECT_EQ(ReadFileBytes(Part(I)), BuildFrame(Tiny, static_cast<uint8_t>(I - 1)));
+    // The sixth part was opened behind the fifth frame before the end showed.
+    EXPECT_TRUE(FileExists(Part(6)));
+    EXPECT_EQ(FileSizeOf(Part(6)), 0);
+    EXPECT_FALSE(FileExists(Part(7)));
+}
+
+TEST_F(Cutter, FramesEndingAtAPartBoundaryLeaveALastPartOfOnlyTheTag) {
+    // 4042 bytes of junk, 10 frames (4170 bytes) and a tag: PartSize 4170.
+    TStreamBuilder Stream;
+    Stream.Junk(4042).Frames(10).ID3v1("Boundary");
+    Stream.WriteTo(Dir.File("source.mp3"));
+    Split(Dir.File("source.mp3"), 2);
+    const auto Tag = PackedTagOf(Dir.File("source.mp3"));
+    ASSERT_TRUE(Tag);
+    ExpectParts({Stream.FrameBytes(), {}}, Tag);
+}
+
+TEST_F(Cutter, ALargeID3v2BlockIsLeftOutAndShrinksTheLastPart) {
+    TStreamBuilder Stream;
+    Stream.ID3v2(100'000).Frames(1000);
+    Stream.WriteTo(Dir.File("source.mp3"));
+    Split(Dir.File("source.mp3"), 4);
+    const auto Frames = ReaderFrames(Dir.File("source.mp3"));
+    ASSERT_EQ(Concat(Frames), Stream.FrameBytes());
+    ExpectParts(ExpectedParts(Frames, static_cast<int64_t>(Stream.Data().size()), 4), {});
+    // Parts of about 129,250 bytes; the last lacks the tag's 100,000 bytes.
+    EXPECT_LT(FileSizeOf(Part(4)), FileSizeOf(Part(3)) - 99'000);
+}
+
+TEST_F(Cutter, ExistingPartsAreReplaced) {
+    WriteFileBytes(Part(1), TBytes(200'000, 0x11));
+    WriteFileBytes(Part(2), TBytes(200'000, 0x22));
+    const std::string Source = FixturePath("id3v1-end.mp3");
+    Split(Source, 2);
+    ExpectParts(ExpectedParts(ReaderFrames(Source), FileSizeOf(Source), 2), PackedTagOf(Source));
+}
+
+TEST_F(Cutter, CancellingAfterPartTwoStartedKeepsTwoTaggedParts) {
+    const std::string Source = FixturePath("id3v1-end.mp3");
+    const auto Frames = ReaderFrames(Source);
+    const auto Expected = ExpectedParts(Frames, FileSizeOf(Source), 3);
+    // Stop at the first frame of part 2.
+    size_t Count = 0, Bytes = 0;
+    while (Bytes < Expected[0].size())
+        Bytes += Frames[Count++].size();
+    ASSERT_EQ(Bytes, Expected[0].size());
+    FrontEnd.CancelWhen = [&](int Polls) { return Polls == static_cast<int>(Count) + 1; };
+
+    Split(Source, 3);
+    EXPECT_TRUE(FrontEnd.Errors.empty()) << "cancelling is no failure";
+    ExpectParts({Expected[0], Frames[Count]}, PackedTagOf(Source));
+}
+
+TEST_F(Cutter, APartAtTheSourcesOwnPathFailsAndLeavesTheSourceAlone) {
+    const auto Original = ReadFileBytes(FixturePath("id3v1-end.mp3"));
+    WriteFileBytes(Dir.File("song1.mp3"), Original);
+    std::filesystem::create_directory(Dir.File("sub"));
+    for (const std::string& Folder : {Dir.Path(), Dir.File("sub/..")}) {
+        SCOPED_TRACE(Folder);
+        FrontEnd.Errors.clear();
+        Segmora.SetSourceFile(Dir.File("song1.mp3"));
+        Segmora.SetFolder(Folder);
+        Segmora.SetPrefix("song");
+        Segmora.SetPartCount(2);
+        Segmora.Execute(false);
+        ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+        EXPECT_EQ(FrontEnd.Errors[0], "Cannot create file " + Folder + "/song1.mp3");
+        EXPECT_EQ(ReadFileBytes(Dir.File("song1.mp3")), Original);
+        EXPECT_FALSE(FileExists(Dir.File("song2.mp3")));
+    }
+}
+
+TEST_F(Cutter, AReadFailureKeepsEveryFrameCopiedBeforeIt) {
+    // The source shrinks under the reader: its next window comes up short.
+    TStreamBuilder Stream;
+    Stream.Frames(3000);
+    Stream.WriteTo(Dir.File("source.mp3"));
+    const auto Frames = ReaderFrames(Dir.File("source.mp3"));
+    FrontEnd.OnProgress = [&](double) {
+        if (FrontEnd.Progress.size() == 1000) {
+            ASSERT_EQ(truncate(Dir.File("source.mp3").c_str(), 600'000), 0);
+        }
+    };
+    Split(Dir.File("source.mp3"), 4); // part 1 closes at frame 750
+    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+    EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file");
+    const size_t Copied = FrontEnd.Progress.size();
+    EXPECT_GT(Copied, 1000u);
+    EXPECT_EQ(Concat(ReadFileBytes(Part(1)), ReadFileBytes(Part(2))), Concat(Frames, 0, Copied))
+        << "the collected frames reach the file on the way out";
+    EXPECT_EQ(OpenFileCount(), 0);
+}
+
+TEST_F(Cutter, APartCountBelowOneIsRefused) {
+    Split(FixturePath("id3v1-end.mp3"), 0);
+    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+    EXPECT_FALSE(FileExists(Part(1)));
+}
+
+TEST(PartNames, FolderPrefixNumberWithoutPadding) {
+    EXPECT_EQ(TSegmora::PartFileName("/out", "song-", 3), "/out/song-3.mp3");
+    EXPECT_EQ(TSegmora::PartFileName("/out/", "", 12), "/out/12.mp3");
+    EXPECT_EQ(TSegmora::PartFileName("/", "a", 999), "/a999.mp3");
+}
+
+// Saving a selection.
+
+TEST_F(Cutter, TenToTwentySecondsTakesFrames383To765) {
+    TStreamBuilder Stream;
+    Stream.Frames(1000);
+    Stream.WriteTo(Dir.File("source.mp3"));
+    Select(Dir.File("source.mp3"), 100, 200);
+    std::vector<TBytes> Frames;
+    for (int I = 0; I < 1000; ++I)
+        Frames.push_back(BuildFrame({}, static_cast<uint8_t>(I)));
+    EXPECT_EQ(ReadFileBytes(Out), Concat(Frames, 382, 765));
+    // The 766th frame is read, found to end past the mark, and not reported.
+    EXPECT_EQ(FrontEnd.Progress.size(), 765u);
+    EXPECT_EQ(FrontEnd.Progress[0], 0);       // 0.026 s of 20 s
+    EXPECT_EQ(FrontEnd.Progress.back(), 100); // 19.984 s rounds up
+}
+
+TEST_F(Cutter, FromZeroTheFirstFrameCountsAndAFrameEndingOnTheMarkIsWritten) {
+    // MPEG-1 Layer III at 48000 Hz: 24 ms frames. Find the frame whose end,
+    // summed in doubles, lands exactly on a tenth.
+    const TFrameSpec Spec{1, 3, 128, 48000};
+    double Time = 0;
+    int OnMark = 0;
+    for (int I = 1; I <= 1000 && OnMark == 0; ++I) {
+        Time += FrameDurationOf(Spec);
+        if (Time * 10 == std::floor(Time * 10))
+            OnMark = I;
+    }
+    ASSERT_GT(OnMark, 0);
+    TStreamBuilder Stream;
+    Stream.Frames(OnMark + 5, Spec);
+    Stream.WriteTo(Dir.File("source.mp3"));
+    std::vector<TBytes> Frames = ReaderFrames(Dir.File("source.mp3"));
+
+    Select(Dir.File("source.mp3"), 0, static_cast<int32_t>(Time * 10));
+    EXPECT_EQ(ReadFileBytes(Out), Concat(Frames, 0, static_cast<size_t>(OnMark)));
+}
+
+TEST_F(Cutter, AnEndMarkPastTheLastFrameTakesTheRest) {
+    const std::string Source = FixturePath("junk-between.mp3");
+    Select(Source, 1, 600000);
+    const auto Frames = ReaderFrames(Source);
+    // Frame k ends at k * 26.12 ms, so frames 4 on end at or after 0.1 s.
+    EXPECT_EQ(ReadFileBytes(Out), Concat(Frames, 3));
+    EXPECT_TRUE(FrontEnd.Errors.empty());
+}
+
+TEST_F(Cutter, SelectionTagRules) {
+    const std::string Source = FixturePath("cbr-128-info.mp3");
+    const auto Frames = ReaderFrames(Source);
+    const TBytes Audio = Concat(Frames, 0, 38); // frames ending by 1.0 s
+
+    Select(Source, 0, 10, TID3Info{"", "", "", "", "", 12});
+    EXPECT_EQ(ReadFileBytes(Out), Audio) << "no text, no tag";
+
+    Select(Source, 0, 10, YearOnly());
+    EXPECT_EQ(ReadFileBytes(Out), Concat(Audio, PackedTag(YearOnly())));
+    TID3Info Back;
+    ASSERT_TRUE(ReadID3Tag(Out, Back));
+    EXPECT_EQ(Back.Genre, 255);
+    EXPECT_EQ(Back.Year, "2024");
+}
+
+TEST_F(Cutter, ACancelledSelectionStillGetsItsTag) {
+    const std::string Source = FixturePath("cbr-128-info.mp3");
+    const auto Frames = ReaderFrames(Source);
+    FrontEnd.CancelWhen = [](int Polls) { return Polls == 20; };
+    Select(Source, 0, 30, YearOnly());
+    EXPECT_EQ(ReadFileBytes(Out), Concat(Concat(Frames, 0, 20), PackedTag(YearOnly())));
+}
+
+TEST_F(Cutter, FewerThanATagsBytesOfAudioGetNoTag) {
+    const TFrameSpec Small{3, 3, 8, 8000}; // 72 bytes, 72 ms
+    TStreamBuilder Stream;
+    Stream.Frames(20, Small);
+    Stream.WriteTo(Dir.File("source.mp3"));
+    Select(Dir.File("source.mp3"), 0, 1, YearOnly()); // one frame
+    EXPECT_EQ(ReadFileBytes(Out), BuildFrame(Small, 0));
+    Select(Dir.File("source.mp3"), 0, 2, YearOnly()); // two: 144 bytes
+    EXPECT_EQ(FileSizeOf(Out), 144 + 128);
+}
+
+TEST_F(Cutter, AudioThatHappensToReadTAGIsNeverOverwritten) {
+    std::vector<TBytes> Frames;
+    for (int I = 0; I < 10; ++I)
+        Frames.push_back(BuildFrame({}, static_cast<uint8_t>(I)));
+    TBytes& Last = Frames[9];
+    std::memcpy(Last.data() + Last.size() - 128, "TAG", 3);
+    WriteFileBytes(Dir.File("source.mp3"), Concat(Frames));
+
+    Select(Dir.File("source.mp3"), 0, 3, YearOnly()); // all ten end by 0.3 s
+    EXPECT_EQ(ReadFileBytes(Out), Concat(Concat(Frames), PackedTag(YearOnly())));
+}
+
+TEST_F(Cutter, ASelectionWithoutAFrameEndIsEmptyAndUntagged) {
+    const TFrameSpec Long{3, 2, 8, 8000}; // 144 ms frames
+    TStreamBuilder Stream;
+    Stream.Frames(20, Long);
+    Stream.WriteTo(Dir.File("source.mp3"));
+    Select(Dir.File("source.mp3"), 3, 4, YearOnly()); // frames end at 2.88 and 4.32 tenths
+    EXPECT_TRUE(FrontEnd.Errors.empty());
+    EXPECT_EQ(FileSizeOf(Out), 0);
+}
+
+TEST_F(Cutter, ASelectionAtTheSourcesOwnPathFailsUnderEverySpelling) {
+    const auto Original = ReadFileBytes(FixturePath("id3v1-end.mp3"));
+    const std::string Source = Dir.File("song.mp3");
+    WriteFileBytes(Source, Original);
+    std::filesystem::create_symlink(Source, Dir.File("link.mp3"));
+    for (const std::string& Spelling : {Source, Dir.File("./song.mp3"), Dir.File("link.mp3")}) {
+        SCOPED_TRACE(Spelling);
+        FrontEnd.Errors.clear();
+        Out = Spelling;
+        Select(Source, 0, 10, YearOnly());
+        ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+        EXPECT_EQ(FrontEnd.Errors[0], "Cannot create file " + Spelling);
+        EXPECT_EQ(ReadFileBytes(Source), Original);
+    }
+    EXPECT_EQ(OpenFileCount(), 0);
+}
+
+TEST_F(Cutter, AReadFailureEndsTheSelectionWithItsFramesButNoTag) {
+    TStreamBuilder Stream;
+    Stream.Frames(3000);
+    Stream.WriteTo(Dir.File("source.mp3"));
+    const auto Frames = ReaderFrames(Dir.File("source.mp3"));
+    FrontEnd.OnProgress = [&](double) {
+        if (FrontEnd.Progress.size() == 1000) {
+            ASSERT_EQ(truncate(Dir.File("source.mp3").c_str(), 600'000), 0);
+        }
+    };
+    Select(Dir.File("source.mp3"), 0, 1000, YearOnly());
+    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+    EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file");
+    EXPECT_EQ(ReadFileBytes(Out), Concat(Frames, 0, FrontEnd.Progress.size()));
+}

@@ -3,14 +3,19 @@
 #include "CliSupport.h"
 #include "Errors.h"
 
-#include <cmath>
+#include <exception>
 
-TCliProgress::TCliProgress(std::FILE* Out, bool Draw, const std::string& Caption, bool& Cancelled)
-    : FOut(Out), FDraw(Draw), FCaption(Caption), FCancelled(Cancelled) {
+TCliProgress::TCliProgress(std::FILE* Out, bool Draw, const std::string& Caption,
+                           TJobOutcome& Outcome)
+    : FOut(Out), FDraw(Draw), FCaption(Caption), FOutcome(Outcome) {
     SetProgress(0);
 }
 
 TCliProgress::~TCliProgress() {
+    // The jobs report the offset of the last frame, short of 100 even when
+    // they ran to the end.
+    if (!FOutcome.Cancelled && !FOutcome.Failed && std::uncaught_exceptions() == 0)
+        SetProgress(100);
     if (FDraw && FRedraws > 0) {
         std::fputc('\n', FOut);
         std::fflush(FOut);
@@ -33,8 +38,8 @@ void TCliProgress::SetProgress(double Value) {
 
 bool TCliProgress::IsCancelled() {
     if (Interrupted())
-        FCancelled = true;
-    return FCancelled;
+        FOutcome.Cancelled = true;
+    return FOutcome.Cancelled;
 }
 
 void TCliProgress::Draw() {
@@ -52,8 +57,8 @@ TCliFrontEnd::TCliFrontEnd(bool Quiet) : FDraw(!Quiet && StderrIsTerminal()) {}
 std::unique_ptr<IJobProgress> TCliFrontEnd::BeginJob(const std::string& Caption,
                                                      const std::string&) {
     FJobError.reset();
-    FCancelled = false;
-    return std::make_unique<TCliProgress>(stderr, FDraw, Caption, FCancelled);
+    FOutcome = {};
+    return std::make_unique<TCliProgress>(stderr, FDraw, Caption, FOutcome);
 }
 
 void TCliFrontEnd::ShowJobError(const std::string& Message) {

@@ -10,12 +10,19 @@
 #include <optional>
 #include <string>
 
+// How a job ended, as far as its front end learns it.
+struct TJobOutcome {
+    bool Cancelled = false;
+    bool Failed = false;
+};
+
 // One job's bar. Draws only when enabled, and only when the whole
-// percentage changes; finishes its line when destroyed.
+// percentage changes; finishes its line when destroyed, at 100% when the job
+// ran to its end.
 class TCliProgress : public IJobProgress {
 public:
-    // Cancelled is set when the job is told to stop; it outlives the bar.
-    TCliProgress(std::FILE* Out, bool Draw, const std::string& Caption, bool& Cancelled);
+    // Outcome is shared with the front end and outlives the bar.
+    TCliProgress(std::FILE* Out, bool Draw, const std::string& Caption, TJobOutcome& Outcome);
     ~TCliProgress() override;
     TCliProgress(const TCliProgress&) = delete;
     TCliProgress& operator=(const TCliProgress&) = delete;
@@ -37,7 +44,7 @@ private:
     std::string FCaption;
     int FPercent = -1;
     int FRedraws = 0;
-    bool& FCancelled;
+    TJobOutcome& FOutcome;
 };
 
 class TCliFrontEnd : public IJobFrontEnd {
@@ -52,7 +59,7 @@ public:
     // The failure of the last job, if it failed.
     const std::optional<std::string>& JobError() const { return FJobError; }
     // True when the last job was told to stop by Ctrl+C.
-    bool JobCancelled() const { return FCancelled; }
+    bool JobCancelled() const { return FOutcome.Cancelled; }
     // The exit status for the job that just ran: raises the failure (which
     // the program prints with status 1), or gives 130 after Ctrl+C, else 0.
     int Finish() const;
@@ -60,5 +67,5 @@ public:
 private:
     bool FDraw;
     std::optional<std::string> FJobError;
-    bool FCancelled = false;
+    TJobOutcome FOutcome;
 };

@@ -1,1 +1,330 @@
+#include "ID3v1.h"
+#include "MP3Read.h"
+#include "Processes.h"
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <pty.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using TBytes = std::vector<uint8_t>;
+
+// The frames a cutter copies from File, each as its bytes.
+std::vector<TBytes> FramesOf(const std::string& File) {
+    TMP3Reader Reader;
+    Reader.Open(File);
+    std::vector<TBytes> Frames;
+    while (Reader.FindNextFrame(0)) {
+        TBytes Frame(static_cast<size_t>(Reader.FrameLength()));
+        if (!Reader.ReadFrame(Frame.data()))
+            break;
+        Frames.push_back(std::move(Frame));
+    }
+    return Frames;
+}
+
+TBytes Join(const std::vector<TBytes>& Frames, size_t From = 0, size_t To = SIZE_MAX) {
+    TBytes Result;
+    for (size_t I = From; I < Frames.size() && I < To; ++I)
+        Result.insert(Result.end(), Frames[I].begin(), Frames[I].end());
+    return Result;
+}
+
+TBytes WithoutTag(TBytes Bytes) {
+    Bytes.resize(Bytes.size() - 128);
+    return Bytes;
+}
+
+bool Contains(const std::string& Text, const std::string& Part) {
+    return Text.find(Part) != std::string::npos;
+}
+
+class CliJobs : public testing::Test {
+protected:
+    TTempDir Dir;
+    const std::string Tagged = FixturePath("id3v1-end.mp3");
+    const std::string Plain = FixturePath("cbr-128-info.mp3");
+};
+
+} // namespace
+
+TEST_F(CliJobs, HelpForTheProgramAndEveryJob) {
+    for (const std::vector<std::string>& Args : {std::vector<std::string>{"--help"},
+                                                 {"split", "--help"},
+                                                 {"cut", "--help"},
+                                                 {"prepare", "--help"},
+                                                 {"tag", "-h"}}) {
+        auto Result = RunCli(Args);
+        EXPECT_EQ(Result.ExitCode, 0);
+        EXPECT_TRUE(Contains(Result.Stdout, "Usage: segmora-cli")) << Args[0];
+    }
+}
+
+TEST_F(CliJobs, SplitWritesTaggedPartsIntoANewFolderUnderTheSourcesName) {
+    const std::string Folder = Dir.File("a/b/c");
+    auto Result = RunCli({"split", Tagged, "--parts", "3", "--folder", Folder});
+    ASSERT_EQ(Result.ExitCode, 0) << Result.Stderr;
+    EXPECT_EQ(Result.Stderr, "") << "no bar without a terminal";
+    TBytes Frames;
+    TID3Info SourceTag, PartTag;
+    ASSERT_TRUE(ReadID3Tag(Tagged, SourceTag));
+    for (int I = 1; I <= 3; ++I) {
+        const std::string Part = Folder + "/id3v1-end-" + std::to_string(I) + ".mp3";
+        ASSERT_TRUE(ReadID3Tag(Part, PartTag));
+        EXPECT_EQ(PartTag, SourceTag);
+        const auto Bytes = WithoutTag(ReadFileBytes(Part));
+        Frames.insert(Frames.end(), Bytes.begin(), Bytes.end());
+    }
+    EXPECT_FALSE(FileExists(Folder + "/id3v1-end-4.mp3"));
+    EXPECT_EQ(Frames, Join(FramesOf(Tagged)));
+}
+
+TEST_F(CliJobs, SplitRefusesAnExistingPartBeforeWritingAnyUnlessToldToOverwrite) {
+    WriteFileBytes(Dir.File("x2.mp3"), {1, 2, 3});
+    auto Result = RunCli({"split", Plain, "--parts", "2", "--folder", Dir.Path(), "--prefix", "x"});
+    EXPECT_EQ(Result.ExitCode, 1);
+    EXPECT_TRUE(Contains(Result.Stderr, Dir.File("x2.mp3"))) << Result.Stderr;
+    EXPECT_FALSE(FileExists(Dir.File("x1.mp3")));
+    EXPECT_EQ(ReadFileBytes(Dir.File("x2.mp3")), TBytes({1, 2, 3}));
+
+    Result = RunCli(
+        {"split", Plain, "--parts", "2", "--folder", Dir.Path(), "--prefix", "x", "--overwrite"});
+    EXPECT_EQ(Result.ExitCode, 0) << Result.Stderr;
+    EXPECT_EQ(Join({ReadFileBytes(Dir.File("x1.mp3")), ReadFileBytes(Dir.File("x2.mp3"))}),
+              Join(FramesOf(Plain)));
+}
+
+TEST_F(CliJobs, BadUsageExitsWithTwoAndTheUsage) {
+    const std::string F = Dir.Path();
+    for (const std::vector<std::string>& Args : std::vector<std::vector<std::string>>{
+             {"split", Plain, "--parts", "1", "--folder", F},
+             {"split", Plain, "--parts", "1000", "--folder", F},
+             {"split", Plain, "--parts", "two", "--folder", F},
+             {"split", Plain, "--parts", "3"},
+             {"split", "--parts", "3", "--folder", F},
+             {"split", Plain, Plain, "--parts", "3", "--folder", F},
+             {"split", Plain, "--parts", "3", "--folder", F, "--bogus"},
+             {"cut", Plain, "--start", "2", "--end", "1", "--out", Dir.File("o.mp3")},
+             {"cut", Plain, "--start", "1", "--end", "1", "--out", Dir.File("o.mp3")},
+             {"cut", Plain, "--start", "1:60", "--end", "2:00", "--out", Dir.File("o.mp3")},
+             {"cut", Plain, "--start", "soon", "--end", "2", "--out", Dir.File("o.mp3")},
+             {"cut", Plain, "--start", "0", "--end", "2"},
+             {"prepare", Plain},
+             {"tag", Plain, "--genre", "256"},
+             {"tag"},
+         }) {
+        auto Result = RunCli(Args);
+        EXPECT_EQ(Result.ExitCode, 2) << Args[0] << " " << Args[1] << " " << Result.Stderr;
+        EXPECT_TRUE(Contains(Result.Stderr, "Usage: segmora-cli " + Args[0]));
+    }
+    EXPECT_FALSE(FileExists(Dir.File("o.mp3")));
+    EXPECT_TRUE(std::filesystem::is_empty(F));
+}
+
+TEST_F(CliJobs, AMissingSourceFailsWithOneBeforeAnyOutput) {
+    const std::string Missing = Dir.File("none.mp3");
+    for (const std::vector<std::string>& Args : std::vector<std::vector<std::string>>{
+             {"split", Missing, "--parts", "2", "--folder", Dir.File("parts")},
+             {"cut", Missing, "--start", "0", "--end", "1", "--out", Dir.File("o.mp3")},
+             {"prepare", Missing, Dir.File("o.mp3")},
+             {"tag", Missing}}) {
+        auto Result = RunCli(Args);
+        EXPECT_EQ(Result.ExitCode, 1) << Args[0];
+        EXPECT_TRUE(Contains(Result.Stderr, "No such file or directory")) << Result.Stderr;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(Dir.Path()));
+}
+
+TEST_F(CliJobs, CutWritesTheFramesOfTheSelectionAndTheTagAsTheSaveDialogWould) {
+    const auto Frames = FramesOf(Plain);
+    // 0.5 s to 1.0 s: frames 20 to 38 end inside (26.12 ms each).
+    auto Result = RunCli({"cut", Plain, "--start", "00:00.5", "--end", "1", "--out",
+                          Dir.File("a.mp3"), "--title", "Cut", "--comment", "From the CLI"});
+    ASSERT_EQ(Result.ExitCode, 0) << Result.Stderr;
+    EXPECT_EQ(WithoutTag(ReadFileBytes(Dir.File("a.mp3"))), Join(Frames, 19, 38));
+    TID3Info Tag;
+    ASSERT_TRUE(ReadID3Tag(Dir.File("a.mp3"), Tag));
+    EXPECT_EQ(Tag, (TID3Info{"Cut", "", "", "", "From the CLI", 255}));
+
+    Result = RunCli({"cut", Plain, "--start", "0.5", "--end", "0:00:01.0", "--out",
+                     Dir.File("b.mp3"), "--title", ""});
+    ASSERT_EQ(Result.ExitCode, 0) << Result.Stderr;
+    EXPECT_EQ(ReadFileBytes(Dir.File("b.mp3")), Join(Frames, 19, 38)) << "no text, no tag";
+}
+
+TEST_F(CliJobs, CutRefusesAnExistingOutputAndNeverWritesOverItsSource) {
+    WriteFileBytes(Dir.File("a.mp3"), {9});
+    auto Result = RunCli({"cut", Plain, "--start", "0", "--end", "1", "--out", Dir.File("a.mp3")});
+    EXPECT_EQ(Result.ExitCode, 1);
+    EXPECT_TRUE(Contains(Result.Stderr, Dir.File("a.mp3")));
+    EXPECT_EQ(ReadFileBytes(Dir.File("a.mp3")), TBytes{9});
+
+    const auto Original = ReadFileBytes(Tagged);
+    WriteFileBytes(Dir.File("song.mp3"), Original);
+    std::filesystem::create_directory(Dir.File("sub"));
+    const std::string Spelling = Dir.File("sub/../song.mp3");
+    Result = RunCli({"cut", Dir.File("song.mp3"), "--start", "0", "--end", "1", "--out", Spelling,
+                     "--overwrite", "--title", "x"});
+    EXPECT_EQ(Result.ExitCode, 1);
+    EXPECT_TRUE(Contains(Result.Stderr, "Cannot create file " + Spelling)) << Result.Stderr;
+    EXPECT_EQ(ReadFileBytes(Dir.File("song.mp3")), Original);
+}
+
+TEST_F(CliJobs, PrepareCopiesTheFramesAlone) {
+    const std::string Source = FixturePath("id3v2-front.mp3");
+    auto Result = RunCli({"prepare", Source, Dir.File("clean.mp3")});
+    ASSERT_EQ(Result.ExitCode, 0) << Result.Stderr;
+    EXPECT_EQ(ReadFileBytes(Dir.File("clean.mp3")), Join(FramesOf(Source)));
+
+    Result = RunCli({"prepare", Source, Dir.File("clean.mp3")});
+    EXPECT_EQ(Result.ExitCode, 1);
+    EXPECT_TRUE(Contains(Result.Stderr, Dir.File("clean.mp3")));
+    Result = RunCli({"prepare", Source, Dir.File("clean.mp3"), "--overwrite", "--quiet"});
+    EXPECT_EQ(Result.ExitCode, 0);
+}
+
+TEST_F(CliJobs, TagShowsWritesAndKeepsTheFieldsNotGiven) {
+    auto Result = RunCli({"tag", Plain});
+    EXPECT_EQ(Result.ExitCode, 0);
+    EXPECT_TRUE(Contains(Result.Stdout, "has no ID3v1 tag"));
+
+    Result = RunCli({"tag", Tagged});
+    EXPECT_EQ(Result.ExitCode, 0);
+    TID3Info Source;
+    ASSERT_TRUE(ReadID3Tag(Tagged, Source));
+    EXPECT_TRUE(Contains(Result.Stdout, "Title:   " + Source.Title + "\n")) << Result.Stdout;
+    EXPECT_TRUE(Contains(Result.Stdout, "Genre:   " + std::to_string(Source.Genre) + "\n"));
+
+    const std::string Copy = Dir.File("copy.mp3");
+    WriteFileBytes(Copy, ReadFileBytes(Tagged));
+    Result = RunCli({"tag", Copy, "--title", "New title", "--genre", "7"});
+    ASSERT_EQ(Result.ExitCode, 0) << Result.Stderr;
+    TID3Info Written;
+    ASSERT_TRUE(ReadID3Tag(Copy, Written));
+    TID3Info Expected = Source;
+    Expected.Title = "New title";
+    Expected.Genre = 7;
+    EXPECT_EQ(Written, Expected);
+    EXPECT_EQ(FileSizeOf(Copy), FileSizeOf(Tagged)) << "the old tag was replaced";
+
+    const std::string Plain2 = Dir.File("plain.mp3");
+    WriteFileBytes(Plain2, ReadFileBytes(Plain));
+    ASSERT_EQ(RunCli({"tag", Plain2, "--artist", "Someone"}).ExitCode, 0);
+    ASSERT_TRUE(ReadID3Tag(Plain2, Written));
+    EXPECT_EQ(Written, (TID3Info{"", "Someone", "", "", "", 255}));
+    EXPECT_EQ(FileSizeOf(Plain2), FileSizeOf(Plain) + 128);
+}
+
+TEST_F(CliJobs, TagOnAFileShorterThanATagIsAFailure) {
+    WriteFileBytes(Dir.File("tiny.mp3"), TBytes(100, 0x20));
+    auto Result = RunCli({"tag", Dir.File("tiny.mp3"), "--title", "x"});
+    EXPECT_EQ(Result.ExitCode, 1);
+    EXPECT_TRUE(Contains(Result.Stderr, Dir.File("tiny.mp3")));
+    EXPECT_EQ(FileSizeOf(Dir.File("tiny.mp3")), 100);
+}
+
+TEST_F(CliJobs, CtrlCStopsASplitAndKeepsWhatItWrote) {
+    // About 96 MiB of the tagged fixture over and over: a split of several
+    // tenths of a second. Every kept part must still end with the tag.
+    const auto Seed = ReadFileBytes(Tagged);
+    TBytes Big;
+    Big.reserve(96u << 20);
+    while (Big.size() < (96u << 20))
+        Big.insert(Big.end(), Seed.begin(), Seed.end());
+    const std::string Source = Dir.File("long.mp3");
+    WriteFileBytes(Source, Big);
+    Big.clear();
+    const std::string Folder = Dir.File("parts");
+
+    TRunningProcess Split(SEGMORA_CLI_PATH,
+                          {"split", Source, "--parts", "8", "--folder", Folder, "--prefix", "p"});
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!FileExists(Folder + "/p1.mp3") && std::chrono::steady_clock::now() < Deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    siginfo_t Info{};
+    if (waitid(P_PID, static_cast<id_t>(Split.Pid()), &Info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        Info.si_pid != 0)
+        GTEST_SKIP() << "the split ended before the signal could be sent";
+    Split.Signal(SIGINT);
+    auto Result = Split.Wait();
+
+    ASSERT_EQ(Result.ExitCode, 130) << Result.Stderr;
+    EXPECT_FALSE(FileExists(Folder + "/p8.mp3")) << "the split stopped early";
+    TID3Info SourceTag, PartTag;
+    ASSERT_TRUE(ReadID3Tag(Source, SourceTag));
+    TBytes Kept;
+    int Parts = 0;
+    for (; FileExists(Folder + "/p" + std::to_string(Parts + 1) + ".mp3"); ++Parts) {
+        const std::string Part = Folder + "/p" + std::to_string(Parts + 1) + ".mp3";
+        ASSERT_TRUE(ReadID3Tag(Part, PartTag)) << Part;
+        EXPECT_EQ(PartTag, SourceTag);
+        const auto Bytes = WithoutTag(ReadFileBytes(Part));
+        Kept.insert(Kept.end(), Bytes.begin(), Bytes.end());
+    }
+    ASSERT_GE(Parts, 1);
+    // The kept frames are the source's first frames, whole.
+    TMP3Reader Reader;
+    Reader.Open(Source);
+    size_t At = 0;
+    TBytes Frame;
+    while (At < Kept.size() && Reader.FindNextFrame(0)) {
+        Frame.resize(static_cast<size_t>(Reader.FrameLength()));
+        ASSERT_TRUE(Reader.ReadFrame(Frame.data()));
+        ASSERT_LE(At + Frame.size(), Kept.size()) << "a frame was cut in two";
+        ASSERT_TRUE(std::equal(Frame.begin(), Frame.end(), Kept.begin() + static_cast<long>(At)))
+            << "at byte " << At;
+        At += Frame.size();
+    }
+    EXPECT_EQ(At, Kept.size());
+}
+
+TEST_F(CliJobs, TheBarIsDrawnOnATerminalOncePerWholePercent) {
+    for (bool Quiet : {false, true}) {
+        SCOPED_TRACE(Quiet ? "quiet" : "with bar");
+        int Master = -1;
+        const pid_t Child = forkpty(&Master, nullptr, nullptr, nullptr);
+        ASSERT_GE(Child, 0);
+        if (Child == 0) {
+            // Only standard error stays on the terminal.
+            freopen("/dev/null", "w", stdout);
+            std::vector<std::string> Args = {SEGMORA_CLI_PATH, "prepare", Tagged, Dir.File("p.mp3"),
+                                             "--overwrite"};
+            if (Quiet)
+                Args.push_back("--quiet");
+            std::vector<char*> Argv;
+            for (auto& Arg : Args)
+                Argv.push_back(Arg.data());
+            Argv.push_back(nullptr);
+            execv(Argv[0], Argv.data());
+            _exit(127);
+        }
+        std::string Screen;
+        char Chunk[4096];
+        ssize_t N;
+        while ((N = read(Master, Chunk, sizeof Chunk)) > 0)
+            Screen.append(Chunk, static_cast<size_t>(N));
+        close(Master);
+        int Status = 0;
+        waitpid(Child, &Status, 0);
+        ASSERT_TRUE(WIFEXITED(Status));
+        EXPECT_EQ(WEXITSTATUS(Status), 0) << Screen;
+        const auto Redraws = std::count(Screen.begin(), Screen.end(), '\r');
+        if (Quiet) {
+            EXPECT_EQ(Screen, "");
+        } else {
+            EXPECT_TRUE(Contains(Screen, "Preparing... [")) << Screen;
+            EXPECT_TRUE(Contains(Screen, "] 100%")) << Screen;
+            // 79 frames, but at most one drawing for each of 0..100.
+            EXPECT_GE(Redraws, 10);
+            EXPECT_LE(Redraws, 101 + 1); // the terminal may turn the last newline into CR LF
+        }
+    }
+}

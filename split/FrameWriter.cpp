@@ -40,6 +40,25 @@ void TFrameWriter::Write(const void* Data, uint32_t Count) {
     FUsed += Count;
 }
 
+uint8_t* TFrameWriter::Reserve(uint32_t Count) {
+    if (FStream == nullptr)
+        throw Exception("No output file is open");
+    if (Count > FCapacity - FUsed)
+        Flush();
+    if (Count > FCapacity) {
+        FBuffer = std::make_unique_for_overwrite<uint8_t[]>(Count);
+        FCapacity = Count;
+    }
+    return FBuffer.get() + FUsed;
+}
+
+void TFrameWriter::Commit(uint32_t Count) {
+    if (FFailed)
+        return;
+    FUsed += Count;
+    FBytesWritten += Count;
+}
+
 void TFrameWriter::Flush() {
     if (FStream == nullptr || FFailed || FUsed == 0)
         return;

@@ -29,6 +29,12 @@ public:
     // bytes out when they would overflow the buffer. Raises the stream's
     // error naming the file when the disk takes fewer bytes than it was given.
     void Write(const void* Data, uint32_t Count);
+    // Room for Count more bytes at the end of what is collected, flushing
+    // first when the buffer lacks it; lets a frame be read straight into
+    // place. Nothing counts until Commit.
+    uint8_t* Reserve(uint32_t Count);
+    // Takes Count bytes of the reserved room as written.
+    void Commit(uint32_t Count);
     // Writes out everything collected so far. After a failed write the
     // writer holds nothing and takes nothing more for this stream: bytes
     // written later behind a gap would no longer be what the job copied.

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr size_t InitialFrameBuffer = 1024;
-
 // Closes the reader on every way out of a job.
 class TReaderCloser {
 public:
@@ -81,11 +79,8 @@ void TSegmora::WriteSourceTag(TFileStream& Stream) {
         WriteID3TagToStream(Stream, Tag);
 }
 
-bool TSegmora::ReadCurrentFrame() {
-    const auto Length = static_cast<size_t>(FReader.FrameLength());
-    if (FFrame.size() < Length)
-        FFrame.resize(Length);
-    return FReader.ReadFrame(FFrame.data());
+bool TSegmora::ReadFrameInto(TFrameWriter& Writer) {
+    return FReader.ReadFrame(Writer.Reserve(static_cast<uint32_t>(FReader.FrameLength())));
 }
 
 void TSegmora::ReportProgress(double Percent) {
@@ -103,7 +98,6 @@ void TSegmora::SplitByParts() {
     if (FPartCount < 1)
         throw Exception("The number of parts must be at least 1, not " +
                         std::to_string(FPartCount));
-    FFrame.assign(InitialFrameBuffer, 0);
     FReader.Open(FSourceFile);
     TReaderCloser CloseReader(FReader);
     const int64_t FileSize = FReader.FileSize();
@@ -128,9 +122,9 @@ void TSegmora::SplitByParts() {
     Writer.Attach(*Part);
     try {
         while (FReader.FindNextFrame(0)) {
-            if (!ReadCurrentFrame())
+            if (!ReadFrameInto(Writer))
                 break;
-            Writer.Write(FFrame.data(), static_cast<uint32_t>(FReader.FrameLength()));
+            Writer.Commit(static_cast<uint32_t>(FReader.FrameLength()));
             if (PartNumber < FPartCount && Writer.BytesWritten() >= PartSize) {
                 FinishPart(Part);
                 ++PartNumber;
@@ -154,7 +148,6 @@ void TSegmora::SplitByParts() {
 }
 
 void TSegmora::SaveSelection() {
-    FFrame.assign(InitialFrameBuffer, 0);
     FReader.Open(FSourceFile);
     TReaderCloser CloseReader(FReader);
     auto Dest = std::make_unique<TFileStream>(FDestFile, fmCreate | fmShareExclusive);
@@ -165,13 +158,13 @@ void TSegmora::SaveSelection() {
     double Time = 0.0;
     try {
         while (FReader.FindNextFrame(0)) {
-            if (!ReadCurrentFrame())
+            if (!ReadFrameInto(Writer))
                 break;
             Time += FReader.FrameDuration();
             if (FSelEnd < Time * 10)
                 break;
             if (FSelStart <= Time * 10)
-                Writer.Write(FFrame.data(), static_cast<uint32_t>(FReader.FrameLength()));
+                Writer.Commit(static_cast<uint32_t>(FReader.FrameLength()));
             ReportProgress(std::nearbyint(Time * 1000 / FSelEnd));
             if (Cancelled())
                 break;

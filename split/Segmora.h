@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 class TFileStream;
 class TFrameWriter;
@@ -70,9 +69,9 @@ public:
 private:
     void SaveSelection();
     void SplitByParts();
-    // Reads the current frame whole into FFrame; false when the file ends
-    // inside it.
-    bool ReadCurrentFrame();
+    // Reads the current frame whole into the writer's free room, where it
+    // is kept by a Commit; false when the file ends inside the frame.
+    bool ReadFrameInto(TFrameWriter& Writer);
     void ReportProgress(double Percent);
     bool Cancelled();
 
@@ -87,5 +86,4 @@ private:
     int32_t FSelStart = 0;
     TID3Info FID3Info;
     IJobFrontEnd* FFrontEnd = nullptr;
-    std::vector<uint8_t> FFrame;
 };

@@ -57,3 +57,25 @@ TEST(FrameWriter, AttachingStartsTheCountAfresh) {
     EXPECT_EQ(ReadFileBytes(Dir.File("a")), Piece);
     EXPECT_EQ(ReadFileBytes(Dir.File("b")), Piece);
 }
+
+TEST(FrameWriter, ReservedRoomCountsOnlyWhenCommitted) {
+    TTempDir Dir;
+    TBytes Expected;
+    {
+        TFileStream Stream(Dir.File("out"), fmCreate | fmShareExclusive);
+        TFrameWriter Writer(1000);
+        Writer.Attach(Stream);
+        for (int I = 0; I < 12; ++I) {
+            const auto Piece = Pattern(417, static_cast<uint8_t>(I));
+            uint8_t* Room = Writer.Reserve(417);
+            std::copy(Piece.begin(), Piece.end(), Room);
+            if (I % 3 == 1)
+                continue; // read, then not kept
+            Writer.Commit(417);
+            Expected.insert(Expected.end(), Piece.begin(), Piece.end());
+        }
+        EXPECT_EQ(Writer.BytesWritten(), static_cast<int64_t>(Expected.size()));
+        Writer.Flush();
+    }
+    EXPECT_EQ(ReadFileBytes(Dir.File("out")), Expected);
+}

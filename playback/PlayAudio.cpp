@@ -7,6 +7,7 @@
 #include <QObject>
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -14,6 +15,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <mutex>
 
 struct TBusHook {
@@ -24,8 +26,10 @@ struct TBusHook {
     std::mutex Lock;
     std::condition_variable Changed;
     bool Prerolled = false;
-    // The first error the pipeline reported, as a result code.
+    // The pipeline's first telling error, else its first general one; S_OK
+    // while none has come.
     TPlayerResult Failure = S_OK;
+    bool FailureTells = false;
 };
 
 void TGstObjectUnref::operator()(void* Object) const {
@@ -68,6 +72,8 @@ constexpr std::array<TErrorRow, 17> ErrorTable = {{
 // Long enough for a slow disk, short enough that a file the pipeline keeps
 // chewing on does not hang the caller.
 constexpr auto PrerollTimeout = std::chrono::seconds(5);
+// How long a general error waits for a telling one.
+constexpr auto ErrorGrace = std::chrono::milliseconds(500);
 // How long a seek may take to settle before Seek returns anyway.
 constexpr auto SettleTimeout = std::chrono::seconds(2);
 
@@ -113,12 +119,7 @@ bool FromSink(GstMessage* Message) {
 }
 
 // The nearest row of the table for an error the pipeline reported.
-TPlayerResult ResultOfError(GstMessage* Message) {
-    GError* Raw = nullptr;
-    gst_message_parse_error(Message, &Raw, nullptr);
-    TErrorPtr Error(Raw);
-    if (!Error)
-        return E_FAIL;
+TPlayerResult ResultOfError(const GError* Error, GstMessage* Message) {
     if (Error->domain == GST_RESOURCE_ERROR) {
         if (FromSink(Message))
             return VFW_S_AUDIO_NOT_RENDERED;
@@ -137,6 +138,9 @@ TPlayerResult ResultOfError(GstMessage* Message) {
     }
     if (Error->domain == GST_STREAM_ERROR) {
         switch (Error->code) {
+        case GST_STREAM_ERROR_FAILED:
+            // Also decodebin's word for a file it found nothing to play in.
+            return VFW_E_INVALID_FILE_FORMAT;
         case GST_STREAM_ERROR_TYPE_NOT_FOUND:
         case GST_STREAM_ERROR_WRONG_TYPE:
             return VFW_E_UNKNOWN_FILE_TYPE;
@@ -167,6 +171,24 @@ TPlayerResult ResultOfError(GstMessage* Message) {
     return E_FAIL;
 }
 
+// Keeps the error that best tells what went wrong. Bins follow an element's
+// error with general ones of their own ("Internal data stream error"), and
+// sometimes report a general one first.
+void NoteError(TBusHook& Hook, GstMessage* Message) {
+    GError* Raw = nullptr;
+    gst_message_parse_error(Message, &Raw, nullptr);
+    TErrorPtr Error(Raw);
+    if (!Error || Hook.FailureTells)
+        return;
+    const TPlayerResult Code = ResultOfError(Error.get(), Message);
+    const bool Tells = Code != E_FAIL && !(Error->domain == GST_STREAM_ERROR &&
+                                           Error->code == GST_STREAM_ERROR_FAILED);
+    if (Hook.Failure == S_OK || Tells) {
+        Hook.Failure = Code;
+        Hook.FailureTells = Tells;
+    }
+}
+
 // Runs on whichever thread posts the message, before it is queued. Every
 // message stays queued, and each one queued gets exactly one event, so the
 // receiver's CheckCompletion calls and the queue stay in step.
@@ -177,8 +199,8 @@ GstBusSyncReply OnBusMessage(GstBus*, GstMessage* Message, gpointer Data) {
         std::lock_guard<std::mutex> Guard(Hook.Lock);
         if (Type == GST_MESSAGE_ASYNC_DONE)
             Hook.Prerolled = true;
-        else if (Hook.Failure == S_OK)
-            Hook.Failure = ResultOfError(Message);
+        else
+            NoteError(Hook, Message);
         Hook.Changed.notify_all();
     }
     if (QObject* Target = Hook.Target.load())
@@ -193,15 +215,15 @@ void ReleaseHookRef(gpointer Data) {
 // Waits until the pipeline has prerolled or failed; S_OK when it is ready.
 TPlayerResult AwaitPreroll(TBusHook& Hook, GstStateChangeReturn Started) {
     std::unique_lock<std::mutex> Guard(Hook.Lock);
-    if (Started == GST_STATE_CHANGE_FAILURE)
-        return Hook.Failure != S_OK ? Hook.Failure : E_FAIL;
-    if (Started == GST_STATE_CHANGE_ASYNC) {
-        const bool Settled = Hook.Changed.wait_for(
-            Guard, PrerollTimeout, [&] { return Hook.Prerolled || Hook.Failure != S_OK; });
-        if (!Settled)
-            return E_ABORT;
-    }
-    return Hook.Failure;
+    if (Started == GST_STATE_CHANGE_ASYNC && !Hook.Changed.wait_for(Guard, PrerollTimeout, [&] {
+            return Hook.Prerolled || Hook.Failure != S_OK;
+        }))
+        return E_ABORT;
+    if (Started != GST_STATE_CHANGE_FAILURE && Hook.Failure == S_OK)
+        return S_OK;
+    // A general error may still be followed by the telling one.
+    Hook.Changed.wait_for(Guard, ErrorGrace, [&] { return Hook.FailureTells; });
+    return Hook.Failure != S_OK ? Hook.Failure : E_FAIL;
 }
 
 // The sum of the play times of the file's whole frames, the time base the
@@ -327,9 +349,17 @@ int64_t TAudioPlayer::Position() const {
 }
 
 void TAudioPlayer::Seek(int64_t Current, int64_t Stop) {
-    if (!IsOpen() || Current < 0 || Stop < -1)
-        throw Exception("Unable to set position");
+    constexpr int64_t Largest = std::numeric_limits<int64_t>::max() / 100;
+    // A lead-in counted back from a stop point near the start can come out
+    // negative; it means the start of the stream.
+    Current = std::max<int64_t>(Current, 0);
     const bool KeepStop = Stop == -1;
+    const int64_t NewStop = KeepStop ? FStopPoint : Stop;
+    // The pipeline takes a stop before the start as a successful seek that it
+    // then ignores; refuse it here, the stop kept from before included.
+    if (!IsOpen() || Current > Largest || Stop < -1 || Stop > Largest ||
+        (NewStop >= 0 && NewStop < Current))
+        throw Exception("Unable to set position");
     if (!gst_element_seek(FGraph.get(), 1.0, GST_FORMAT_TIME,
                           static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
                           GST_SEEK_TYPE_SET, Current * 100,
@@ -341,6 +371,7 @@ void TAudioPlayer::Seek(int64_t Current, int64_t Stop) {
     gst_element_get_state(
         FGraph.get(), nullptr, nullptr,
         std::chrono::duration_cast<std::chrono::nanoseconds>(SettleTimeout).count());
+    FStopPoint = NewStop;
 }
 
 bool TAudioPlayer::CheckCompletion() {
@@ -362,6 +393,7 @@ void TAudioPlayer::Close() {
     FEvent.reset();
     FHook.reset();
     FDuration = -1;
+    FStopPoint = -1;
 }
 
 void TAudioPlayer::SaveGraph(const std::string& FileName) const {

@@ -85,9 +85,9 @@ public:
     // duration" and "Unable to determine current position".
     int64_t Duration() const;
     int64_t Position() const;
-    // Moves to Current and plays up to Stop, where playback completes; a
-    // Stop of -1 keeps the stop point set before. Raises "Unable to set
-    // position".
+    // Moves to Current (a negative one meaning 0) and plays up to Stop,
+    // where playback completes; a Stop of -1 keeps the stop point set before. Raises "Unable to set
+    // position", also for a stop point before Current.
     void Seek(int64_t Current, int64_t Stop);
     // Fetches one queued message; true when it is the end of playback.
     bool CheckCompletion();
@@ -107,4 +107,6 @@ private:
     std::shared_ptr<TBusHook> FHook;
     // Taken from the file's frames at Open; -1 leaves it to the pipeline.
     int64_t FDuration = -1;
+    // The stop point of the last Seek; -1 for the end of the stream.
+    int64_t FStopPoint = -1;
 };

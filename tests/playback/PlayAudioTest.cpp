@@ -1,0 +1,393 @@
+#include "PlayAudio.h"
+
+#include "Errors.h"
+#include "TestFiles.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+// Real playback of the fixtures in real time: without a sound device the
+// pipeline's audio sink falls back to a fake one that keeps time.
+
+namespace {
+
+using namespace std::chrono_literals;
+using TClock = std::chrono::steady_clock;
+
+constexpr int64_t Ms(int64_t Milliseconds) {
+    return Milliseconds * 10'000;
+}
+
+// Slack for timing under a loaded machine; positions themselves are exact
+// to within a frame (26 ms).
+constexpr int64_t Frame = Ms(30);
+
+void EnsureApplication() {
+    static int Argc = 1;
+    static char Name[] = "playback_tests";
+    static char* Argv[] = {Name, nullptr};
+    static QCoreApplication Application(Argc, Argv);
+}
+
+// Answers each notification with one CheckCompletion, as the main window
+// does; without a player it only counts.
+class TNotifyTarget : public QObject {
+public:
+    void Answer(TAudioPlayer* Player) { FPlayer = Player; }
+
+    bool event(QEvent* Event) override {
+        if (Event->type() != PlayerEventMessage)
+            return QObject::event(Event);
+        ++Notifications;
+        if (FPlayer != nullptr && FPlayer->CheckCompletion())
+            ++Completions;
+        return true;
+    }
+
+    int Notifications = 0;
+    int Completions = 0;
+
+private:
+    TAudioPlayer* FPlayer = nullptr;
+};
+
+// Delivers posted events until Done holds or Limit has passed.
+template <typename TCondition>
+bool RunEventsUntil(TCondition Done, std::chrono::milliseconds Limit) {
+    const auto Deadline = TClock::now() + Limit;
+    while (!Done()) {
+        if (TClock::now() >= Deadline)
+            return false;
+        QCoreApplication::sendPostedEvents();
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+void RunEventsFor(std::chrono::milliseconds Time) {
+    RunEventsUntil([] { return false; }, Time);
+}
+
+double SecondsSince(TClock::time_point Start) {
+    return std::chrono::duration<double>(TClock::now() - Start).count();
+}
+
+std::string ReadText(const std::string& Path) {
+    std::ifstream In(Path, std::ios::binary);
+    std::stringstream Text;
+    Text << In.rdbuf();
+    return Text.str();
+}
+
+std::string OpenFailure(TAudioPlayer& Player, const std::string& FileName) {
+    try {
+        Player.Open(FileName);
+    } catch (const Exception& E) {
+        return E.what();
+    }
+    return "(opened)";
+}
+
+const std::string Sample = FixturePath("cbr-128-info.mp3");
+
+class AudioPlayer : public ::testing::Test {
+protected:
+    AudioPlayer() {
+        EnsureApplication();
+        Target.Answer(&Player);
+        Player.NotifyWindow(&Target);
+    }
+
+    // The target outlives the player, as the main window outlives its own.
+    TNotifyTarget Target;
+    TAudioPlayer Player;
+};
+
+} // namespace
+
+TEST(PlayerErrorText, GivesTheTableTextsAndHexForOtherCodes) {
+    EXPECT_EQ(ErrorText(VFW_S_PARTIAL_RENDER),
+              "Some of the streams in this movie are in an unsupported format.");
+    EXPECT_EQ(ErrorText(VFW_S_AUDIO_NOT_RENDERED),
+              "Cannot play back the audio stream: could not find a suitable renderer.");
+    EXPECT_EQ(ErrorText(E_FAIL), "Failure.");
+    EXPECT_EQ(ErrorText(E_INVALIDARG), "Argument is invalid.");
+    EXPECT_EQ(ErrorText(VFW_E_NOT_FOUND), "An object or name was not found.");
+    EXPECT_EQ(ErrorText(VFW_E_UNKNOWN_FILE_TYPE), "The media type of this file is not recognized.");
+    EXPECT_EQ(ErrorText(VFW_E_UNSUPPORTED_STREAM),
+              "Cannot play back the file: the format is not supported.");
+    EXPECT_EQ(ErrorText(PlayerCode(0x80040256)), "Unknown error: 80040256");
+    EXPECT_EQ(ErrorText(PlayerCode(0x8004ABCD)), "Unknown error: 8004ABCD");
+    EXPECT_EQ(ErrorText(S_OK), "Unknown error: 0");
+    EXPECT_EQ(ErrorText(PlayerCode(0x0004022C)), "Unknown error: 4022C");
+}
+
+TEST_F(AudioPlayer, DurationOfEachFixtureIsTheSumOfItsFrames) {
+    std::ifstream Table(FixturePath("fixtures.tsv"));
+    std::string Line;
+    std::getline(Table, Line);
+    int Files = 0;
+    while (std::getline(Table, Line)) {
+        std::stringstream Row(Line);
+        std::string Name, Size, FirstOffset, Frames, LastOffset, FramesEnd, Seconds;
+        Row >> Name >> Size >> FirstOffset >> Frames >> LastOffset >> FramesEnd >> Seconds;
+        SCOPED_TRACE(Name);
+        const double Expected = std::stod(Seconds) * 1e7;
+        const double OneFrame = Expected / std::stod(Frames);
+        Player.Open(FixturePath(Name));
+        ASSERT_TRUE(Player.IsOpen());
+        EXPECT_NEAR(static_cast<double>(Player.Duration()), Expected, OneFrame);
+        Player.Close();
+        ++Files;
+    }
+    EXPECT_GE(Files, 9);
+}
+
+TEST_F(AudioPlayer, PositionAdvancesWhilePlayingAndHoldsWhilePausedOrStopped) {
+    Player.Open(Sample);
+    EXPECT_EQ(Player.Position(), 0);
+
+    Player.Play();
+    RunEventsFor(600ms);
+    Player.Pause();
+    const int64_t Paused = Player.Position();
+    EXPECT_GT(Paused, Ms(400));
+    EXPECT_LT(Paused, Ms(1200));
+    RunEventsFor(300ms);
+    EXPECT_EQ(Player.Position(), Paused);
+
+    Player.Play();
+    RunEventsFor(300ms);
+    Player.Stop();
+    const int64_t Stopped = Player.Position();
+    EXPECT_GT(Stopped, Paused + Ms(150));
+    RunEventsFor(300ms);
+    EXPECT_EQ(Player.Position(), Stopped);
+    EXPECT_EQ(Target.Completions, 0);
+}
+
+TEST_F(AudioPlayer, SeekWithAStopPointCompletesOnceThereAndStays) {
+    Player.Open(Sample);
+    Player.Seek(Ms(1000), Ms(1500));
+    EXPECT_NEAR(Player.Position(), Ms(1000), Frame);
+
+    const auto Start = TClock::now();
+    Player.Play();
+    ASSERT_TRUE(RunEventsUntil([&] { return Target.Completions > 0; }, 3s));
+    const double Took = SecondsSince(Start);
+    EXPECT_GT(Took, 0.35);
+    EXPECT_LT(Took, 1.5);
+    EXPECT_NEAR(Player.Position(), Ms(1500), Frame);
+
+    RunEventsFor(400ms);
+    EXPECT_EQ(Target.Completions, 1);
+    EXPECT_NEAR(Player.Position(), Ms(1500), Frame);
+}
+
+TEST_F(AudioPlayer, SeekWithoutAStopPointKeepsTheEarlierOne) {
+    Player.Open(Sample);
+    Player.Seek(Ms(500), Ms(1000));
+    Player.Seek(Ms(700), -1);
+    EXPECT_NEAR(Player.Position(), Ms(700), Frame);
+
+    const auto Start = TClock::now();
+    Player.Play();
+    ASSERT_TRUE(RunEventsUntil([&] { return Target.Completions > 0; }, 3s));
+    EXPECT_LT(SecondsSince(Start), 1.0);
+    EXPECT_NEAR(Player.Position(), Ms(1000), Frame);
+}
+
+TEST_F(AudioPlayer, EndOfTheFileCompletesAndThePositionStaysAtTheEnd) {
+    Player.Open(Sample);
+    Player.Seek(Ms(2600), Player.Duration());
+    Player.Play();
+    ASSERT_TRUE(RunEventsUntil([&] { return Target.Completions > 0; }, 3s));
+    const int64_t End = Player.Position();
+    EXPECT_GT(End, Ms(2900));
+    EXPECT_LE(End, Player.Duration());
+    RunEventsFor(300ms);
+    EXPECT_EQ(Player.Position(), End);
+    EXPECT_EQ(Target.Completions, 1);
+}
+
+TEST_F(AudioPlayer, SeekRefusesAStopBeforeThePositionAndTakesANegativeStartAsZero) {
+    Player.Open(Sample);
+    EXPECT_THROW(
+        {
+            try {
+                Player.Seek(Ms(2000), Ms(1000));
+            } catch (const Exception& E) {
+                EXPECT_STREQ(E.what(), "Unable to set position");
+                throw;
+            }
+        },
+        Exception);
+    Player.Seek(Ms(500), Ms(1000));
+    EXPECT_THROW(Player.Seek(Ms(1500), -1), Exception);
+    EXPECT_NEAR(Player.Position(), Ms(500), Frame);
+
+    Player.Seek(Ms(-2000), Ms(300));
+    EXPECT_EQ(Player.Position(), 0);
+    Player.Play();
+    ASSERT_TRUE(RunEventsUntil([&] { return Target.Completions > 0; }, 3s));
+    EXPECT_NEAR(Player.Position(), Ms(300), Frame);
+}
+
+TEST_F(AudioPlayer, EveryOtherMessageAnswersFalseOneMessagePerCall) {
+    // Count only, and fetch by hand afterwards: the end of stream must come
+    // out after the messages queued before it, one per call.
+    Target.Answer(nullptr);
+    Player.Open(Sample);
+    Player.Seek(Ms(2800), -1);
+    Player.Play();
+    RunEventsFor(800ms);
+    ASSERT_GT(Target.Notifications, 5);
+
+    int EndAt = -1;
+    for (int Call = 0; Call < Target.Notifications; ++Call)
+        if (Player.CheckCompletion()) {
+            EXPECT_EQ(EndAt, -1) << "a second completion";
+            EndAt = Call;
+        }
+    EXPECT_GT(EndAt, 5);
+    EXPECT_FALSE(Player.CheckCompletion());
+}
+
+TEST_F(AudioPlayer, WithoutANotifyTargetNothingIsPosted) {
+    TNotifyTarget Unused;
+    Player.NotifyWindow(nullptr);
+    Player.Open(Sample);
+    Player.Seek(Ms(2800), -1);
+    Player.Play();
+    RunEventsFor(800ms);
+    EXPECT_EQ(Target.Notifications, 0);
+    EXPECT_EQ(Unused.Notifications, 0);
+    // The messages still queue; a caller that polls finds the end.
+    bool Ended = false;
+    for (int Call = 0; Call < 1000 && !Ended; ++Call)
+        Ended = Player.CheckCompletion();
+    EXPECT_TRUE(Ended);
+}
+
+TEST_F(AudioPlayer, FilesThatCannotBePlayedFailAndLeaveAPipelineForCloseToRelease) {
+    TTempDir Dir;
+    const std::string Text = "This is a plain text file, no audio in it.\n";
+    std::vector<uint8_t> NotAudio;
+    for (int Line = 0; Line < 50; ++Line)
+        NotAudio.insert(NotAudio.end(), Text.begin(), Text.end());
+    WriteFileBytes(Dir.File("text.mp3"), NotAudio);
+    // An ID3v2 header whose size reaches far past the end of the file, then
+    // good frames: the kind of file the preparation is offered for.
+    std::vector<uint8_t> BrokenTag = {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
+    const auto Frames = ReadFileBytes(Sample);
+    BrokenTag.insert(BrokenTag.end(), Frames.begin(), Frames.end());
+    WriteFileBytes(Dir.File("broken-tag.mp3"), BrokenTag);
+
+    const struct {
+        std::string File;
+        std::string Message;
+    } Cases[] = {
+        {Dir.File("missing.mp3"), "Unable to open file. An object or name was not found."},
+        {Dir.File("text.mp3"),
+         "Unable to open file. The media type of this file is not recognized."},
+        {Dir.File("broken-tag.mp3"), "Unable to open file. The file format is invalid."},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.File);
+        EXPECT_EQ(OpenFailure(Player, Case.File), Case.Message);
+        EXPECT_FALSE(Player.IsOpen());
+        EXPECT_FALSE(Player.CheckCompletion());
+        EXPECT_THROW(Player.Duration(), Exception);
+        EXPECT_EQ(Player.Play(), E_POINTER);
+
+        Player.SaveGraph(Dir.File("failed.dot"));
+        const std::string Failed = ReadText(Dir.File("failed.dot"));
+        EXPECT_NE(Failed.find("digraph"), std::string::npos);
+        EXPECT_NE(Failed.find("GstPlayBin"), std::string::npos) << "the failed pipeline is kept";
+
+        Player.Close();
+        Player.SaveGraph(Dir.File("closed.dot"));
+        const std::string Closed = ReadText(Dir.File("closed.dot"));
+        EXPECT_FALSE(Closed.empty());
+        EXPECT_EQ(Closed.find("GstPlayBin"), std::string::npos) << "Close released the pipeline";
+    }
+
+    Player.Open(Sample);
+    EXPECT_TRUE(Player.IsOpen());
+}
+
+TEST_F(AudioPlayer, AFileThatDoesNotPrerollInTimeFails) {
+    // A pipe whose writer sends nothing: the pipeline waits for data forever.
+    TTempDir Dir;
+    const std::string Pipe = Dir.File("silent.mp3");
+    ASSERT_EQ(mkfifo(Pipe.c_str(), 0600), 0);
+    const int Writer = open(Pipe.c_str(), O_RDWR);
+    ASSERT_GE(Writer, 0);
+    const auto Start = TClock::now();
+    EXPECT_EQ(OpenFailure(Player, Pipe), "Unable to open file. Operation aborted.");
+    EXPECT_LT(SecondsSince(Start), 10.0);
+    EXPECT_FALSE(Player.IsOpen());
+    close(Writer);
+    Player.Close();
+}
+
+TEST_F(AudioPlayer, SaveGraphDescribesTheOpenPipeline) {
+    TTempDir Dir;
+    Player.SaveGraph(Dir.File("none.dot"));
+    EXPECT_NE(ReadText(Dir.File("none.dot")).find("digraph"), std::string::npos);
+
+    Player.Open(Sample);
+    Player.SaveGraph(Dir.File("open.dot"));
+    const std::string Open = ReadText(Dir.File("open.dot"));
+    EXPECT_NE(Open.find("digraph"), std::string::npos);
+    EXPECT_NE(Open.find("cbr-128-info.mp3"), std::string::npos);
+    EXPECT_NE(Open.find("mpegaudioparse"), std::string::npos);
+}
+
+TEST_F(AudioPlayer, AClosedPlayerRefusesWorkWithoutCrashing) {
+    EXPECT_FALSE(Player.IsOpen());
+    EXPECT_EQ(Player.Play(), E_POINTER);
+    EXPECT_EQ(Player.Pause(), E_POINTER);
+    EXPECT_EQ(Player.Stop(), E_POINTER);
+    EXPECT_FALSE(Player.CheckCompletion());
+    const auto MessageOf = [](auto Operation) -> std::string {
+        try {
+            Operation();
+        } catch (const Exception& E) {
+            return E.what();
+        }
+        return "";
+    };
+    EXPECT_EQ(MessageOf([&] { Player.Duration(); }), "Unable to determine duration");
+    EXPECT_EQ(MessageOf([&] { Player.Position(); }), "Unable to determine current position");
+    EXPECT_EQ(MessageOf([&] { Player.Seek(0, -1); }), "Unable to set position");
+    Player.Close();
+    Player.Close();
+}
+
+TEST_F(AudioPlayer, DestroyingAPlayingPlayerStopsIt) {
+    TNotifyTarget Counter;
+    {
+        TAudioPlayer Playing;
+        Playing.NotifyWindow(&Counter);
+        Playing.Open(Sample);
+        Playing.Seek(Ms(2400), -1);
+        Playing.Play();
+        RunEventsFor(200ms);
+    }
+    QCoreApplication::sendPostedEvents();
+    const int AtDestruction = Counter.Notifications;
+    EXPECT_GT(AtDestruction, 0);
+    // Playing on would have reached the end, and posted it, within a second.
+    RunEventsFor(1200ms);
+    EXPECT_EQ(Counter.Notifications, AtDestruction);
+}

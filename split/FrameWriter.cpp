@@ -25,7 +25,7 @@ void TFrameWriter::Detach() {
 void TFrameWriter::Write(const void* Data, uint32_t Count) {
     if (FStream == nullptr)
         throw Exception("No output file is open");
-    if (FFailed)
+    if (FFailed || Count == 0)
         return;
     FBytesWritten += Count;
     if (Count > FCapacity - FUsed) {

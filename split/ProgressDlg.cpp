@@ -91,8 +91,14 @@ void TfrmProgress::SetProgress(double Value) {
         UpdateTimeRemaining();
 }
 
+double TfrmProgress::ReadClock() {
+    FReading = FNow();
+    FReadingFresh = true;
+    return FReading;
+}
+
 void TfrmProgress::UpdateTimeRemaining() {
-    const double Now = FNow();
+    const double Now = ReadClock();
     if (FStartTime == 0)
         FStartTime = Now;
     if (FStartProgress == 0)
@@ -125,7 +131,11 @@ void TfrmProgress::UpdateTimeRemaining() {
 }
 
 bool TfrmProgress::IsCancelled() {
-    if (FEventsDue || FNow() - FLastEventTime >= EventInterval) {
+    // The job asks right after it set the progress: the time the estimate
+    // just read is as good as a new one, and saves a clock read per frame.
+    const double Now = FReadingFresh ? FReading : FNow();
+    FReadingFresh = false;
+    if (FEventsDue || Now - FLastEventTime >= EventInterval) {
         QCoreApplication::processEvents();
         FEventsDue = false;
         FLastEventTime = FNow();

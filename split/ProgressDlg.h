@@ -62,6 +62,7 @@ private:
     void FormCloseQuery(bool& CanClose);
     void btnCancelClick();
     void UpdateTimeRemaining();
+    double ReadClock();
 
     std::unique_ptr<Ui::frmProgress> ui;
     QList<QPointer<QWidget>> FWindowList;
@@ -74,6 +75,9 @@ private:
     TClock FNow;
     double FLastEventTime = 0;
     bool FEventsDue = true;
+    // The estimate's reading of the clock, until IsCancelled has used it.
+    double FReading = 0;
+    bool FReadingFresh = false;
 };
 
 // Runs the jobs of the cutting engine under a TfrmProgress owned by the main

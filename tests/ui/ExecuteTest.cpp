@@ -126,6 +126,8 @@ TEST_F(ExecuteTest, SplitShowsTheDialogAndLeavesTheParts) {
         EXPECT_EQ(Form.findChild<QLabel*>(QStringLiteral("lblText"))->text(),
                   QStringLiteral("The selected file is being splited. Please wait..."));
         EXPECT_FALSE(Main.isEnabled());
+        const QPoint Offset = Form.frameGeometry().center() - Main.frameGeometry().center();
+        EXPECT_LE(Offset.manhattanLength(), 2) << "not centred on the main window";
     };
     Split(3, Temp.Path());
 

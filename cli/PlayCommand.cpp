@@ -2,6 +2,133 @@
 #include "Commands.h"
 #include "Errors.h"
 
-const char* const PlayUsage = "Usage: segmora-cli play SOURCE [--start TIME] [--end TIME]\n";
+#ifndef SEGMORA_NO_PLAYBACK
+#include "PlayAudio.h"
+#include "TimeFormat.h"
 
-int RunPlay(const std::vector<std::string>&) { throw Exception("play is not available yet"); }
+#include <QCoreApplication>
+#include <QObject>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <thread>
+#endif
+
+const char* const PlayUsage =
+    "Usage: segmora-cli play SOURCE [--start TIME] [--end TIME]\n"
+    "Plays the file, or the part between the two times, until it ends or Ctrl+C.\n"
+    "On a terminal it shows the position and the length once a second.\n\n"
+    "TIME is MM:SS.t or HH:MM:SS.t (the tenth optional), or seconds with an\n"
+    "optional tenth (75, 75.5).\n\n"
+    "  --start TIME  where to begin; the start of the file when not given\n"
+    "  --end TIME    where to stop; the end of the file when not given\n";
+
+#ifdef SEGMORA_NO_PLAYBACK
+
+int RunPlay(const std::vector<std::string>&) {
+    throw Exception("play is not available: this segmora-cli was built without playback");
+}
+
+#else
+
+namespace {
+
+// Reference times (100 ns) in one tenth of a second.
+constexpr int64_t RefPerTenth = 1'000'000;
+
+std::optional<int64_t> Mark(const TCommandArgs& Parsed, const std::string& Option) {
+    const auto Text = Parsed.Value(Option);
+    if (!Text)
+        return std::nullopt;
+    const auto Tenths = ParseTimeText(*Text);
+    if (!Tenths)
+        throw TUsageError(Option + " takes a time such as 01:15.5, 1:02:03.4, 75 or 75.5, not '" +
+                          *Text + "'");
+    return Tenths;
+}
+
+// Hears the player's notifications and answers each with CheckCompletion,
+// as the main window does.
+class TCompletionWatch : public QObject {
+public:
+    void Watch(TAudioPlayer* Player) { FPlayer = Player; }
+    bool Completed() const { return FCompleted; }
+
+    bool event(QEvent* Event) override {
+        if (Event->type() != PlayerEventMessage)
+            return QObject::event(Event);
+        if (FPlayer != nullptr && FPlayer->CheckCompletion())
+            FCompleted = true;
+        return true;
+    }
+
+private:
+    TAudioPlayer* FPlayer = nullptr;
+    bool FCompleted = false;
+};
+
+void ShowPosition(const TAudioPlayer& Player, int64_t Duration) {
+    try {
+        std::fprintf(stderr, "\r%s / %s ",
+                     FormatTime(static_cast<int32_t>(Player.Position() / RefPerTenth)).c_str(),
+                     FormatTime(static_cast<int32_t>(Duration / RefPerTenth)).c_str());
+        std::fflush(stderr);
+    } catch (const Exception&) {
+        // A position the pipeline cannot give this once is shown next time.
+    }
+}
+
+} // namespace
+
+int RunPlay(const std::vector<std::string>& Args) {
+    // First, so that an early Ctrl+C also ends playback in order.
+    InstallInterruptHandler();
+    TCommandArgs Parsed(Args, {}, {"--start", "--end"});
+    const std::string Source = Parsed.ExpectPositional(1)[0];
+    const auto Start = Mark(Parsed, "--start");
+    const auto End = Mark(Parsed, "--end");
+    if (Start && End && *Start >= *End)
+        throw TUsageError("the start must lie before the end");
+
+    int Argc = 1;
+    char Name[] = "segmora-cli";
+    char* Argv[] = {Name, nullptr};
+    QCoreApplication Application(Argc, Argv);
+    // The watch outlives the player, whose pipeline posts to it.
+    TCompletionWatch Watch;
+    TAudioPlayer Player;
+    Watch.Watch(&Player);
+    Player.NotifyWindow(&Watch);
+    Player.Open(Source);
+
+    const int64_t Duration = Player.Duration();
+    const int64_t LastTenth = Duration / RefPerTenth;
+    if (Start && *Start > LastTenth)
+        throw Exception("The start lies past the end of the file (" +
+                        FormatTime(static_cast<int32_t>(LastTenth)) + ")");
+    if (Start || End)
+        Player.Seek(Start.value_or(0) * RefPerTenth,
+                    End && *End <= LastTenth ? *End * RefPerTenth : -1);
+
+    const bool Show = StderrIsTerminal();
+    auto NextShow = std::chrono::steady_clock::now();
+    Player.Play();
+    while (!Watch.Completed() && !Interrupted()) {
+        QCoreApplication::sendPostedEvents();
+        if (Show && std::chrono::steady_clock::now() >= NextShow) {
+            ShowPosition(Player, Duration);
+            NextShow += std::chrono::seconds(1);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Player.Pause();
+    if (Show) {
+        ShowPosition(Player, Duration);
+        std::fputc('\n', stderr);
+    }
+    Player.Close();
+    return ExitOk;
+}
+
+#endif

@@ -1,1 +1,63 @@
+#include "Processes.h"
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <thread>
+
+// segmora-cli play, run as a user would: real playback, in real time.
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+double SecondsSince(TClock::time_point Start) {
+    return std::chrono::duration<double>(TClock::now() - Start).count();
+}
+
+} // namespace
+
+TEST(CliPlay, PlaysThePartBetweenTheMarksAndEnds) {
+    const auto Start = TClock::now();
+    auto Run = RunCli({"play", FixturePath("cbr-128-info.mp3"), "--start", "1", "--end", "2.2"});
+    const double Took = SecondsSince(Start);
+    EXPECT_EQ(Run.ExitCode, 0) << Run.Stderr;
+    // Off a terminal nothing is shown.
+    EXPECT_EQ(Run.Stdout, "");
+    EXPECT_EQ(Run.Stderr, "");
+    EXPECT_GT(Took, 1.0);
+    EXPECT_LT(Took, 2.8) << "the whole file would take 3 s";
+}
+
+TEST(CliPlay, AFileThatCannotBePlayedEndsWithThePlayersMessage) {
+    TTempDir Dir;
+    const std::string Text = "Just words, no sound in here at all.\n";
+    std::vector<uint8_t> Bytes;
+    for (int Line = 0; Line < 40; ++Line)
+        Bytes.insert(Bytes.end(), Text.begin(), Text.end());
+    WriteFileBytes(Dir.File("words.mp3"), Bytes);
+
+    auto Run = RunCli({"play", Dir.File("words.mp3")});
+    EXPECT_EQ(Run.ExitCode, 1);
+    EXPECT_EQ(Run.Stderr, "Unable to open file. The media type of this file is not recognized.\n");
+
+    auto Missing = RunCli({"play", Dir.File("gone.mp3")});
+    EXPECT_EQ(Missing.ExitCode, 1);
+    EXPECT_EQ(Missing.Stderr, "Unable to open file. An object or name was not found.\n");
+
+    auto Reversed = RunCli({"play", FixturePath("cbr-128-info.mp3"), "--start", "2", "--end", "1"});
+    EXPECT_EQ(Reversed.ExitCode, 2);
+}
+
+TEST(CliPlay, CtrlCEndsPlaybackWithSuccess) {
+    const auto Start = TClock::now();
+    TRunningProcess Play(SEGMORA_CLI_PATH, {"play", FixturePath("cbr-128-info.mp3")});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    Play.Signal(SIGINT);
+    auto Run = Play.Wait();
+    EXPECT_EQ(Run.ExitCode, 0) << Run.Stderr;
+    EXPECT_LT(SecondsSince(Start), 2.5) << "the whole file would take 3 s";
+}

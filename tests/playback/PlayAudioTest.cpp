@@ -82,19 +82,18 @@ double SecondsSince(TClock::time_point Start) {
 }
 
 std::string ReadText(const std::string& Path) {
-    std::ifstream In(Path, std::ios::binary);
-    std::stringstream Text;
-    Text << In.rdbuf();
-    return Text.str();
+    const auto Bytes = ReadFileBytes(Path);
+    return {Bytes.begin(), Bytes.end()};
 }
 
-std::string OpenFailure(TAudioPlayer& Player, const std::string& FileName) {
+// The message an operation raised, or "" when it raised none.
+template <typename TOperation> std::string MessageOf(TOperation Operation) {
     try {
-        Player.Open(FileName);
+        Operation();
     } catch (const Exception& E) {
         return E.what();
     }
-    return "(opened)";
+    return "";
 }
 
 const std::string Sample = FixturePath("cbr-128-info.mp3");
@@ -221,18 +220,9 @@ TEST_F(AudioPlayer, EndOfTheFileCompletesAndThePositionStaysAtTheEnd) {
 
 TEST_F(AudioPlayer, SeekRefusesAStopBeforeThePositionAndTakesANegativeStartAsZero) {
     Player.Open(Sample);
-    EXPECT_THROW(
-        {
-            try {
-                Player.Seek(Ms(2000), Ms(1000));
-            } catch (const Exception& E) {
-                EXPECT_STREQ(E.what(), "Unable to set position");
-                throw;
-            }
-        },
-        Exception);
+    EXPECT_EQ(MessageOf([&] { Player.Seek(Ms(2000), Ms(1000)); }), "Unable to set position");
     Player.Seek(Ms(500), Ms(1000));
-    EXPECT_THROW(Player.Seek(Ms(1500), -1), Exception);
+    EXPECT_EQ(MessageOf([&] { Player.Seek(Ms(1500), -1); }), "Unable to set position");
     EXPECT_NEAR(Player.Position(), Ms(500), Frame);
 
     Player.Seek(Ms(-2000), Ms(300));
@@ -303,7 +293,7 @@ TEST_F(AudioPlayer, FilesThatCannotBePlayedFailAndLeaveAPipelineForCloseToReleas
     };
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.File);
-        EXPECT_EQ(OpenFailure(Player, Case.File), Case.Message);
+        EXPECT_EQ(MessageOf([&] { Player.Open(Case.File); }), Case.Message);
         EXPECT_FALSE(Player.IsOpen());
         EXPECT_FALSE(Player.CheckCompletion());
         EXPECT_THROW(Player.Duration(), Exception);
@@ -333,7 +323,7 @@ TEST_F(AudioPlayer, AFileThatDoesNotPrerollInTimeFails) {
     const int Writer = open(Pipe.c_str(), O_RDWR);
     ASSERT_GE(Writer, 0);
     const auto Start = TClock::now();
-    EXPECT_EQ(OpenFailure(Player, Pipe), "Unable to open file. Operation aborted.");
+    EXPECT_EQ(MessageOf([&] { Player.Open(Pipe); }), "Unable to open file. Operation aborted.");
     EXPECT_LT(SecondsSince(Start), 10.0);
     EXPECT_FALSE(Player.IsOpen());
     close(Writer);
@@ -359,14 +349,6 @@ TEST_F(AudioPlayer, AClosedPlayerRefusesWorkWithoutCrashing) {
     EXPECT_EQ(Player.Pause(), E_POINTER);
     EXPECT_EQ(Player.Stop(), E_POINTER);
     EXPECT_FALSE(Player.CheckCompletion());
-    const auto MessageOf = [](auto Operation) -> std::string {
-        try {
-            Operation();
-        } catch (const Exception& E) {
-            return E.what();
-        }
-        return "";
-    };
     EXPECT_EQ(MessageOf([&] { Player.Duration(); }), "Unable to determine duration");
     EXPECT_EQ(MessageOf([&] { Player.Position(); }), "Unable to determine current position");
     EXPECT_EQ(MessageOf([&] { Player.Seek(0, -1); }), "Unable to set position");

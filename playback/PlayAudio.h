@@ -65,15 +65,16 @@ public:
     TAudioPlayer(const TAudioPlayer&) = delete;
     TAudioPlayer& operator=(const TAudioPlayer&) = delete;
 
-    // The object that receives PlayerEventMessage; nullptr for none. Takes
-    // effect at the next Open; the object must outlive the open pipeline.
+    // The object that receives PlayerEventMessage; nullptr for none, when
+    // the messages still queue for CheckCompletion to poll. Takes effect at
+    // the next Open; the object must outlive the open pipeline.
     void NotifyWindow(QObject* Target) { FNotifyWindow = Target; }
     QObject* NotifyWindow() const { return FNotifyWindow; }
 
     // Builds the pipeline for the file and waits (bounded) for it to be
     // ready to play, paused at the start. Raises "Unable to open file. " +
     // ErrorText on failure, leaving the pipeline for SaveGraph and Close.
-    // Expects a closed player.
+    // A pipeline still open is closed first.
     void Open(const std::string& FileName);
     // Run, pause and stop (stop keeps the position). Never raise.
     TPlayerResult Play();
@@ -86,8 +87,9 @@ public:
     int64_t Duration() const;
     int64_t Position() const;
     // Moves to Current (a negative one meaning 0) and plays up to Stop,
-    // where playback completes; a Stop of -1 keeps the stop point set before. Raises "Unable to set
-    // position", also for a stop point before Current.
+    // where playback completes; a Stop of -1 keeps the stop point set
+    // before. Raises "Unable to set position", also for a stop point before
+    // Current.
     void Seek(int64_t Current, int64_t Stop);
     // Fetches one queued message; true when it is the end of playback.
     bool CheckCompletion();

@@ -266,8 +266,7 @@ TAudioPlayer::~TAudioPlayer() {
 }
 
 void TAudioPlayer::Open(const std::string& FileName) {
-    // Callers close first; a pipeline dropped while it runs would keep its
-    // streaming threads.
+    // GStreamer wants a pipeline back in NULL before it is dropped.
     Close();
     InitGStreamer();
     GstElement* Playbin = gst_element_factory_make("playbin", nullptr);

@@ -153,11 +153,17 @@ int64_t FileNextData(int Handle, int64_t Offset, int64_t Size) {
     return errno == ENXIO ? Size : -1;
 }
 
-int32_t FileRead(int Handle, void* Buffer, uint32_t Count) {
+namespace {
+
+// Reads until Count bytes came or the file ended, from the file position or,
+// when At is not negative, from At.
+int32_t ReadFully(int Handle, void* Buffer, uint32_t Count, int64_t At) {
     auto* Dest = static_cast<char*>(Buffer);
     uint32_t Done = 0;
     while (Done < Count) {
-        ssize_t N = read(Handle, Dest + Done, Count - Done);
+        ssize_t N = At < 0
+                        ? read(Handle, Dest + Done, Count - Done)
+                        : pread(Handle, Dest + Done, Count - Done, static_cast<off_t>(At + Done));
         if (N < 0) {
             if (errno == EINTR)
                 continue;
@@ -170,21 +176,18 @@ int32_t FileRead(int Handle, void* Buffer, uint32_t Count) {
     return static_cast<int32_t>(Done);
 }
 
+} // namespace
+
+int32_t FileRead(int Handle, void* Buffer, uint32_t Count) {
+    return ReadFully(Handle, Buffer, Count, -1);
+}
+
 int32_t FileReadAt(int Handle, void* Buffer, uint32_t Count, int64_t Position) {
-    auto* Dest = static_cast<char*>(Buffer);
-    uint32_t Done = 0;
-    while (Done < Count) {
-        ssize_t N = pread(Handle, Dest + Done, Count - Done, static_cast<off_t>(Position + Done));
-        if (N < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (N == 0)
-            break;
-        Done += static_cast<uint32_t>(N);
+    if (Position < 0) {
+        errno = EINVAL;
+        return -1;
     }
-    return static_cast<int32_t>(Done);
+    return ReadFully(Handle, Buffer, Count, Position);
 }
 
 int32_t FileWrite(int Handle, const void* Buffer, uint32_t Count) {

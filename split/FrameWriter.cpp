@@ -76,3 +76,10 @@ void TFrameWriter::WriteOut(const void* Data, uint32_t Count) {
         throw;
     }
 }
+
+void TFrameWriter::FlushAfterFailure() noexcept {
+    try {
+        Flush();
+    } catch (...) {
+    }
+}

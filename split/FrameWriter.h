@@ -39,6 +39,9 @@ public:
     // writer holds nothing and takes nothing more for this stream: bytes
     // written later behind a gap would no longer be what the job copied.
     void Flush();
+    // Flush for a job that is already failing: writes what it can and keeps
+    // quiet, since the job's own error is the one to report.
+    void FlushAfterFailure() noexcept;
 
     // Bytes given to Write since Attach, whether or not they reached the file.
     int64_t BytesWritten() const { return FBytesWritten; }

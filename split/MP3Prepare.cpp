@@ -35,10 +35,7 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
         }
     } catch (...) {
         // The frames read before the failure stay in the copy.
-        try {
-            Writer.Flush();
-        } catch (...) {
-        }
+        Writer.FlushAfterFailure();
         throw;
     }
     Writer.Flush();

@@ -170,10 +170,7 @@ void TSegmora::SaveSelection() {
                 break;
         }
     } catch (...) {
-        try {
-            Writer.Flush();
-        } catch (...) {
-        }
+        Writer.FlushAfterFailure();
         throw;
     }
     Writer.Flush();

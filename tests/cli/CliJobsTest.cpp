@@ -1,3 +1,4 @@
+#include "FrameFiles.h"
 #include "ID3v1.h"
 #include "MP3Read.h"
 #include "Processes.h"
@@ -14,29 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-using TBytes = std::vector<uint8_t>;
-
-// The frames a cutter copies from File, each as its bytes.
-std::vector<TBytes> FramesOf(const std::string& File) {
-    TMP3Reader Reader;
-    Reader.Open(File);
-    std::vector<TBytes> Frames;
-    while (Reader.FindNextFrame(0)) {
-        TBytes Frame(static_cast<size_t>(Reader.FrameLength()));
-        if (!Reader.ReadFrame(Frame.data()))
-            break;
-        Frames.push_back(std::move(Frame));
-    }
-    return Frames;
-}
-
-TBytes Join(const std::vector<TBytes>& Frames, size_t From = 0, size_t To = SIZE_MAX) {
-    TBytes Result;
-    for (size_t I = From; I < Frames.size() && I < To; ++I)
-        Result.insert(Result.end(), Frames[I].begin(), Frames[I].end());
-    return Result;
-}
 
 TBytes WithoutTag(TBytes Bytes) {
     Bytes.resize(Bytes.size() - 128);
@@ -84,7 +62,7 @@ TEST_F(CliJobs, SplitWritesTaggedPartsIntoANewFolderUnderTheSourcesName) {
         Frames.insert(Frames.end(), Bytes.begin(), Bytes.end());
     }
     EXPECT_FALSE(FileExists(Folder + "/id3v1-end-4.mp3"));
-    EXPECT_EQ(Frames, Join(FramesOf(Tagged)));
+    EXPECT_EQ(Frames, Concat(ReaderFrames(Tagged)));
 }
 
 TEST_F(CliJobs, SplitRefusesAnExistingPartBeforeWritingAnyUnlessToldToOverwrite) {
@@ -98,8 +76,8 @@ TEST_F(CliJobs, SplitRefusesAnExistingPartBeforeWritingAnyUnlessToldToOverwrite)
     Result = RunCli(
         {"split", Plain, "--parts", "2", "--folder", Dir.Path(), "--prefix", "x", "--overwrite"});
     EXPECT_EQ(Result.ExitCode, 0) << Result.Stderr;
-    EXPECT_EQ(Join({ReadFileBytes(Dir.File("x1.mp3")), ReadFileBytes(Dir.File("x2.mp3"))}),
-              Join(FramesOf(Plain)));
+    EXPECT_EQ(Concat({ReadFileBytes(Dir.File("x1.mp3")), ReadFileBytes(Dir.File("x2.mp3"))}),
+              Concat(ReaderFrames(Plain)));
 }
 
 TEST_F(CliJobs, BadUsageExitsWithTwoAndTheUsage) {
@@ -144,12 +122,12 @@ TEST_F(CliJobs, AMissingSourceFailsWithOneBeforeAnyOutput) {
 }
 
 TEST_F(CliJobs, CutWritesTheFramesOfTheSelectionAndTheTagAsTheSaveDialogWould) {
-    const auto Frames = FramesOf(Plain);
+    const auto Frames = ReaderFrames(Plain);
     // 0.5 s to 1.0 s: frames 20 to 38 end inside (26.12 ms each).
     auto Result = RunCli({"cut", Plain, "--start", "00:00.5", "--end", "1", "--out",
                           Dir.File("a.mp3"), "--title", "Cut", "--comment", "From the CLI"});
     ASSERT_EQ(Result.ExitCode, 0) << Result.Stderr;
-    EXPECT_EQ(WithoutTag(ReadFileBytes(Dir.File("a.mp3"))), Join(Frames, 19, 38));
+    EXPECT_EQ(WithoutTag(ReadFileBytes(Dir.File("a.mp3"))), Concat(Frames, 19, 38));
     TID3Info Tag;
     ASSERT_TRUE(ReadID3Tag(Dir.File("a.mp3"), Tag));
     EXPECT_EQ(Tag, (TID3Info{"Cut", "", "", "", "From the CLI", 255}));
@@ -157,7 +135,7 @@ TEST_F(CliJobs, CutWritesTheFramesOfTheSelectionAndTheTagAsTheSaveDialogWould) {
     Result = RunCli({"cut", Plain, "--start", "0.5", "--end", "0:00:01.0", "--out",
                      Dir.File("b.mp3"), "--title", ""});
     ASSERT_EQ(Result.ExitCode, 0) << Result.Stderr;
-    EXPECT_EQ(ReadFileBytes(Dir.File("b.mp3")), Join(Frames, 19, 38)) << "no text, no tag";
+    EXPECT_EQ(ReadFileBytes(Dir.File("b.mp3")), Concat(Frames, 19, 38)) << "no text, no tag";
 }
 
 TEST_F(CliJobs, CutRefusesAnExistingOutputAndNeverWritesOverItsSource) {
@@ -182,7 +160,7 @@ TEST_F(CliJobs, PrepareCopiesTheFramesAlone) {
     const std::string Source = FixturePath("id3v2-front.mp3");
     auto Result = RunCli({"prepare", Source, Dir.File("clean.mp3")});
     ASSERT_EQ(Result.ExitCode, 0) << Result.Stderr;
-    EXPECT_EQ(ReadFileBytes(Dir.File("clean.mp3")), Join(FramesOf(Source)));
+    EXPECT_EQ(ReadFileBytes(Dir.File("clean.mp3")), Concat(ReaderFrames(Source)));
 
     Result = RunCli({"prepare", Source, Dir.File("clean.mp3")});
     EXPECT_EQ(Result.ExitCode, 1);

@@ -38,32 +38,6 @@ bool TRecordingProgress::IsCancelled() {
     return FOwner.CancelWhen && FOwner.CancelWhen(FOwner.Polls);
 }
 
-std::vector<TBytes> ReaderFrames(const std::string& FileName) {
-    TMP3Reader Reader;
-    Reader.Open(FileName);
-    std::vector<TBytes> Frames;
-    while (Reader.FindNextFrame(0)) {
-        TBytes Frame(static_cast<size_t>(Reader.FrameLength()));
-        if (!Reader.ReadFrame(Frame.data()))
-            break;
-        Frames.push_back(std::move(Frame));
-    }
-    return Frames;
-}
-
-TBytes Concat(const std::vector<TBytes>& Pieces, size_t From, size_t To) {
-    TBytes Result;
-    for (size_t I = From; I < Pieces.size() && I < To; ++I)
-        Result.insert(Result.end(), Pieces[I].begin(), Pieces[I].end());
-    return Result;
-}
-
-TBytes Concat(const TBytes& A, const TBytes& B) {
-    TBytes Result = A;
-    Result.insert(Result.end(), B.begin(), B.end());
-    return Result;
-}
-
 std::optional<TBytes> PackedTagOf(const std::string& FileName) {
     TID3Info Info;
     if (!ReadID3Tag(FileName, Info))
@@ -82,24 +56,6 @@ std::vector<TBytes> ExpectedParts(const std::vector<TBytes>& Frames, int64_t Fil
         if (static_cast<int32_t>(Result.size()) < Parts &&
             static_cast<int64_t>(Result.back().size()) >= PartSize)
             Result.emplace_back();
-    }
-    return Result;
-}
-
-std::vector<TFixture> Fixtures() {
-    std::ifstream In(FixturePath("fixtures.tsv"));
-    if (!In)
-        throw std::runtime_error("fixtures.tsv is missing");
-    std::vector<TFixture> Result;
-    std::string Line;
-    std::getline(In, Line); // header
-    while (std::getline(In, Line)) {
-        std::istringstream Row(Line);
-        TFixture F;
-        int64_t LastOffset = 0;
-        Row >> F.Name >> F.Size >> F.FirstOffset >> F.Frames >> LastOffset >> F.FramesEnd;
-        if (!F.Name.empty())
-            Result.push_back(F);
     }
     return Result;
 }

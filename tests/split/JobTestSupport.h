@@ -1,9 +1,9 @@
 #pragma once
 
 // Helpers for the job tests: a front end that records what a job reports and
-// can stop it, the frames a reader finds in a file, the fixtures' counts, and
-// a folder on a disk that fills up after a few KiB.
+// can stop it, and a folder on a disk that fills up after a few KiB.
 
+#include "FrameFiles.h"
 #include "ID3v1.h"
 #include "JobProgress.h"
 
@@ -13,8 +13,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-using TBytes = std::vector<uint8_t>;
 
 class TRecordingFrontEnd : public IJobFrontEnd {
 public:
@@ -49,26 +47,12 @@ private:
     TRecordingFrontEnd& FOwner;
 };
 
-// Every frame the reader delivers whole, in order.
-std::vector<TBytes> ReaderFrames(const std::string& FileName);
-TBytes Concat(const std::vector<TBytes>& Pieces, size_t From = 0, size_t To = SIZE_MAX);
-TBytes Concat(const TBytes& A, const TBytes& B);
 // The packed tag of a file, when it has one.
 std::optional<TBytes> PackedTagOf(const std::string& FileName);
 // Frames per part by the splitting rule: a part closes at the first frame
 // end at which it holds PartSize bytes, except the last part.
 std::vector<TBytes> ExpectedParts(const std::vector<TBytes>& Frames, int64_t FileSize,
                                   int32_t Parts);
-
-struct TFixture {
-    std::string Name;
-    int64_t Size = 0;
-    int64_t FirstOffset = 0;
-    int64_t Frames = 0;
-    int64_t FramesEnd = 0;
-};
-// The rows of tests/data/fixtures.tsv.
-std::vector<TFixture> Fixtures();
 
 // A folder where writes stop after a few KiB: a small tmpfs mounted for the
 // test when we may mount one, otherwise a plain folder in which a child

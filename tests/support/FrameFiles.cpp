@@ -1,0 +1,53 @@
+#include "FrameFiles.h"
+
+#include "MP3Read.h"
+#include "TestFiles.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+std::vector<TBytes> ReaderFrames(const std::string& FileName) {
+    TMP3Reader Reader;
+    Reader.Open(FileName);
+    std::vector<TBytes> Frames;
+    while (Reader.FindNextFrame(0)) {
+        TBytes Frame(static_cast<size_t>(Reader.FrameLength()));
+        if (!Reader.ReadFrame(Frame.data()))
+            break;
+        Frames.push_back(std::move(Frame));
+    }
+    return Frames;
+}
+
+TBytes Concat(const std::vector<TBytes>& Pieces, size_t From, size_t To) {
+    TBytes Result;
+    for (size_t I = From; I < Pieces.size() && I < To; ++I)
+        Result.insert(Result.end(), Pieces[I].begin(), Pieces[I].end());
+    return Result;
+}
+
+TBytes Concat(const TBytes& A, const TBytes& B) {
+    TBytes Result = A;
+    Result.insert(Result.end(), B.begin(), B.end());
+    return Result;
+}
+
+std::vector<TFixture> Fixtures() {
+    std::ifstream In(FixturePath("fixtures.tsv"));
+    if (!In)
+        throw std::runtime_error("fixtures.tsv is missing");
+    std::vector<TFixture> Result;
+    std::string Line;
+    std::getline(In, Line); // header
+    while (std::getline(In, Line)) {
+        std::istringstream Row(Line);
+        TFixture F;
+        Row >> F.Name >> F.Size >> F.FirstOffset >> F.Frames >> F.LastOffset >> F.FramesEnd >>
+            F.Seconds >> F.FfprobePackets >> F.InfoFrame >> F.Version >> F.Layer >> F.SampleRate >>
+            F.Bitrate;
+        if (!F.Name.empty())
+            Result.push_back(F);
+    }
+    return Result;
+}

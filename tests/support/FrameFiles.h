@@ -1,0 +1,32 @@
+#pragma once
+
+// What tests compare outputs against: the frames the reader finds in a file,
+// joined, and the committed fixtures with the counts that independent tools
+// measured when they were made (tests/data/fixtures.tsv).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using TBytes = std::vector<uint8_t>;
+
+// Every frame the reader delivers whole, in order.
+std::vector<TBytes> ReaderFrames(const std::string& FileName);
+// Pieces From to To - 1, back to back.
+TBytes Concat(const std::vector<TBytes>& Pieces, size_t From = 0, size_t To = SIZE_MAX);
+TBytes Concat(const TBytes& A, const TBytes& B);
+
+struct TFixture {
+    std::string Name;
+    int64_t Size = 0;
+    int64_t FirstOffset = 0;
+    int64_t Frames = 0; // frames delivered whole
+    int64_t LastOffset = 0;
+    int64_t FramesEnd = 0; // where the last whole frame ends
+    double Seconds = 0;
+    int64_t FfprobePackets = 0;
+    int InfoFrame = 0;
+    int Version = 0, Layer = 0, SampleRate = 0, Bitrate = 0;
+};
+// The rows of fixtures.tsv.
+std::vector<TFixture> Fixtures();

@@ -17,29 +17,8 @@ out=${1:-$here}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
-need_packages() {
-    local missing=() pkg
-    for pkg in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
-            missing+=("$pkg")
-        fi
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=()
-    if [ "$(id -u)" -ne 0 ]; then
-        command -v sudo >/dev/null 2>&1 || {
-            echo "Missing packages: ${missing[*]}; run as root or install sudo." >&2
-            return 1
-        }
-        sudo=(sudo)
-    fi
-    echo "Installing: ${missing[*]}" >&2
-    "${sudo[@]}" apt-get update -qq
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -qq --no-install-recommends "${missing[@]}"
-}
-
-need_packages lame twolame ffmpeg python3
+. "$here/../../scripts/ensure-packages.sh"
+ensure_packages lame twolame ffmpeg python3
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

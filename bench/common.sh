@@ -26,7 +26,7 @@ peak_kib() {
 
 # ratio A B: A / B to two places.
 ratio() {
-    echo "scale=2; $1 / $2" | bc -l
+    printf '%.2f' "$(echo "$1 / $2" | bc -l)"
 }
 
 # row LABEL SECONDS [BASE_SECONDS BASE_LABEL]: one line of the report.

@@ -37,10 +37,12 @@ int32_t TFileReadBuffer::Read(void* Dest, uint32_t Count, int64_t Position) {
     return static_cast<int32_t>(N);
 }
 
-int64_t TFileReadBuffer::FindByte(uint8_t Byte, int64_t From) {
-    if (From < 0)
-        From = 0;
-    while (From < FFileSize) {
+int64_t TFileReadBuffer::FindByte(uint8_t Byte, int64_t From, int64_t Until) {
+    Until = std::min(Until, FFileSize);
+    From = std::max<int64_t>(From, 0);
+    if (From >= Until)
+        return From;
+    while (From < Until) {
         if (FWindowPos < 0 || FWindowPos > From ||
             From >= FWindowPos + static_cast<int64_t>(FBufferSize)) {
             // A hole in a sparse file reads as zeros: pass over it unread.
@@ -48,13 +50,12 @@ int64_t TFileReadBuffer::FindByte(uint8_t Byte, int64_t From) {
                 const int64_t Data = FileNextData(FHandle, From, FFileSize);
                 if (Data > From)
                     From = Data;
-                if (From >= FFileSize)
+                if (From >= Until)
                     break;
             }
             LoadWindow(From);
         }
-        const int64_t WindowEnd =
-            std::min(FWindowPos + static_cast<int64_t>(FBufferSize), FFileSize);
+        const int64_t WindowEnd = std::min(FWindowPos + static_cast<int64_t>(FBufferSize), Until);
         const uint8_t* Start = FBuffer.get() + (From - FWindowPos);
         const auto* Hit = static_cast<const uint8_t*>(
             std::memchr(Start, Byte, static_cast<size_t>(WindowEnd - From)));
@@ -62,7 +63,7 @@ int64_t TFileReadBuffer::FindByte(uint8_t Byte, int64_t From) {
             return From + (Hit - Start);
         From = WindowEnd;
     }
-    return FFileSize;
+    return Until;
 }
 
 void TFileReadBuffer::LoadWindow(int64_t Position) {

@@ -22,10 +22,12 @@ public:
     // file"; a direct read reports a short read by its count, -1 for an error.
     int32_t Read(void* Dest, uint32_t Count, int64_t Position);
 
-    // The position of the first byte equal to Byte at or after From, read
-    // through the window; FileSize when there is none. Lets a scan pass over
-    // data that can't hold a frame at memory speed.
-    int64_t FindByte(uint8_t Byte, int64_t From);
+    // The position of the first byte equal to Byte at or after From and
+    // before Until, read through the window; Until (at most FileSize) when
+    // there is none, From when From is not before Until. No window is loaded
+    // for bytes at or behind Until. Lets a scan pass over data that can't
+    // hold a frame at memory speed.
+    int64_t FindByte(uint8_t Byte, int64_t From, int64_t Until);
 
     int64_t FileSize() const { return FFileSize; }
     int64_t WindowPos() const { return FWindowPos; }

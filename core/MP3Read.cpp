@@ -57,12 +57,12 @@ bool TMP3Reader::FindNextFrame(int64_t Limit) {
         if (!FFrameFound) {
             // Searching: only a 0xFF byte can start a header, so go straight
             // to the next one, but no further than where the search would
-            // stop anyway (the limit, or the last three bytes).
-            int64_t Next = FBuffer->FindByte(0xFF, FPosition);
-            Next = std::min(Next, std::max(FPosition, FFileSize - 3));
-            if (Limit != 0)
-                Next = std::min(Next, std::max(FPosition, Limit + 1));
-            FPosition = Next;
+            // stop anyway (the limit, or the last three bytes), and without
+            // reading past that point.
+            int64_t Stop = std::max(FPosition, FFileSize - 3);
+            if (Limit != 0 && Limit < Stop)
+                Stop = std::max(FPosition, Limit + 1);
+            FPosition = FBuffer->FindByte(0xFF, FPosition, Stop);
             if (Limit != 0 && FPosition > Limit)
                 break;
         }

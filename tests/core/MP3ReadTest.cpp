@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
+#include <random>
 #include <unistd.h>
 
 namespace {
@@ -141,6 +143,21 @@ TEST_F(FrameWalk, LimitStopsTheSearch) {
     EXPECT_EQ(Reader.Position(), 5000);
 }
 
+TEST_F(FrameWalk, ALimitedSearchReadsNothingFarBehindItsLimit) {
+    // A megabyte without a sync byte, cut short under the open reader: only
+    // a search that reads beyond the limit meets the missing bytes.
+    TStreamBuilder Stream;
+    Stream.Junk(1 << 20, 0x11);
+    Stream.WriteTo(Dir.File("long.mp3"));
+    TMP3Reader Reader;
+    Reader.Open(Dir.File("long.mp3"));
+    ASSERT_EQ(truncate(Dir.File("long.mp3").c_str(), 200 * 1024), 0);
+    EXPECT_FALSE(Reader.FindNextFrame(1000));
+    EXPECT_EQ(Reader.Position(), 1001);
+    EXPECT_FALSE(Reader.FindNextFrame(150 * 1024));
+    EXPECT_EQ(Reader.Position(), 150 * 1024 + 1);
+}
+
 TEST(FrameReader, ReadFrameWithoutACurrentFrameFails) {
     TTempDir Dir;
     TStreamBuilder Stream;
@@ -211,4 +228,141 @@ TEST(FrameReader, FramesBehindThe4GiBMarkOfASparseFile) {
         Expected.push_back(At + Offset);
     EXPECT_EQ(Result.Offsets, Expected);
     EXPECT_EQ(Result.Bytes, Stream.FrameBytes());
+}
+
+namespace {
+
+// The frame search tried at every byte position, over the file's bytes in
+// memory: what the reader must answer, however it skips ahead.
+class TByteByByteSearch {
+public:
+    explicit TByteByByteSearch(const std::vector<uint8_t>& Bytes) : FBytes(Bytes) {}
+
+    bool FindNextFrame(int64_t Limit) {
+        if (Found)
+            Position += Frame.FrameLength;
+        const auto Size = static_cast<int64_t>(FBytes.size());
+        while (Position < Size) {
+            if (Limit != 0 && Position > Limit)
+                break;
+            TMP3FrameInfo Scratch;
+            if (!HeaderAt(Position, Scratch))
+                break;
+            if (Scratch.FrameLength > 0 && (Found || IsFrameAt(Position + Scratch.FrameLength))) {
+                Frame = Scratch;
+                Found = true;
+                return true;
+            }
+            ++Position;
+            Found = false;
+        }
+        Found = false;
+        return false;
+    }
+
+    int64_t Position = 0;
+    bool Found = false;
+    TMP3FrameInfo Frame{};
+
+private:
+    // False when fewer than four bytes are left; an invalid header gives a
+    // FrameLength of 0.
+    bool HeaderAt(int64_t At, TMP3FrameInfo& Info) const {
+        if (At < 0 || At + 4 > static_cast<int64_t>(FBytes.size()))
+            return false;
+        const auto* B = &FBytes[static_cast<size_t>(At)];
+        const uint32_t Header = B[0] | B[1] << 8 | B[2] << 16 | static_cast<uint32_t>(B[3]) << 24;
+        if (!DecodeFrameHeader(Header, Info))
+            Info.FrameLength = 0;
+        return true;
+    }
+    bool IsFrameAt(int64_t At) const {
+        TMP3FrameInfo Info;
+        return HeaderAt(At, Info) && Info.FrameLength > 0;
+    }
+
+    const std::vector<uint8_t>& FBytes;
+};
+
+} // namespace
+
+TEST(FrameSearch, AnswersAsATryAtEveryBytePositionWould) {
+    // Frames, sync bytes, planted lone headers and junk of every kind, ended
+    // anywhere; searched with and without a limit, also again after a search
+    // that failed. Position, the answer and the frame must agree each time.
+    std::mt19937 Random(4242);
+    TTempDir Dir;
+    const std::string Name = Dir.File("search.mp3");
+    for (int Round = 0; Round < 300; ++Round) {
+        SCOPED_TRACE(Round);
+        TStreamBuilder Stream;
+        const int Pieces = 1 + static_cast<int>(Random() % 8);
+        for (int I = 0; I < Pieces; ++I) {
+            switch (Random() % 5) {
+            case 0: {
+                const auto Version = static_cast<uint8_t>(1 + Random() % 3);
+                const int Rates[] = {44100, 22050, 11025};
+                Stream.Frames(1 + static_cast<int>(Random() % 4),
+                              {.Version = Version,
+                               .Layer = static_cast<uint8_t>(1 + Random() % 3),
+                               .Kbps = 32,
+                               .SampleRate = Rates[Version - 1]});
+                break;
+            }
+            case 1:
+                Stream.Frames(1 + static_cast<int>(Random() % 6));
+                break;
+            case 2:
+                Stream.Junk(Random() % 200, Random() % 2 ? 0xFF : 0x00);
+                break;
+            case 3: {
+                auto Lone = BuildFrame({.Kbps = 64});
+                Stream.Bytes({Lone.begin(), Lone.begin() + 4 + Random() % 300});
+                break;
+            }
+            default: {
+                std::vector<uint8_t> Noise(Random() % 300);
+                for (auto& Byte : Noise)
+                    Byte = Random() % 4 == 0 ? 0xFF : static_cast<uint8_t>(Random());
+                Stream.Bytes(Noise);
+            }
+            }
+        }
+        std::vector<uint8_t> Bytes = Stream.Data();
+        Bytes.resize(Bytes.size() - Random() % std::min<size_t>(Bytes.size() + 1, 5));
+        // A sync byte in each of the last three places now and then.
+        if (Round % 3 == 0) {
+            for (size_t I = 1; I <= std::min<size_t>(3, Bytes.size()); ++I) {
+                if (Random() % 2)
+                    Bytes[Bytes.size() - I] = 0xFF;
+            }
+        }
+        WriteFileBytes(Name, Bytes);
+
+        TMP3Reader Reader;
+        Reader.Open(Name);
+        TByteByByteSearch Model(Bytes);
+        const auto Size = static_cast<int64_t>(Bytes.size());
+        for (int Call = 0; Call < 40; ++Call) {
+            int64_t Limit = 0;
+            switch (Random() % 4) {
+            case 0:
+                Limit = static_cast<int64_t>(Random() % static_cast<uint32_t>(Size + 8)) - 4;
+                break;
+            case 1:
+                Limit = Model.Position + static_cast<int64_t>(Random() % 40);
+                break;
+            default:
+                break;
+            }
+            SCOPED_TRACE("call " + std::to_string(Call) + " limit " + std::to_string(Limit));
+            const bool Expected = Model.FindNextFrame(Limit);
+            ASSERT_EQ(Reader.FindNextFrame(Limit), Expected);
+            ASSERT_EQ(Reader.Position(), Model.Position);
+            ASSERT_EQ(Reader.FrameFound(), Model.Found);
+            if (Expected) {
+                ASSERT_EQ(Reader.FrameLength(), Model.Frame.FrameLength);
+            }
+        }
+    }
 }

@@ -12,6 +12,11 @@ constexpr int64_t WindowAlignMask = ~static_cast<int64_t>(4095);
 
 TFileReadBuffer::TFileReadBuffer(int Handle, uint32_t BufferSize)
     : FHandle(Handle), FBufferSize(BufferSize) {
+    // A window starts up to 4095 bytes before the request and serves up to
+    // half the buffer: anything smaller would copy from beyond its end.
+    if (BufferSize < MinBufferSize)
+        throw Exception("The read buffer must hold at least " + std::to_string(MinBufferSize) +
+                        " bytes");
     FFileSize = FileSeek(FHandle, 0, TSeekOrigin::End);
     if (FFileSize < 0)
         throw Exception("Unable to receive file size");

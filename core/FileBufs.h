@@ -9,9 +9,13 @@
 // half the buffer bypass the window.
 class TFileReadBuffer {
 public:
+    // Smallest buffer whose windows hold every request they serve.
+    static constexpr uint32_t MinBufferSize = 8192;
+
     // Takes the file's size at once ("Unable to receive file size" when it
     // can't). The handle is not owned and must stay open, and the file
-    // unchanged, while the object lives.
+    // unchanged, while the object lives. BufferSize is at least
+    // MinBufferSize.
     TFileReadBuffer(int Handle, uint32_t BufferSize);
     virtual ~TFileReadBuffer();
     TFileReadBuffer(const TFileReadBuffer&) = delete;

@@ -99,6 +99,18 @@ TEST_F(BufferedFile, EveryWindowedReadMatchesTheFileForOtherBufferSizes) {
     }
 }
 
+TEST_F(BufferedFile, ABufferTooSmallForItsWindowsIsRefused) {
+    // A window starts up to 4095 bytes before the request; with 4096 bytes
+    // a request of 2048 at 4095 past a boundary would run off the buffer.
+    Make(20000);
+    for (uint32_t Size : {0u, 4096u, 8191u})
+        EXPECT_THROW(TFileReadBuffer(Handle, Size), Exception) << Size;
+    TFileReadBuffer Smallest(Handle, 8192);
+    uint8_t Dest[4096];
+    ASSERT_EQ(Smallest.Read(Dest, 4096, 4095 + 4096), 4096);
+    EXPECT_EQ(0, memcmp(Dest, &Bytes[4095 + 4096], 4096));
+}
+
 TEST_F(BufferedFile, AFileThatShrankUnderTheWindowFailsTheLoad) {
     Make(20000);
     TFileReadBuffer Buffer(Handle, 8192);

@@ -62,7 +62,9 @@ std::unique_ptr<IJobProgress> TCliFrontEnd::BeginJob(const std::string& Caption,
 }
 
 void TCliFrontEnd::ShowJobError(const std::string& Message) {
+    // The bar is still up: it must not close at 100% over a failure.
     FJobError = Message;
+    FOutcome.Failed = true;
 }
 
 int TCliFrontEnd::Finish() const {

@@ -25,6 +25,41 @@ bool Contains(const std::string& Text, const std::string& Part) {
     return Text.find(Part) != std::string::npos;
 }
 
+// Runs segmora-cli with only its standard error on a terminal; what the
+// terminal showed and the exit status.
+struct TTerminalRun {
+    int ExitCode = -1;
+    std::string Screen;
+};
+
+TTerminalRun RunOnTerminal(std::vector<std::string> Args) {
+    TTerminalRun Result;
+    int Master = -1;
+    const pid_t Child = forkpty(&Master, nullptr, nullptr, nullptr);
+    if (Child < 0)
+        return Result;
+    if (Child == 0) {
+        freopen("/dev/null", "w", stdout);
+        Args.insert(Args.begin(), SEGMORA_CLI_PATH);
+        std::vector<char*> Argv;
+        for (auto& Arg : Args)
+            Argv.push_back(Arg.data());
+        Argv.push_back(nullptr);
+        execv(Argv[0], Argv.data());
+        _exit(127);
+    }
+    char Chunk[4096];
+    ssize_t N;
+    while ((N = read(Master, Chunk, sizeof Chunk)) > 0)
+        Result.Screen.append(Chunk, static_cast<size_t>(N));
+    close(Master);
+    int Status = 0;
+    waitpid(Child, &Status, 0);
+    if (WIFEXITED(Status))
+        Result.ExitCode = WEXITSTATUS(Status);
+    return Result;
+}
+
 class CliJobs : public testing::Test {
 protected:
     TTempDir Dir;
@@ -267,33 +302,12 @@ TEST_F(CliJobs, CtrlCStopsASplitAndKeepsWhatItWrote) {
 TEST_F(CliJobs, TheBarIsDrawnOnATerminalOncePerWholePercent) {
     for (bool Quiet : {false, true}) {
         SCOPED_TRACE(Quiet ? "quiet" : "with bar");
-        int Master = -1;
-        const pid_t Child = forkpty(&Master, nullptr, nullptr, nullptr);
-        ASSERT_GE(Child, 0);
-        if (Child == 0) {
-            // Only standard error stays on the terminal.
-            freopen("/dev/null", "w", stdout);
-            std::vector<std::string> Args = {SEGMORA_CLI_PATH, "prepare", Tagged, Dir.File("p.mp3"),
-                                             "--overwrite"};
-            if (Quiet)
-                Args.push_back("--quiet");
-            std::vector<char*> Argv;
-            for (auto& Arg : Args)
-                Argv.push_back(Arg.data());
-            Argv.push_back(nullptr);
-            execv(Argv[0], Argv.data());
-            _exit(127);
-        }
-        std::string Screen;
-        char Chunk[4096];
-        ssize_t N;
-        while ((N = read(Master, Chunk, sizeof Chunk)) > 0)
-            Screen.append(Chunk, static_cast<size_t>(N));
-        close(Master);
-        int Status = 0;
-        waitpid(Child, &Status, 0);
-        ASSERT_TRUE(WIFEXITED(Status));
-        EXPECT_EQ(WEXITSTATUS(Status), 0) << Screen;
+        std::vector<std::string> Args = {"prepare", Tagged, Dir.File("p.mp3"), "--overwrite"};
+        if (Quiet)
+            Args.push_back("--quiet");
+        const auto Run = RunOnTerminal(Args);
+        const std::string& Screen = Run.Screen;
+        EXPECT_EQ(Run.ExitCode, 0) << Screen;
         const auto Redraws = std::count(Screen.begin(), Screen.end(), '\r');
         if (Quiet) {
             EXPECT_EQ(Screen, "");
@@ -305,4 +319,15 @@ TEST_F(CliJobs, TheBarIsDrawnOnATerminalOncePerWholePercent) {
             EXPECT_LE(Redraws, 101 + 1); // the terminal may turn the last newline into CR LF
         }
     }
+}
+
+TEST_F(CliJobs, AFailedJobsBarStopsWhereTheJobFailed) {
+    // Part 2's name is taken by a folder: the split fails half way.
+    std::filesystem::create_directory(Dir.File("x2.mp3"));
+    const auto Run = RunOnTerminal(
+        {"split", Tagged, "--parts", "2", "--folder", Dir.Path(), "--prefix", "x", "--overwrite"});
+    EXPECT_EQ(Run.ExitCode, 1);
+    EXPECT_TRUE(Contains(Run.Screen, "Cannot create file " + Dir.File("x2.mp3"))) << Run.Screen;
+    EXPECT_TRUE(Contains(Run.Screen, "Splitting... [")) << Run.Screen;
+    EXPECT_FALSE(Contains(Run.Screen, "100%")) << Run.Screen;
 }

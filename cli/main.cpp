@@ -4,7 +4,9 @@
 #include "Commands.h"
 #include "Errors.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 namespace {
@@ -28,6 +30,18 @@ void PrintProgramUsage(std::ostream& Out) {
     Out << "\nRun 'segmora-cli COMMAND --help' for a command's options.\n";
 }
 
+// Output that never reached its file (a full disk, a closed pipe) makes the
+// command a failure, whatever it did besides: a script must not take the
+// lost lines for all there was.
+int CheckedStdout(int Status) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return Status;
+    const int Code = errno;
+    std::cerr << "segmora-cli: cannot write to standard output"
+              << (Code != 0 ? std::string(": ") + std::strerror(Code) : std::string()) << "\n";
+    return ExitFailure;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -38,7 +52,7 @@ int main(int argc, char** argv) {
     }
     if (Args[0] == "--help" || Args[0] == "-h" || Args[0] == "help") {
         PrintProgramUsage(std::cout);
-        return ExitOk;
+        return CheckedStdout(ExitOk);
     }
     for (const auto& Command : Commands) {
         if (Args[0] != Command.Name)
@@ -46,10 +60,10 @@ int main(int argc, char** argv) {
         std::vector<std::string> Rest(Args.begin() + 1, Args.end());
         if (WantsHelp(Rest)) {
             std::cout << Command.Usage;
-            return ExitOk;
+            return CheckedStdout(ExitOk);
         }
         try {
-            return Command.Run(Rest);
+            return CheckedStdout(Command.Run(Rest));
         } catch (const TUsageError& E) {
             std::cerr << "segmora-cli " << Command.Name << ": " << E.what() << "\n"
                       << Command.Usage;

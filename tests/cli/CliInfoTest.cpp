@@ -64,6 +64,22 @@ TEST(CliInfo, PlayTimeIsTheSumOfTheFramesPlayTimes) {
     EXPECT_NE(Info.Stdout.find("Play time: 2.016 s\n"), std::string::npos) << Info.Stdout;
 }
 
+TEST(CliInfo, OutputThatCannotBeWrittenIsAFailure) {
+    // Standard output on a full device: the frame list is lost, so the
+    // command must not end as if it had been delivered.
+    for (const std::vector<std::string>& Args :
+         {std::vector<std::string>{"info", "--frames", FixturePath("layer2.mp3")},
+          {"info", FixturePath("layer2.mp3")},
+          {"info", "--help"}}) {
+        std::vector<std::string> Shell = {"-c", "exec \"$@\" > /dev/full", "sh", SEGMORA_CLI_PATH};
+        Shell.insert(Shell.end(), Args.begin(), Args.end());
+        auto Result = RunProcess("/bin/sh", Shell);
+        EXPECT_EQ(Result.ExitCode, 1) << testing::PrintToString(Args);
+        EXPECT_NE(Result.Stderr.find("cannot write to standard output"), std::string::npos)
+            << Result.Stderr;
+    }
+}
+
 TEST(CliInfo, FailuresAndUsage) {
     TTempDir Dir;
     auto Missing = RunCli({"info", Dir.File("missing.mp3")});

@@ -48,6 +48,10 @@ bool TMP3Reader::IsFrameAt(int64_t At) {
 }
 
 bool TMP3Reader::FindNextFrame(int64_t Limit) {
+    // A closed reader keeps the last file's size for its callers to report,
+    // but has nothing left to search.
+    if (!FBuffer)
+        return false;
     if (FFrameFound)
         FPosition += FFrame.FrameLength;
     TMP3FrameInfo Scratch;

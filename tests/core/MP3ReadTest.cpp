@@ -206,6 +206,13 @@ TEST(FrameReader, OpenCloseAndReuse) {
     ASSERT_TRUE(Reader.FindNextFrame(0));
     EXPECT_EQ(Reader.Position(), 10);
     EXPECT_EQ(Reader.FileSize(), 10 + 2 * 417);
+
+    // Closed in the middle of the file: nothing more to find or read.
+    Reader.Close();
+    EXPECT_FALSE(Reader.FindNextFrame(0));
+    EXPECT_FALSE(Reader.FrameFound());
+    std::vector<uint8_t> Frame(MaxFrameLength);
+    EXPECT_THROW(Reader.ReadFrame(Frame.data()), Exception);
 }
 
 TEST(FrameReader, FramesBehindThe4GiBMarkOfASparseFile) {

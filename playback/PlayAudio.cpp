@@ -9,22 +9,33 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <fstream>
 #include <limits>
 #include <mutex>
 
-struct TBusHook {
-    // Where notifications go; cleared before the pipeline is torn down so
-    // that tearing down posts nothing.
-    std::atomic<QObject*> Target{nullptr};
+namespace {
 
+struct TMessageUnref {
+    void operator()(GstMessage* Message) const { gst_message_unref(Message); }
+};
+using TMessagePtr = std::unique_ptr<GstMessage, TMessageUnref>;
+
+} // namespace
+
+struct TBusHook {
     std::mutex Lock;
     std::condition_variable Changed;
+    // Where notifications go. Cleared, under the lock, before the pipeline
+    // is torn down, so that no notification can follow.
+    QObject* Target = nullptr;
+    // The messages not fetched yet, oldest first. Each one is here before
+    // its notification is posted, so the receiver always finds it.
+    std::deque<TMessagePtr> Queue;
     bool Prerolled = false;
     // The pipeline's first telling error, else its first general one; S_OK
     // while none has come.
@@ -84,16 +95,12 @@ constexpr guint PlayFlagSoftVolume = 1u << 4;
 
 const char* const EmptyGraph = "digraph pipeline {\n  label=\"no pipeline\";\n}\n";
 
-struct TMessageUnref {
-    void operator()(GstMessage* Message) const { gst_message_unref(Message); }
-};
 struct TErrorFree {
     void operator()(GError* Error) const { g_error_free(Error); }
 };
 struct TGFree {
     void operator()(gchar* Text) const { g_free(Text); }
 };
-using TMessagePtr = std::unique_ptr<GstMessage, TMessageUnref>;
 using TErrorPtr = std::unique_ptr<GError, TErrorFree>;
 using TGString = std::unique_ptr<gchar, TGFree>;
 using TBusPtr = std::unique_ptr<GstBus, TGstObjectUnref>;
@@ -189,23 +196,31 @@ void NoteError(TBusHook& Hook, GstMessage* Message) {
     }
 }
 
-// Runs on whichever thread posts the message, before it is queued. Every
-// message stays queued, and each one queued gets exactly one event, so the
-// receiver's CheckCompletion calls and the queue stay in step.
+// Runs on whichever thread posts the message. The bus would queue the
+// message only after this returns, and a receiver that answers the
+// notification at once would then find nothing and fall one message behind
+// for good; so the hook keeps the messages itself, each queued before its
+// notification is posted, and the bus drops them.
 GstBusSyncReply OnBusMessage(GstBus*, GstMessage* Message, gpointer Data) {
     TBusHook& Hook = **static_cast<std::shared_ptr<TBusHook>*>(Data);
     const GstMessageType Type = GST_MESSAGE_TYPE(Message);
+    std::lock_guard<std::mutex> Guard(Hook.Lock);
     if (Type == GST_MESSAGE_ERROR || Type == GST_MESSAGE_ASYNC_DONE) {
-        std::lock_guard<std::mutex> Guard(Hook.Lock);
         if (Type == GST_MESSAGE_ASYNC_DONE)
             Hook.Prerolled = true;
         else
             NoteError(Hook, Message);
         Hook.Changed.notify_all();
     }
-    if (QObject* Target = Hook.Target.load())
-        QCoreApplication::postEvent(Target, new QEvent(PlayerEventMessage));
-    return GST_BUS_PASS;
+    Hook.Queue.emplace_back(gst_message_ref(Message));
+    if (Hook.Target != nullptr)
+        QCoreApplication::postEvent(Hook.Target, new QEvent(PlayerEventMessage));
+    return GST_BUS_DROP;
+}
+
+void DetachTarget(TBusHook& Hook) {
+    std::lock_guard<std::mutex> Guard(Hook.Lock);
+    Hook.Target = nullptr;
 }
 
 void ReleaseHookRef(gpointer Data) {
@@ -291,8 +306,8 @@ void TAudioPlayer::Open(const std::string& FileName) {
         AwaitPreroll(*FHook, gst_element_set_state(Playbin, GST_STATE_PAUSED));
     if (Result != S_OK) {
         // A graph that failed to build never notifies; what it queued stays
-        // on its bus until Close.
-        FHook->Target = nullptr;
+        // with the hook until Close.
+        DetachTarget(*FHook);
         throw Exception("Unable to open file. " + ErrorText(Result));
     }
     FEvent = std::move(Bus);
@@ -374,15 +389,22 @@ void TAudioPlayer::Seek(int64_t Current, int64_t Stop) {
 }
 
 bool TAudioPlayer::CheckCompletion() {
-    if (!FEvent)
+    if (!IsOpen())
         return false;
-    TMessagePtr Message(gst_bus_pop(FEvent.get()));
-    return Message && GST_MESSAGE_TYPE(Message.get()) == GST_MESSAGE_EOS;
+    TMessagePtr Message;
+    {
+        std::lock_guard<std::mutex> Guard(FHook->Lock);
+        if (FHook->Queue.empty())
+            return false;
+        Message = std::move(FHook->Queue.front());
+        FHook->Queue.pop_front();
+    }
+    return GST_MESSAGE_TYPE(Message.get()) == GST_MESSAGE_EOS;
 }
 
 void TAudioPlayer::Close() {
     if (FHook)
-        FHook->Target = nullptr;
+        DetachTarget(*FHook);
     if (FGraph) {
         gst_element_set_state(FGraph.get(), GST_STATE_NULL);
         TBusPtr Bus(gst_element_get_bus(FGraph.get()));

@@ -252,6 +252,27 @@ TEST_F(AudioPlayer, EveryOtherMessageAnswersFalseOneMessagePerCall) {
     EXPECT_FALSE(Player.CheckCompletion());
 }
 
+TEST_F(AudioPlayer, AReceiverThatAnswersAtOnceNeverMissesTheEnd) {
+    // The receiver handles each notification the moment it is posted, from
+    // a tight loop, while the pipeline's thread may not have let go of the
+    // message yet. Short plays to a stop point, one after another: every one
+    // must be reported, in its own turn.
+    Player.Open(Sample);
+    const auto Start = TClock::now();
+    int Plays = 0;
+    while (SecondsSince(Start) < 1.5) {
+        Player.Seek(Ms(1000), Ms(1020));
+        Player.Play();
+        ++Plays;
+        const auto Deadline = TClock::now() + 2s;
+        while (Target.Completions < Plays && TClock::now() < Deadline)
+            QCoreApplication::sendPostedEvents();
+        Player.Pause();
+        ASSERT_EQ(Target.Completions, Plays) << "the end of play " << Plays << " went unreported";
+    }
+    EXPECT_GT(Plays, 10);
+}
+
 TEST_F(AudioPlayer, WithoutANotifyTargetNothingIsPosted) {
     TNotifyTarget Unused;
     Player.NotifyWindow(nullptr);

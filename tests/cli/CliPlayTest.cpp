@@ -3,10 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <pty.h>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 // segmora-cli play, run as a user would: real playback, in real time.
 
@@ -22,6 +28,34 @@ double SecondsSince(TClock::time_point Start) {
 // which takes a while; timed runs come after it.
 void WarmUp() {
     RunCli({"play", "/nonexistent/segmora-warm-up.mp3"});
+}
+
+// Runs segmora-cli with its standard error on a terminal; what the terminal
+// showed, and the exit status.
+std::pair<int, std::string> RunOnTerminal(std::vector<std::string> Args) {
+    int Master = -1;
+    const pid_t Child = forkpty(&Master, nullptr, nullptr, nullptr);
+    if (Child < 0)
+        return {-1, ""};
+    if (Child == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        Args.insert(Args.begin(), SEGMORA_CLI_PATH);
+        std::vector<char*> Argv;
+        for (auto& Arg : Args)
+            Argv.push_back(Arg.data());
+        Argv.push_back(nullptr);
+        execv(Argv[0], Argv.data());
+        _exit(127);
+    }
+    std::string Screen;
+    char Chunk[4096];
+    ssize_t N;
+    while ((N = read(Master, Chunk, sizeof Chunk)) > 0)
+        Screen.append(Chunk, static_cast<size_t>(N));
+    close(Master);
+    int Status = 0;
+    waitpid(Child, &Status, 0);
+    return {WIFEXITED(Status) ? WEXITSTATUS(Status) : -1, Screen};
 }
 
 } // namespace
@@ -68,4 +102,27 @@ TEST(CliPlay, CtrlCEndsPlaybackWithSuccess) {
     auto Run = Play.Wait();
     EXPECT_EQ(Run.ExitCode, 0) << Run.Stderr;
     EXPECT_LT(SecondsSince(Start), 2.5) << "the whole file would take 3 s";
+}
+
+TEST(CliPlay, OnATerminalThePositionIsShownOnceASecond) {
+    WarmUp();
+    const auto [ExitCode, Screen] =
+        RunOnTerminal({"play", FixturePath("cbr-128-info.mp3"), "--end", "2.5"});
+    EXPECT_EQ(ExitCode, 0) << Screen;
+    // At the start, after one and two seconds, and where it stopped; each
+    // drawn over the one before.
+    const auto Shown = [&](const std::string& Text) {
+        return Screen.find("\r" + Text + " / 00:03.0 ") != std::string::npos;
+    };
+    EXPECT_TRUE(Shown("00:00.0")) << Screen;
+    EXPECT_TRUE(Shown("00:02.5")) << Screen;
+    EXPECT_EQ(Screen.substr(Screen.size() - std::min<size_t>(Screen.size(), 20)),
+              "00:02.5 / 00:03.0 \r\n")
+        << "the last position ends the line";
+    size_t Lines = 0;
+    for (size_t At = Screen.find(" / 00:03.0 "); At != std::string::npos;
+         At = Screen.find(" / 00:03.0 ", At + 1))
+        ++Lines;
+    EXPECT_GE(Lines, 3u) << Screen;
+    EXPECT_LE(Lines, 5u) << Screen;
 }

@@ -10,6 +10,9 @@ TMP3Reader::~TMP3Reader() {
 }
 
 void TMP3Reader::Open(const std::string& FileName) {
+    // A reader still open would otherwise keep its file's writers out until
+    // the program ends.
+    Close();
     FHandle = FileOpen(FileName, fmOpenRead | fmShareDenyWrite);
     if (FHandle < 0)
         RaiseLastOSError();

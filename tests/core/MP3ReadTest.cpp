@@ -201,7 +201,9 @@ TEST(FrameReader, OpenCloseAndReuse) {
     Reader.Close();
     Reader.Close();
     EXPECT_EQ(OpenFileCount(), Baseline);
-    Reader.Open(Dir.File("b.mp3"));
+    Reader.Open(Dir.File("a.mp3"));
+    Reader.Open(Dir.File("b.mp3")); // without a Close between
+    EXPECT_EQ(OpenFileCount(), Baseline + 1);
     EXPECT_FALSE(Reader.FrameFound());
     ASSERT_TRUE(Reader.FindNextFrame(0));
     EXPECT_EQ(Reader.Position(), 10);

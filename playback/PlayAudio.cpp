@@ -212,7 +212,8 @@ GstBusSyncReply OnBusMessage(GstBus*, GstMessage* Message, gpointer Data) {
             NoteError(Hook, Message);
         Hook.Changed.notify_all();
     }
-    Hook.Queue.emplace_back(gst_message_ref(Message));
+    // Dropped by the bus, the message is the handler's to keep.
+    Hook.Queue.emplace_back(Message);
     if (Hook.Target != nullptr)
         QCoreApplication::postEvent(Hook.Target, new QEvent(PlayerEventMessage));
     return GST_BUS_DROP;

@@ -278,7 +278,21 @@ std::string ErrorText(TPlayerResult Code) {
 TAudioPlayer::TAudioPlayer() = default;
 
 TAudioPlayer::~TAudioPlayer() {
+    QObject::disconnect(FNotifyWindowGone);
     Close();
+}
+
+void TAudioPlayer::NotifyWindow(QObject* Target) {
+    QObject::disconnect(FNotifyWindowGone);
+    FNotifyWindow = Target;
+    if (Target == nullptr)
+        return;
+    // Objects are destroyed on the interface thread, where the player lives.
+    FNotifyWindowGone = QObject::connect(Target, &QObject::destroyed, [this] {
+        FNotifyWindow = nullptr;
+        if (FHook)
+            DetachTarget(*FHook);
+    });
 }
 
 void TAudioPlayer::Open(const std::string& FileName) {

@@ -6,12 +6,12 @@
 // diagnosis. All times are reference times in units of 100 ns.
 
 #include <QEvent>
+#include <QObject>
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-class QObject;
 typedef struct _GstElement GstElement;
 typedef struct _GstBus GstBus;
 
@@ -67,8 +67,9 @@ public:
 
     // The object that receives PlayerEventMessage; nullptr for none, when
     // the messages still queue for CheckCompletion to poll. Takes effect at
-    // the next Open; the object must outlive the open pipeline.
-    void NotifyWindow(QObject* Target) { FNotifyWindow = Target; }
+    // the next Open. An object destroyed while it is set is let go at once,
+    // by an open pipeline too, and leaves the player without one.
+    void NotifyWindow(QObject* Target);
     QObject* NotifyWindow() const { return FNotifyWindow; }
 
     // Builds the pipeline for the file and waits (bounded) for it to be
@@ -102,6 +103,7 @@ private:
     TPlayerResult SetState(int State);
 
     QObject* FNotifyWindow = nullptr;
+    QMetaObject::Connection FNotifyWindowGone;
     // The playbin; held from the start of Open, also when it fails.
     std::unique_ptr<GstElement, TGstObjectUnref> FGraph;
     // The pipeline's bus; held only once Open has succeeded.

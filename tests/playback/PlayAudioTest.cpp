@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
@@ -315,6 +316,29 @@ TEST_F(AudioPlayer, WithoutANotifyTargetNothingIsPosted) {
     for (int Call = 0; Call < 1000 && !Ended; ++Call)
         Ended = Player.CheckCompletion();
     EXPECT_TRUE(Ended);
+}
+
+TEST_F(AudioPlayer, ANotifyTargetDestroyedBeforeThePlayerIsLetGo) {
+    auto Early = std::make_unique<TNotifyTarget>();
+    Early->Answer(&Player);
+    Player.NotifyWindow(Early.get());
+    Player.Open(Sample);
+    Player.Seek(Ms(2700), -1);
+    Player.Play();
+    RunEventsFor(100ms);
+    Early.reset();
+    EXPECT_EQ(Player.NotifyWindow(), nullptr);
+
+    // The end comes while nobody listens; it waits for a poll.
+    RunEventsFor(600ms);
+    bool Ended = false;
+    for (int Call = 0; Call < 1000 && !Ended; ++Call)
+        Ended = Player.CheckCompletion();
+    EXPECT_TRUE(Ended);
+    Player.Open(Sample);
+    Player.Play();
+    RunEventsFor(100ms);
+    EXPECT_EQ(Target.Notifications, 0);
 }
 
 TEST_F(AudioPlayer, FilesThatCannotBePlayedFailAndLeaveAPipelineForCloseToRelease) {

@@ -282,17 +282,14 @@ TAudioPlayer::~TAudioPlayer() {
     Close();
 }
 
+// Objects are destroyed on the interface thread, where the player lives, so
+// the handlers of their destruction run there too.
 void TAudioPlayer::NotifyWindow(QObject* Target) {
     QObject::disconnect(FNotifyWindowGone);
     FNotifyWindow = Target;
-    if (Target == nullptr)
-        return;
-    // Objects are destroyed on the interface thread, where the player lives.
-    FNotifyWindowGone = QObject::connect(Target, &QObject::destroyed, [this] {
-        FNotifyWindow = nullptr;
-        if (FHook)
-            DetachTarget(*FHook);
-    });
+    if (Target != nullptr)
+        FNotifyWindowGone =
+            QObject::connect(Target, &QObject::destroyed, [this] { FNotifyWindow = nullptr; });
 }
 
 void TAudioPlayer::Open(const std::string& FileName) {
@@ -313,6 +310,14 @@ void TAudioPlayer::Open(const std::string& FileName) {
 
     FHook = std::make_shared<TBusHook>();
     FHook->Target = FNotifyWindow;
+    // The pipeline keeps the object it was opened with, whatever is set
+    // later, and lets it go when it is destroyed.
+    if (FNotifyWindow != nullptr)
+        FPipelineTargetGone = QObject::connect(FNotifyWindow, &QObject::destroyed,
+                                               [Hook = std::weak_ptr<TBusHook>(FHook)] {
+                                                   if (const auto Held = Hook.lock())
+                                                       DetachTarget(*Held);
+                                               });
     TBusPtr Bus(gst_element_get_bus(Playbin));
     gst_bus_set_sync_handler(Bus.get(), OnBusMessage, new std::shared_ptr<TBusHook>(FHook),
                              ReleaseHookRef);
@@ -418,6 +423,7 @@ bool TAudioPlayer::CheckCompletion() {
 }
 
 void TAudioPlayer::Close() {
+    QObject::disconnect(FPipelineTargetGone);
     if (FHook)
         DetachTarget(*FHook);
     if (FGraph) {

@@ -67,8 +67,8 @@ public:
 
     // The object that receives PlayerEventMessage; nullptr for none, when
     // the messages still queue for CheckCompletion to poll. Takes effect at
-    // the next Open. An object destroyed while it is set is let go at once,
-    // by an open pipeline too, and leaves the player without one.
+    // the next Open. A destroyed object is let go at once: the player is
+    // left without one, and a pipeline opened with it stops posting.
     void NotifyWindow(QObject* Target);
     QObject* NotifyWindow() const { return FNotifyWindow; }
 
@@ -104,6 +104,8 @@ private:
 
     QObject* FNotifyWindow = nullptr;
     QMetaObject::Connection FNotifyWindowGone;
+    // Follows the object the open pipeline posts to.
+    QMetaObject::Connection FPipelineTargetGone;
     // The playbin; held from the start of Open, also when it fails.
     std::unique_ptr<GstElement, TGstObjectUnref> FGraph;
     // The pipeline's bus; held only once Open has succeeded.

@@ -339,6 +339,20 @@ TEST_F(AudioPlayer, ANotifyTargetDestroyedBeforeThePlayerIsLetGo) {
     Player.Play();
     RunEventsFor(100ms);
     EXPECT_EQ(Target.Notifications, 0);
+
+    // Replaced while its pipeline is open, then destroyed: the pipeline lets
+    // it go too, and the new one waits for the next Open.
+    auto Replaced = std::make_unique<TNotifyTarget>();
+    Player.NotifyWindow(Replaced.get());
+    Player.Open(Sample);
+    Player.NotifyWindow(&Target);
+    Player.Seek(Ms(2700), -1);
+    Player.Play();
+    RunEventsFor(100ms);
+    Replaced.reset();
+    RunEventsFor(600ms);
+    EXPECT_EQ(Player.NotifyWindow(), &Target);
+    EXPECT_EQ(Target.Notifications, 0);
 }
 
 TEST_F(AudioPlayer, FilesThatCannotBePlayedFailAndLeaveAPipelineForCloseToRelease) {

@@ -25,41 +25,6 @@ bool Contains(const std::string& Text, const std::string& Part) {
     return Text.find(Part) != std::string::npos;
 }
 
-// Runs segmora-cli with only its standard error on a terminal; what the
-// terminal showed and the exit status.
-struct TTerminalRun {
-    int ExitCode = -1;
-    std::string Screen;
-};
-
-TTerminalRun RunOnTerminal(std::vector<std::string> Args) {
-    TTerminalRun Result;
-    int Master = -1;
-    const pid_t Child = forkpty(&Master, nullptr, nullptr, nullptr);
-    if (Child < 0)
-        return Result;
-    if (Child == 0) {
-        freopen("/dev/null", "w", stdout);
-        Args.insert(Args.begin(), SEGMORA_CLI_PATH);
-        std::vector<char*> Argv;
-        for (auto& Arg : Args)
-            Argv.push_back(Arg.data());
-        Argv.push_back(nullptr);
-        execv(Argv[0], Argv.data());
-        _exit(127);
-    }
-    char Chunk[4096];
-    ssize_t N;
-    while ((N = read(Master, Chunk, sizeof Chunk)) > 0)
-        Result.Screen.append(Chunk, static_cast<size_t>(N));
-    close(Master);
-    int Status = 0;
-    waitpid(Child, &Status, 0);
-    if (WIFEXITED(Status))
-        Result.ExitCode = WEXITSTATUS(Status);
-    return Result;
-}
-
 class CliJobs : public testing::Test {
 protected:
     TTempDir Dir;
@@ -305,8 +270,8 @@ TEST_F(CliJobs, TheBarIsDrawnOnATerminalOncePerWholePercent) {
         std::vector<std::string> Args = {"prepare", Tagged, Dir.File("p.mp3"), "--overwrite"};
         if (Quiet)
             Args.push_back("--quiet");
-        const auto Run = RunOnTerminal(Args);
-        const std::string& Screen = Run.Screen;
+        const auto Run = RunCliOnTerminal(Args);
+        const std::string& Screen = Run.Stderr;
         EXPECT_EQ(Run.ExitCode, 0) << Screen;
         const auto Redraws = std::count(Screen.begin(), Screen.end(), '\r');
         if (Quiet) {
@@ -324,10 +289,10 @@ TEST_F(CliJobs, TheBarIsDrawnOnATerminalOncePerWholePercent) {
 TEST_F(CliJobs, AFailedJobsBarStopsWhereTheJobFailed) {
     // Part 2's name is taken by a folder: the split fails half way.
     std::filesystem::create_directory(Dir.File("x2.mp3"));
-    const auto Run = RunOnTerminal(
+    const auto Run = RunCliOnTerminal(
         {"split", Tagged, "--parts", "2", "--folder", Dir.Path(), "--prefix", "x", "--overwrite"});
     EXPECT_EQ(Run.ExitCode, 1);
-    EXPECT_TRUE(Contains(Run.Screen, "Cannot create file " + Dir.File("x2.mp3"))) << Run.Screen;
-    EXPECT_TRUE(Contains(Run.Screen, "Splitting... [")) << Run.Screen;
-    EXPECT_FALSE(Contains(Run.Screen, "100%")) << Run.Screen;
+    EXPECT_TRUE(Contains(Run.Stderr, "Cannot create file " + Dir.File("x2.mp3"))) << Run.Stderr;
+    EXPECT_TRUE(Contains(Run.Stderr, "Splitting... [")) << Run.Stderr;
+    EXPECT_FALSE(Contains(Run.Stderr, "100%")) << Run.Stderr;
 }

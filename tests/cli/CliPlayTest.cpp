@@ -30,34 +30,6 @@ void WarmUp() {
     RunCli({"play", "/nonexistent/segmora-warm-up.mp3"});
 }
 
-// Runs segmora-cli with its standard error on a terminal; what the terminal
-// showed, and the exit status.
-std::pair<int, std::string> RunOnTerminal(std::vector<std::string> Args) {
-    int Master = -1;
-    const pid_t Child = forkpty(&Master, nullptr, nullptr, nullptr);
-    if (Child < 0)
-        return {-1, ""};
-    if (Child == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        Args.insert(Args.begin(), SEGMORA_CLI_PATH);
-        std::vector<char*> Argv;
-        for (auto& Arg : Args)
-            Argv.push_back(Arg.data());
-        Argv.push_back(nullptr);
-        execv(Argv[0], Argv.data());
-        _exit(127);
-    }
-    std::string Screen;
-    char Chunk[4096];
-    ssize_t N;
-    while ((N = read(Master, Chunk, sizeof Chunk)) > 0)
-        Screen.append(Chunk, static_cast<size_t>(N));
-    close(Master);
-    int Status = 0;
-    waitpid(Child, &Status, 0);
-    return {WIFEXITED(Status) ? WEXITSTATUS(Status) : -1, Screen};
-}
-
 } // namespace
 
 TEST(CliPlay, PlaysThePartBetweenTheMarksAndEnds) {
@@ -106,8 +78,8 @@ TEST(CliPlay, CtrlCEndsPlaybackWithSuccess) {
 
 TEST(CliPlay, OnATerminalThePositionIsShownOnceASecond) {
     WarmUp();
-    const auto [ExitCode, Screen] =
-        RunOnTerminal({"play", FixturePath("cbr-128-info.mp3"), "--end", "2.5"});
+    const auto [ExitCode, Stdout, Screen] =
+        RunCliOnTerminal({"play", FixturePath("cbr-128-info.mp3"), "--end", "2.5"});
     EXPECT_EQ(ExitCode, 0) << Screen;
     // At the start, after one and two seconds, and where it stopped; each
     // drawn over the one before.

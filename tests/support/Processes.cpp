@@ -3,8 +3,10 @@
 #include "TestFiles.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <pty.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,4 +91,32 @@ TProcessResult RunProcess(const std::string& Program, const std::vector<std::str
 
 TProcessResult RunCli(const std::vector<std::string>& Args) {
     return RunProcess(SEGMORA_CLI_PATH, Args);
+}
+
+TProcessResult RunCliOnTerminal(std::vector<std::string> Args) {
+    TProcessResult Result;
+    int Master = -1;
+    const pid_t Child = forkpty(&Master, nullptr, nullptr, nullptr);
+    if (Child < 0)
+        return Result;
+    if (Child == 0) {
+        if (std::freopen("/dev/null", "w", stdout) == nullptr)
+            _exit(127);
+        Args.insert(Args.begin(), SEGMORA_CLI_PATH);
+        std::vector<char*> Argv;
+        for (auto& Arg : Args)
+            Argv.push_back(Arg.data());
+        Argv.push_back(nullptr);
+        execv(Argv[0], Argv.data());
+        _exit(127);
+    }
+    char Chunk[4096];
+    ssize_t N;
+    while ((N = read(Master, Chunk, sizeof Chunk)) > 0)
+        Result.Stderr.append(Chunk, static_cast<size_t>(N));
+    close(Master);
+    int Status = 0;
+    waitpid(Child, &Status, 0);
+    Result.ExitCode = ExitCodeOf(Status);
+    return Result;
 }

@@ -19,6 +19,10 @@ TProcessResult RunProcess(const std::string& Program, const std::vector<std::str
 // segmora-cli with Args.
 TProcessResult RunCli(const std::vector<std::string>& Args);
 
+// segmora-cli with only its standard error on a terminal (standard output
+// goes nowhere): the exit status, and in Stderr what the terminal showed.
+TProcessResult RunCliOnTerminal(std::vector<std::string> Args);
+
 // A program left running, its outputs going to files; for tests that signal it.
 class TRunningProcess {
 public:

@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <memory>
-#include <vector>
 
 bool HasID3v2Header(const std::string& FileName) {
     TFileStream Stream(FileName, fmOpenRead | fmShareDenyNone);
@@ -15,7 +14,6 @@ bool HasID3v2Header(const std::string& FileName) {
 }
 
 void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgress& Progress) {
-    std::vector<uint8_t> Frame(1024);
     TMP3Reader Reader;
     Reader.Open(Source);
     TFileStream Output(Dest, fmCreate | fmShareExclusive);
@@ -23,12 +21,11 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
     Writer.Attach(Output);
     try {
         while (Reader.FindNextFrame(0)) {
-            const auto Length = static_cast<size_t>(Reader.FrameLength());
-            if (Frame.size() < Length)
-                Frame.resize(Length);
-            if (!Reader.ReadFrame(Frame.data()))
+            // Read straight into the output buffer, as the cutter does.
+            const auto Length = static_cast<uint32_t>(Reader.FrameLength());
+            if (!Reader.ReadFrame(Writer.Reserve(Length)))
                 break;
-            Writer.Write(Frame.data(), static_cast<uint32_t>(Length));
+            Writer.Commit(Length);
             Progress.SetProgress(static_cast<double>(Reader.Position() * 100 / Reader.FileSize()));
             if (Progress.IsCancelled())
                 break;

@@ -5,31 +5,21 @@
 #include "FrameWriter.h"
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
-// Closes the reader on every way out of a job.
-class TReaderCloser {
+// Runs an action on every way out of a scope: closing the reader, detaching
+// the writer, freeing the progress display.
+template <class TAction> class TOnExit {
 public:
-    explicit TReaderCloser(TMP3Reader& Reader) : FReader(Reader) {}
-    ~TReaderCloser() { FReader.Close(); }
-    TReaderCloser(const TReaderCloser&) = delete;
-    TReaderCloser& operator=(const TReaderCloser&) = delete;
+    explicit TOnExit(TAction Action) : FAction(std::move(Action)) {}
+    ~TOnExit() { FAction(); }
+    TOnExit(const TOnExit&) = delete;
+    TOnExit& operator=(const TOnExit&) = delete;
 
 private:
-    TMP3Reader& FReader;
-};
-
-// Detaches the writer from a stream that is about to be closed.
-class TWriterDetacher {
-public:
-    explicit TWriterDetacher(TFrameWriter& Writer) : FWriter(Writer) {}
-    ~TWriterDetacher() { FWriter.Detach(); }
-    TWriterDetacher(const TWriterDetacher&) = delete;
-    TWriterDetacher& operator=(const TWriterDetacher&) = delete;
-
-private:
-    TFrameWriter& FWriter;
+    TAction FAction;
 };
 
 } // namespace
@@ -45,10 +35,7 @@ void TSegmora::Execute(bool Selection) {
     }
     FProgressForm =
         FFrontEnd->BeginJob("Splitting...", "The selected file is being splited. Please wait...");
-    struct TRelease {
-        std::unique_ptr<IJobProgress>& Progress;
-        ~TRelease() { Progress.reset(); }
-    } Release{FProgressForm};
+    TOnExit Release([this] { FProgressForm.reset(); });
     try {
         Selection ? SaveSelection() : SplitByParts();
     } catch (const std::exception& E) {
@@ -99,7 +86,7 @@ void TSegmora::SplitByParts() {
         throw Exception("The number of parts must be at least 1, not " +
                         std::to_string(FPartCount));
     FReader.Open(FSourceFile);
-    TReaderCloser CloseReader(FReader);
+    TOnExit CloseReader([this] { FReader.Close(); });
     const int64_t FileSize = FReader.FileSize();
     const int64_t PartSize = FileSize / FPartCount;
 
@@ -110,7 +97,7 @@ void TSegmora::SplitByParts() {
         if (!Part)
             return;
         std::unique_ptr<TFileStream> Closing = std::move(Part);
-        TWriterDetacher Detach(Writer);
+        TOnExit Detach([&Writer] { Writer.Detach(); });
         if (Writer.Failed())
             return;
         Writer.Flush();
@@ -149,11 +136,11 @@ void TSegmora::SplitByParts() {
 
 void TSegmora::SaveSelection() {
     FReader.Open(FSourceFile);
-    TReaderCloser CloseReader(FReader);
+    TOnExit CloseReader([this] { FReader.Close(); });
     auto Dest = std::make_unique<TFileStream>(FDestFile, fmCreate | fmShareExclusive);
     TFrameWriter Writer;
     Writer.Attach(*Dest);
-    TWriterDetacher Detach(Writer);
+    TOnExit Detach([&Writer] { Writer.Detach(); });
 
     double Time = 0.0;
     try {

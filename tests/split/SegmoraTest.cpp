@@ -37,6 +37,16 @@ protected:
         Segmora.Execute(true);
     }
 
+    // The source shrinks to Size bytes under the reader once Frame frames
+    // were reported: the reader's next window comes up short.
+    void ShrinkSourceAtFrame(size_t Frame, off_t Size) {
+        FrontEnd.OnProgress = [this, Frame, Size](double) {
+            if (FrontEnd.Progress.size() == Frame) {
+                ASSERT_EQ(truncate(Dir.File("source.mp3").c_str(), Size), 0);
+            }
+        };
+    }
+
     std::string Part(int Number) const {
         return Dir.File("part-" + std::to_string(Number) + ".mp3");
     }
@@ -222,11 +232,7 @@ TEST_F(Cutter, AReadFailureKeepsEveryFrameCopiedBeforeIt) {
     Stream.Frames(3000);
     Stream.WriteTo(Dir.File("source.mp3"));
     const auto Frames = ReaderFrames(Dir.File("source.mp3"));
-    FrontEnd.OnProgress = [&](double) {
-        if (FrontEnd.Progress.size() == 1000) {
-            ASSERT_EQ(truncate(Dir.File("source.mp3").c_str(), 600'000), 0);
-        }
-    };
+    ShrinkSourceAtFrame(1000, 600'000);
     Split(Dir.File("source.mp3"), 4); // part 1 closes at frame 750
     ASSERT_EQ(FrontEnd.Errors.size(), 1u);
     EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file");
@@ -375,11 +381,7 @@ TEST_F(Cutter, AReadFailureEndsTheSelectionWithItsFramesButNoTag) {
     Stream.Frames(3000);
     Stream.WriteTo(Dir.File("source.mp3"));
     const auto Frames = ReaderFrames(Dir.File("source.mp3"));
-    FrontEnd.OnProgress = [&](double) {
-        if (FrontEnd.Progress.size() == 1000) {
-            ASSERT_EQ(truncate(Dir.File("source.mp3").c_str(), 600'000), 0);
-        }
-    };
+    ShrinkSourceAtFrame(1000, 600'000);
     Select(Dir.File("source.mp3"), 0, 1000, YearOnly());
     ASSERT_EQ(FrontEnd.Errors.size(), 1u);
     EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file");

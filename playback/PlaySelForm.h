@@ -1,0 +1,57 @@
+#pragma once
+
+// The play-selected dialog (frmPlaySelected): plays only the segment marked
+// on the main window's track line, lets the user move its two ends by tenths
+// of a second, and on OK writes them back. It borrows the main window's
+// player and never polls it itself: the main window's timer and player
+// notification reach it through frmPlaySelected while it is shown.
+
+#include <QDialog>
+
+#include <cstdint>
+#include <memory>
+
+class QIcon;
+class TAudioPlayer;
+class TTrackLine;
+
+namespace Ui {
+class frmPlaySelected;
+}
+
+// What the dialog borrows from the window that opens it.
+class ISelectionHost {
+public:
+    virtual ~ISelectionHost() = default;
+    // The window the dialog is centred on and belongs to.
+    virtual QWidget* HostWindow() = 0;
+    virtual TAudioPlayer& Player() = 0;
+    // The main track line: its SelStart, SelEnd and MaxPos.
+    virtual TTrackLine& TrackLine() = 0;
+    // Called after new marks were written into TrackLine.
+    virtual void UpdateSelectionLabels() = 0;
+};
+
+class TfrmPlaySelected : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TfrmPlaySelected(ISelectionHost& Host);
+    ~TfrmPlaySelected() override;
+
+    // Each tick of the main window's timer while the dialog is shown.
+    void UpdateProgress();
+    // The player reported the end of playback (the segment's end).
+    void PlaybackComplete();
+
+private:
+    std::unique_ptr<Ui::frmPlaySelected> ui;
+    ISelectionHost& FHost;
+};
+
+// The dialog while it is shown, else nullptr.
+extern TfrmPlaySelected* frmPlaySelected;
+
+// Creates the dialog, sets frmPlaySelected, shows it modally, then frees it
+// and empties frmPlaySelected, also when an error escapes.
+void ShowPlaySelected(ISelectionHost& Host);

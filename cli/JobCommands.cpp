@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "FileAccess.h"
 #include "ID3v1.h"
+#include "Latin1Text.h"
 #include "MP3Prepare.h"
 #include "Segmora.h"
 #include "TimeFormat.h"
@@ -39,7 +40,8 @@ const char* const CutUsage =
     "  --overwrite    replace FILE when it exists; without it, it is refused\n"
     "  --quiet        no progress bar\n\n"
     "Tag options (an ID3v1 tag with genre 255 is written only when one gives text):\n"
-    "  --title T  --artist A  --album A  --year Y  --comment C\n";
+    "  --title T  --artist A  --album A  --year Y  --comment C\n"
+    "  written in ISO-8859-1, a character outside it as \"?\"\n";
 
 const char* const PrepareUsage =
     "Usage: segmora-cli prepare SOURCE OUT [--overwrite] [--quiet]\n"
@@ -56,7 +58,10 @@ const char* const TagUsage =
     "fields not given keep what the old tag held (genre 255 without a tag).\n\n"
     "  --title T, --artist A, --album A, --comment C  up to 30 bytes each\n"
     "  --year Y   up to 4 bytes\n"
-    "  --genre N  genre number, 0 to 255\n";
+    "  --genre N  genre number, 0 to 255\n"
+    "The tag holds ISO-8859-1 text, one byte per character: the options' UTF-8\n"
+    "text is converted to it (a character outside it becomes \"?\"), and a tag is\n"
+    "shown in UTF-8.\n";
 
 namespace {
 
@@ -111,6 +116,21 @@ void RefuseExisting(const std::string& FileName) {
         throw Exception(FormatMessage("File %s exists; give --overwrite to replace it", FileName));
 }
 
+// The option's text as the tag stores it, in ISO-8859-1; says so on
+// standard error when characters had to become "?".
+std::optional<std::string> TagText(const TCommandArgs& Parsed, const std::string& Option) {
+    auto Value = Parsed.Value(Option);
+    if (!Value)
+        return Value;
+    bool Lost = false;
+    std::string Bytes = Utf8ToLatin1(*Value, &Lost);
+    if (Lost)
+        std::fprintf(stderr,
+                     "segmora-cli: %s: characters outside ISO-8859-1 were written as \"?\"\n",
+                     Option.c_str());
+    return Bytes;
+}
+
 } // namespace
 
 int RunSplit(const std::vector<std::string>& Args) {
@@ -159,11 +179,11 @@ int RunCut(const std::vector<std::string>& Args) {
 
     // As the save dialog fills the record: genre 255, the texts as typed.
     TID3Info Tag;
-    Tag.Title = Parsed.Value("--title").value_or("");
-    Tag.Artist = Parsed.Value("--artist").value_or("");
-    Tag.Album = Parsed.Value("--album").value_or("");
-    Tag.Year = Parsed.Value("--year").value_or("");
-    Tag.Comment = Parsed.Value("--comment").value_or("");
+    Tag.Title = TagText(Parsed, "--title").value_or("");
+    Tag.Artist = TagText(Parsed, "--artist").value_or("");
+    Tag.Album = TagText(Parsed, "--album").value_or("");
+    Tag.Year = TagText(Parsed, "--year").value_or("");
+    Tag.Comment = TagText(Parsed, "--comment").value_or("");
     Tag.Genre = 255;
 
     CheckSourceReadable(Source);
@@ -223,8 +243,9 @@ int RunTag(const std::vector<std::string>& Args) {
         }
         std::printf(
             "Title:   %s\nArtist:  %s\nAlbum:   %s\nYear:    %s\nComment: %s\nGenre:   %d\n",
-            Tag.Title.c_str(), Tag.Artist.c_str(), Tag.Album.c_str(), Tag.Year.c_str(),
-            Tag.Comment.c_str(), Tag.Genre);
+            Latin1ToUtf8(Tag.Title).c_str(), Latin1ToUtf8(Tag.Artist).c_str(),
+            Latin1ToUtf8(Tag.Album).c_str(), Latin1ToUtf8(Tag.Year).c_str(),
+            Latin1ToUtf8(Tag.Comment).c_str(), Tag.Genre);
         return ExitOk;
     }
 
@@ -235,7 +256,7 @@ int RunTag(const std::vector<std::string>& Args) {
         {"--year", &TID3Info::Year},
         {"--comment", &TID3Info::Comment}};
     for (const auto& [Option, Field] : Fields)
-        if (auto Value = Parsed.Value(Option))
+        if (auto Value = TagText(Parsed, Option))
             Tag.*Field = *Value;
     if (auto Genre = Parsed.Value("--genre"))
         Tag.Genre = static_cast<uint8_t>(ParseNumber("--genre", *Genre, 0, 255));

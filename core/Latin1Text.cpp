@@ -1,0 +1,77 @@
+#include "Latin1Text.h"
+
+namespace {
+
+bool IsContinuation(unsigned char Byte) {
+    return (Byte & 0xC0) == 0x80;
+}
+
+// Bytes of the sequence a lead byte opens and the least code point that
+// needs that many (shorter spellings are ill-formed); 0 for a byte that
+// can't open one.
+struct TLead {
+    size_t Length;
+    char32_t Least;
+    char32_t Bits;
+};
+
+TLead LeadOf(unsigned char Byte) {
+    if (Byte < 0x80)
+        return {1, 0, Byte};
+    if ((Byte & 0xE0) == 0xC0)
+        return {2, 0x80, Byte & 0x1Fu};
+    if ((Byte & 0xF0) == 0xE0)
+        return {3, 0x800, Byte & 0x0Fu};
+    if ((Byte & 0xF8) == 0xF0)
+        return {4, 0x10000, Byte & 0x07u};
+    return {0, 0, 0};
+}
+
+} // namespace
+
+std::string Utf8ToLatin1(std::string_view Utf8, bool* Lost) {
+    std::string Result;
+    Result.reserve(Utf8.size());
+    bool Replaced = false;
+    size_t At = 0;
+    while (At < Utf8.size()) {
+        const TLead Lead = LeadOf(static_cast<unsigned char>(Utf8[At]));
+        char32_t Char = Lead.Bits;
+        size_t Length = Lead.Length;
+        for (size_t I = 1; I < Length; ++I) {
+            if (At + I >= Utf8.size() ||
+                !IsContinuation(static_cast<unsigned char>(Utf8[At + I]))) {
+                Length = 0; // broken off: only the lead byte is dropped
+                break;
+            }
+            Char = (Char << 6) | (static_cast<unsigned char>(Utf8[At + I]) & 0x3Fu);
+        }
+        const bool WellFormed = Length > 0 && Char >= Lead.Least && Char <= 0x10FFFF &&
+                                (Char < 0xD800 || Char > 0xDFFF);
+        if (WellFormed && Char <= 0xFF) {
+            Result += static_cast<char>(Char);
+        } else {
+            Result += '?';
+            Replaced = true;
+        }
+        At += WellFormed ? Length : 1;
+    }
+    if (Lost && Replaced)
+        *Lost = true;
+    return Result;
+}
+
+std::string Latin1ToUtf8(std::string_view Latin1) {
+    std::string Result;
+    Result.reserve(Latin1.size() * 2);
+    for (char Byte : Latin1) {
+        const auto Char = static_cast<unsigned char>(Byte);
+        if (Char < 0x80) {
+            Result += Byte;
+        } else {
+            Result += static_cast<char>(0xC0 | (Char >> 6));
+            Result += static_cast<char>(0x80 | (Char & 0x3F));
+        }
+    }
+    return Result;
+}

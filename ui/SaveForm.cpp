@@ -2,49 +2,247 @@
 
 #include "ui_SaveForm.h"
 
+#include "Errors.h"
+#include "FileDlg.h"
+#include "FileLib.h"
+#include "MsgUtils.h"
+
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 
-// Placeholder until the dialog's form and handlers are filled in.
+#include <vector>
 
 TfrmSave* frmSave = nullptr;
+
+namespace {
+
+const QString Mp3Filter = QStringLiteral("MP3 Files|*.mp3|All Files|*.*");
+
+// What a person typed, as the tag's single bytes: ISO-8859-1, each character
+// outside it one "?". Composed first, so an "e" followed by a combining
+// accent is stored as the one byte of "é".
+std::string TagBytes(const QString& Text) {
+    const QString Composed = Text.normalized(QString::NormalizationForm_C);
+    std::string Bytes;
+    for (char32_t Char : Composed.toUcs4())
+        Bytes += Char <= 0xFF ? static_cast<char>(Char) : '?';
+    return Bytes;
+}
+
+QString TagText(const std::string& Bytes) {
+    return QString::fromLatin1(Bytes.data(), static_cast<qsizetype>(Bytes.size()));
+}
+
+// Blanks and control characters off both ends.
+QString TrimmedLikeAName(const QString& Text) {
+    qsizetype First = 0, Last = Text.size();
+    while (First < Last && Text[First].unicode() <= 32)
+        ++First;
+    while (Last > First && Text[Last - 1].unicode() <= 32)
+        --Last;
+    return Text.mid(First, Last - First);
+}
+
+// Keeps children at their distance from the right (and bottom) edge of
+// their parent when it changes size.
+class TAnchors : public QObject {
+public:
+    explicit TAnchors(QWidget* Parent) : QObject(Parent), FParent(Parent) {
+        Parent->installEventFilter(this);
+    }
+
+    void Add(QWidget* Child, bool Bottom) {
+        const QRect Place = Child->geometry();
+        FChildren.push_back(
+            {Child, FParent->width() - Place.x(), Bottom ? FParent->height() - Place.y() : -1});
+    }
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override {
+        if (Watched == FParent && Event->type() == QEvent::Resize)
+            for (const TAnchored& Item : FChildren)
+                Item.Child->move(FParent->width() - Item.FromRight,
+                                 Item.FromBottom < 0 ? Item.Child->y()
+                                                     : FParent->height() - Item.FromBottom);
+        return false;
+    }
+
+private:
+    struct TAnchored {
+        QWidget* Child;
+        int FromRight;
+        int FromBottom; // -1: anchored to the top
+    };
+    QWidget* FParent;
+    std::vector<TAnchored> FChildren;
+};
+
+} // namespace
 
 TfrmSave::TfrmSave(QWidget* Owner, IFolderHistory* Folders)
     : QDialog(Owner), ui(std::make_unique<Ui::frmSave>()), FFolders(Folders) {
     ui->setupUi(this);
+    auto* DialogAnchors = new TAnchors(this);
+    DialogAnchors->Add(ui->btnOK, true);
+    DialogAnchors->Add(ui->btnCancel, true);
+    auto* GroupAnchors = new TAnchors(ui->GroupBox2);
+    GroupAnchors->Add(ui->sbnLoadFromFile, false);
+    setFixedSize(size());
+
+    connect(ui->btnOK, &QPushButton::clicked, this, &TfrmSave::btnOKClick);
+    connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmSave::reject);
+    connect(ui->sbnSelect, &QToolButton::clicked, this, &TfrmSave::sbnSelectClick);
+    connect(ui->sbnLoadFromFile, &QToolButton::clicked, this, &TfrmSave::sbnLoadFromFileClick);
 }
 
 TfrmSave::~TfrmSave() = default;
 
-void TfrmSave::LoadID3Info(const QString&) {}
-void TfrmSave::StoreID3Info() {}
 QLineEdit* TfrmSave::edtFolder() const {
-    return nullptr;
+    return ui->edtFolder;
 }
 QLineEdit* TfrmSave::edtFileName() const {
-    return nullptr;
+    return ui->edtFileName;
 }
 QLineEdit* TfrmSave::edtTitle() const {
-    return nullptr;
+    return ui->edtTitle;
 }
 QLineEdit* TfrmSave::edtArtist() const {
-    return nullptr;
+    return ui->edtArtist;
 }
 QLineEdit* TfrmSave::edtAlbum() const {
-    return nullptr;
+    return ui->edtAlbum;
 }
 QLineEdit* TfrmSave::edtYear() const {
-    return nullptr;
+    return ui->edtYear;
 }
 QLineEdit* TfrmSave::edtComment() const {
-    return nullptr;
+    return ui->edtComment;
 }
-void TfrmSave::btnOKClick() {}
-void TfrmSave::sbnSelectClick() {}
-void TfrmSave::sbnLoadFromFileClick() {}
+
+void TfrmSave::LoadID3Info(const QString& FileName) {
+    TID3Info Info;
+    if (ReadID3Tag(QFile::encodeName(FileName).toStdString(), Info)) {
+        ui->edtTitle->setText(TagText(Info.Title));
+        ui->edtArtist->setText(TagText(Info.Artist));
+        ui->edtAlbum->setText(TagText(Info.Album));
+        ui->edtYear->setText(TagText(Info.Year));
+        ui->edtComment->setText(TagText(Info.Comment));
+    } else {
+        ui->edtTitle->clear();
+        ui->edtArtist->clear();
+        ui->edtAlbum->clear();
+        ui->edtYear->clear();
+        ui->edtComment->clear();
+    }
+}
+
+void TfrmSave::StoreID3Info() {
+    FID3Info.Title = TagBytes(ui->edtTitle->text());
+    FID3Info.Artist = TagBytes(ui->edtArtist->text());
+    FID3Info.Album = TagBytes(ui->edtAlbum->text());
+    FID3Info.Year = TagBytes(ui->edtYear->text());
+    FID3Info.Comment = TagBytes(ui->edtComment->text());
+    FID3Info.Genre = 255;
+}
+
+void TfrmSave::btnOKClick() {
+    QString Message;
+    if (ui->edtFileName->text().isEmpty())
+        Message = QStringLiteral("The destination file name is not selected.");
+    if (ui->edtFolder->text().isEmpty())
+        Message = QStringLiteral("The destination folder is not selected.");
+    if (!Message.isEmpty()) {
+        CenteredMessageDlg(Message, mtInformation, mbOKOnly);
+        return;
+    }
+    if (!CheckDestFolder(ui->edtFolder->text()))
+        return;
+
+    FFileName =
+        ui->edtFolder->text() + QLatin1Char('/') + ui->edtFileName->text() + QStringLiteral(".mp3");
+    // A link that leads nowhere would still be written through.
+    const QFileInfo Existing(FFileName);
+    if ((Existing.exists() && !Existing.isDir()) || Existing.isSymLink()) {
+        const QString Question = QStringLiteral("The file \"") + FFileName +
+                                 QStringLiteral("\" already exists. Do you want to overwrite it?");
+        if (CenteredMessageDlg(Question, mtConfirmation, mbYesCancel) != mrYes)
+            return;
+    }
+    StoreID3Info();
+    accept();
+}
+
+void TfrmSave::sbnSelectClick() {
+    TFileSaveDialog Dialog;
+    Dialog.OwnerHandle = this;
+    if (FFolders && !FFolders->LastSaveFolder().isEmpty())
+        Dialog.InitialDir = FFolders->LastSaveFolder();
+    Dialog.Filter = Mp3Filter;
+    Dialog.DefaultExt = QStringLiteral("mp3");
+    Dialog.Options &= ~OFN_OVERWRITEPROMPT;
+    if (!Dialog.Execute())
+        return;
+
+    const QString& Chosen = Dialog.FileName;
+    const qsizetype Slash = Chosen.lastIndexOf(QLatin1Char('/'));
+    const QString Folder = Slash > 0 ? Chosen.left(Slash) : QStringLiteral("/");
+    QString Name = Chosen.mid(Slash + 1);
+    const qsizetype Dot = Name.lastIndexOf(QLatin1Char('.'));
+    if (Dot >= 0)
+        Name.truncate(Dot);
+    if (FFolders)
+        FFolders->SetLastSaveFolder(Folder);
+    ui->edtFolder->setText(Folder);
+    ui->edtFileName->setText(Name);
+    ui->edtFileName->selectAll();
+    ui->edtFileName->setFocus();
+}
+
+void TfrmSave::sbnLoadFromFileClick() {
+    TFileOpenDialog Dialog;
+    Dialog.OwnerHandle = this;
+    if (FFolders && !FFolders->LastOpenFolder().isEmpty())
+        Dialog.InitialDir = FFolders->LastOpenFolder();
+    Dialog.Filter = Mp3Filter;
+    if (!Dialog.Execute())
+        return;
+    // A file that can't be read leaves the fields as they were; the reason
+    // is shown the way every other failure is.
+    try {
+        LoadID3Info(Dialog.FileName);
+    } catch (const Exception& Error) {
+        CenteredMessageDlg(QString::fromStdString(Error.Message()), mtError, mbOKOnly);
+    }
+}
 
 bool ShowSaveDialog() {
-    return false;
+    if (!frmSave)
+        return false;
+    if (QWidget* Main = MainWindow())
+        frmSave->move(Main->pos() + QPoint(3, 22));
+    if (frmSave->edtFolder()->text().isEmpty())
+        frmSave->edtFolder()->setFocus();
+    else
+        frmSave->edtFileName()->setFocus();
+    if (!frmSave->edtFileName()->text().isEmpty())
+        frmSave->edtFileName()->selectAll();
+    return frmSave->exec() == QDialog::Accepted;
 }
-bool CheckDestFolder(const QString&) {
+
+bool CheckDestFolder(const QString& Folder) {
+    if (TrimmedLikeAName(Folder).isEmpty())
+        return false;
+    if (DirectoryExists(Folder))
+        return true;
+    if (CenteredMessageDlg(QStringLiteral("The destination folder does not exist. Create?"),
+                           mtConfirmation, mbYesCancel) != mrYes)
+        return false;
+    ForceDirectories(Folder);
+    if (DirectoryExists(Folder))
+        return true;
+    CenteredMessageDlg(QStringLiteral("Unable to create the destination folder."), mtWarning,
+                       mbOKOnly);
     return false;
 }

@@ -36,7 +36,7 @@ QString TagText(const std::string& Bytes) {
 }
 
 // Blanks and control characters off both ends.
-QString TrimmedLikeAName(const QString& Text) {
+QString WithoutBlankEnds(const QString& Text) {
     qsizetype First = 0, Last = Text.size();
     while (First < Last && Text[First].unicode() <= 32)
         ++First;
@@ -232,7 +232,7 @@ bool ShowSaveDialog() {
 }
 
 bool CheckDestFolder(const QString& Folder) {
-    if (TrimmedLikeAName(Folder).isEmpty())
+    if (WithoutBlankEnds(Folder).isEmpty())
         return false;
     if (DirectoryExists(Folder))
         return true;

@@ -6,7 +6,7 @@
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
-EXECUTE=$BUILD/ui/segmora-execute-bench
+EXECUTE=$BUILD/bench/segmora-execute-bench
 export QT_QPA_PLATFORM=offscreen
 mkdir -p "$WORK/cli-parts" "$WORK/dialog-parts"
 

@@ -6,6 +6,8 @@
 // player and never polls it itself: the main window's timer and player
 // notification reach it through frmPlaySelected while it is shown.
 
+#include "UpDown.h"
+
 #include <QDialog>
 
 #include <cstdint>
@@ -45,8 +47,29 @@ public:
     void PlaybackComplete();
 
 private:
+    void FormCreate();
+    void FormDestroy();
+    void CreateTrackLine();
+    void TrackLineChange();
+    void StartPlaying();
+    void StopPlaying();
+    void tbnPlayPauseClick();
+    void tbnGoToStartClick();
+    void udnStartClick(TUpDown::TUDBtnType Button);
+    void udnEndClick(TUpDown::TUDBtnType Button);
+    void btnApplyClick();
+    void ShowPicture(int Index);
+
     std::unique_ptr<Ui::frmPlaySelected> ui;
     ISelectionHost& FHost;
+    // Lives in pnlTrackLine; MinPos and MaxPos are the segment's ends.
+    TTrackLine* FTrackLine = nullptr;
+    // The player's position (100 ns) when the dialog opened.
+    int64_t FSavedPosition = 0;
+    // Monotonic seconds of the last accepted up-down click; 0 for none.
+    double FAdjustTime = 0;
+    TAudioPlayer* FPlayer = nullptr;
+    bool FPlaying = false;
 };
 
 // The dialog while it is shown, else nullptr.

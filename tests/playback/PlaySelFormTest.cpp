@@ -22,6 +22,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 // Readable texts in failure messages.
 void PrintTo(const QString& Text, std::ostream* Out) {
@@ -180,22 +181,29 @@ void ExpectPlayerRestored(TTestHost& Host, int64_t Saved) {
 
 class PlaySelected : public ::testing::Test {
 protected:
-    // A failure inside the dialog shows a message box; it fails the test
-    // instead of waiting for a click that never comes.
+    // A failure inside the dialog shows a message box: it is noted and
+    // closed, so that no test waits for a click that never comes.
     PlaySelected() {
         FBoxWatch.setInterval(100);
-        QObject::connect(&FBoxWatch, &QTimer::timeout, [] {
+        QObject::connect(&FBoxWatch, &QTimer::timeout, [this] {
             if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                ADD_FAILURE() << "message: " << Box->text().toStdString();
+                Messages.push_back(Box->text().toStdString());
                 Box->reject();
             }
         });
         FBoxWatch.start();
     }
 
+    void TearDown() override {
+        if (!MessagesExpected && !Messages.empty())
+            ADD_FAILURE() << "message: " << Messages.front();
+    }
+
     int64_t Position() { return Host.Player().Position(); }
 
     TTestHost Host;
+    std::vector<std::string> Messages;
+    bool MessagesExpected = false;
     QTimer FBoxWatch;
 };
 
@@ -421,6 +429,19 @@ TEST_F(PlaySelected, FrmPlaySelectedIsEmptyAgainWhenTheDialogCannotOpen) {
     EXPECT_THROW(ShowPlaySelected(Host), Exception);
     EXPECT_EQ(frmPlaySelected, nullptr);
     EXPECT_EQ(Host.findChild<TfrmPlaySelected*>(), nullptr);
+}
+
+TEST_F(PlaySelected, AFailingPlayerIsReportedAndTheDialogStays) {
+    Host.Open(10, 20, 0);
+    MessagesExpected = true;
+    RunDialog(Host, [&](TView& View) {
+        Host.Player().Close();
+        View.ClickTrack(165);
+        EXPECT_EQ(Messages, std::vector<std::string>{"Unable to set position"});
+        EXPECT_TRUE(View.Dialog.isVisible());
+    });
+    // Putting the player back fails as well on the way out.
+    EXPECT_EQ(Messages.back(), "Unable to determine duration");
 }
 
 } // namespace

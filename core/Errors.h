@@ -15,6 +15,8 @@ public:
 class EOSError : public Exception {
 public:
     explicit EOSError(int Code);
+    // The same text with a last line naming the file the call was about.
+    EOSError(int Code, const std::string& FileName);
     int Code() const { return FCode; }
 
 private:
@@ -27,6 +29,12 @@ std::string SysErrorMessage(int Code);
 
 // Raises EOSError for the calling thread's current errno.
 [[noreturn]] void RaiseLastOSError();
+// The same for a call about FileName, which the message names.
+[[noreturn]] void RaiseLastOSError(const std::string& FileName);
+
+// A fixed first line followed by the cause: the system's text for Code on
+// the next line ("Cannot create file x.mp3" + "\n" + "Permission denied").
+std::string WithCause(const std::string& Text, int Code);
 
 // "%s"-style formatting for the few messages that embed a name.
 std::string FormatMessage(const char* Format, const std::string& Arg);

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <limits>
 #include <mutex>
 #include <unordered_map>
 
@@ -54,27 +56,93 @@ bool Conflicts(const TOpenEntry& Held, const TOpenEntry& Wanted) {
            (Held.Reads && !Wanted.SharesRead) || (Held.Writes && !Wanted.SharesWrite);
 }
 
-// Enters the open descriptor into the table unless it conflicts; on a
-// conflict the descriptor is closed and errno says why.
+// The marks one open leaves for other processes: one byte each for "reads",
+// "writes", "denies reading" and "denies writing", far behind any real end of
+// file. Every open holds a shared lock on the bytes that describe it, so a
+// test for an exclusive lock on a byte tells whether any other open holds
+// that mark.
+enum TMark { ReadsMark, WritesMark, DeniesReadMark, DeniesWriteMark };
+constexpr off_t MarksAt = std::numeric_limits<off_t>::max() - 16;
+
+struct flock MarkLock(TMark Mark, short Type) {
+    struct flock Lock {};
+    Lock.l_type = Type;
+    Lock.l_whence = SEEK_SET;
+    Lock.l_start = MarksAt + Mark;
+    Lock.l_len = 1;
+    return Lock;
+}
+
+// False when the file system keeps no such locks; the table's check within
+// this process is then all there is.
+bool HoldMark(int Fd, TMark Mark) {
+    struct flock Lock = MarkLock(Mark, F_RDLCK);
+    return fcntl(Fd, F_OFD_SETLK, &Lock) == 0;
+}
+
+bool MarkHeldElsewhere(int Fd, TMark Mark) {
+    struct flock Lock = MarkLock(Mark, F_WRLCK);
+    return fcntl(Fd, F_OFD_GETLK, &Lock) == 0 && Lock.l_type != F_UNLCK;
+}
+
+// Marks first, then looks: two processes opening at the same moment each see
+// the other's marks and both refuse, rather than both going ahead. A
+// write-only handle can't hold shared locks, so it leaves no marks of its
+// own, but it still looks.
+bool ConflictsElsewhere(int Fd, const TOpenEntry& Entry, bool CanMark) {
+    if (CanMark) {
+        const bool Marks[] = {Entry.Reads, Entry.Writes, !Entry.SharesRead, !Entry.SharesWrite};
+        for (int Mark = ReadsMark; Mark <= DeniesWriteMark; ++Mark)
+            if (Marks[Mark] && !HoldMark(Fd, static_cast<TMark>(Mark)))
+                return false;
+    }
+    return (Entry.Reads && MarkHeldElsewhere(Fd, DeniesReadMark)) ||
+           (Entry.Writes && MarkHeldElsewhere(Fd, DeniesWriteMark)) ||
+           (!Entry.SharesRead && MarkHeldElsewhere(Fd, ReadsMark)) ||
+           (!Entry.SharesWrite && MarkHeldElsewhere(Fd, WritesMark));
+}
+
+int CloseWithError(int Fd, int Code) {
+    close(Fd);
+    errno = Code;
+    return -1;
+}
+
+// Enters the open descriptor into the table unless it is no regular file or
+// conflicts with an open here or in another process; otherwise the
+// descriptor is closed and errno says why.
 int Register(int Fd, TOpenEntry Entry) {
     struct stat St {};
-    if (fstat(Fd, &St) != 0) {
-        int Saved = errno;
-        close(Fd);
-        errno = Saved;
-        return -1;
-    }
+    if (fstat(Fd, &St) != 0)
+        return CloseWithError(Fd, errno);
+    if (S_ISDIR(St.st_mode))
+        return CloseWithError(Fd, EISDIR);
+    if (!S_ISREG(St.st_mode))
+        return CloseWithError(Fd, ERROR_NOT_A_FILE);
+    // Opened without blocking so that a pipe could not hold the open up;
+    // a regular file reads and writes the same either way.
+    fcntl(Fd, F_SETFL, fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
     Entry.Device = St.st_dev;
     Entry.Inode = St.st_ino;
-    for (const auto& [Other, Held] : Table()) {
-        if (Held.Device == Entry.Device && Held.Inode == Entry.Inode && Conflicts(Held, Entry)) {
-            close(Fd);
-            errno = ERROR_SHARING_VIOLATION;
-            return -1;
-        }
-    }
+    for (const auto& [Other, Held] : Table())
+        if (Held.Device == Entry.Device && Held.Inode == Entry.Inode && Conflicts(Held, Entry))
+            return CloseWithError(Fd, ERROR_SHARING_VIOLATION);
+    if (ConflictsElsewhere(Fd, Entry, Entry.Reads))
+        return CloseWithError(Fd, ERROR_SHARING_VIOLATION);
     Table()[Fd] = Entry;
     return Fd;
+}
+
+// A write past the process's file-size limit must fail with EFBIG and take
+// the path of any failed write, not end the program with SIGXFSZ and a torn
+// file. A handler someone installed stays.
+void IgnoreFileSizeSignal() {
+    static std::once_flag Once;
+    std::call_once(Once, [] {
+        struct sigaction Current {};
+        if (sigaction(SIGXFSZ, nullptr, &Current) == 0 && Current.sa_handler == SIG_DFL)
+            signal(SIGXFSZ, SIG_IGN);
+    });
 }
 
 TOpenEntry EntryFor(bool Reads, bool Writes, uint32_t Mode) {
@@ -107,24 +175,23 @@ int FileOpen(const std::string& FileName, uint32_t Mode) {
         errno = EINVAL;
         return -1;
     }
+    if (Writes)
+        IgnoreFileSizeSignal();
     std::lock_guard Guard(TableLock);
-    int Fd = open(FileName.c_str(), Flags | O_CLOEXEC);
+    int Fd = open(FileName.c_str(), Flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (Fd < 0)
         return -1;
-    struct stat St {};
-    if (fstat(Fd, &St) == 0 && S_ISDIR(St.st_mode)) {
-        close(Fd);
-        errno = EISDIR;
-        return -1;
-    }
     return Register(Fd, EntryFor(Reads, Writes, Mode));
 }
 
 int FileCreate(const std::string& FileName, uint32_t Mode) {
+    IgnoreFileSizeSignal();
     std::lock_guard Guard(TableLock);
     // Opened without O_TRUNC: the sharing check must pass before the
     // existing content is given up.
-    int Fd = open(FileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const int Exclusive = (Mode & fmCreateNew) != 0 ? O_EXCL : 0;
+    int Fd = open(FileName.c_str(),
+                  O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | Exclusive, 0666);
     if (Fd < 0)
         return -1;
     if (Register(Fd, EntryFor(true, true, Mode)) < 0)
@@ -137,6 +204,22 @@ int FileCreate(const std::string& FileName, uint32_t Mode) {
         return -1;
     }
     return Fd;
+}
+
+bool FileDelete(const std::string& FileName) {
+    return unlink(FileName.c_str()) == 0;
+}
+
+bool IsNonRegularFile(const std::string& FileName) {
+    struct stat St {};
+    return stat(FileName.c_str(), &St) == 0 && !S_ISREG(St.st_mode);
+}
+
+bool SameFile(const std::string& A, const std::string& B) {
+    struct stat StA {
+    }, StB{};
+    return stat(A.c_str(), &StA) == 0 && stat(B.c_str(), &StB) == 0 && StA.st_dev == StB.st_dev &&
+           StA.st_ino == StB.st_ino;
 }
 
 int64_t FileSeek(int Handle, int64_t Offset, TSeekOrigin Origin) {
@@ -216,6 +299,13 @@ int64_t FileSize(int Handle) {
     return St.st_size;
 }
 
+bool FileTruncate(int Handle, int64_t Size) {
+    while (ftruncate(Handle, static_cast<off_t>(Size)) != 0)
+        if (errno != EINTR)
+            return false;
+    return true;
+}
+
 void FileClose(int Handle) {
     if (Handle < 0)
         return;
@@ -231,13 +321,13 @@ int OpenFileCount() {
 
 TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName(FileName) {
     if ((Mode & fmCreate) == fmCreate) {
-        FHandle = FileCreate(FileName, Mode & ShareMask);
+        FHandle = FileCreate(FileName, Mode & (ShareMask | fmCreateNew));
         if (FHandle < 0)
-            throw Exception(FormatMessage("Cannot create file %s", FileName));
+            throw Exception(WithCause(FormatMessage("Cannot create file %s", FileName), errno));
     } else {
         FHandle = FileOpen(FileName, Mode);
         if (FHandle < 0)
-            throw Exception(FormatMessage("Cannot open file %s", FileName));
+            throw Exception(WithCause(FormatMessage("Cannot open file %s", FileName), errno));
     }
 }
 
@@ -254,12 +344,25 @@ int32_t TFileStream::Write(const void* Buffer, uint32_t Count) {
 }
 
 void TFileStream::WriteBuffer(const void* Buffer, uint32_t Count) {
+    const int64_t Start = Position();
+    errno = 0;
     int32_t Written = FileWrite(FHandle, Buffer, Count);
     if (Written < 0 || static_cast<uint32_t>(Written) != Count) {
-        int Code = errno;
-        std::string Reason = Code != 0 ? SysErrorMessage(Code) : "the disk is full";
-        throw Exception("Unable to write file " + FFileName + ": " + Reason);
+        const int Code = errno;
+        if (Written > 0 && Start >= 0 && FileTruncate(FHandle, Start))
+            FileSeek(FHandle, Start, TSeekOrigin::Begin);
+        throw Exception(WriteErrorMessage(Code));
     }
+}
+
+std::string TFileStream::WriteErrorMessage(int Code) const {
+    std::string Reason = Code != 0 ? SysErrorMessage(Code) : "the disk is full";
+    return "Unable to write file " + FFileName + ": " + Reason;
+}
+
+void TFileStream::SetSize(int64_t Size) {
+    if (!FileTruncate(FHandle, Size) || FileSeek(FHandle, Size, TSeekOrigin::Begin) < 0)
+        throw Exception(WithCause("Unable to write file " + FFileName, errno));
 }
 
 int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {

@@ -7,6 +7,15 @@
 // entry) refuses an open that conflicts with one already held. Creating an
 // output over a source that a reader holds therefore fails before a single
 // byte of the source changes.
+//
+// The same rules hold between processes: every open also marks what it does
+// and what it denies with open-file-description locks (F_OFD_SETLK) on a few
+// bytes far beyond any real file's end, and looks for the marks of others.
+// Those locks are advisory: they keep our own processes (the window and the
+// command line) from each other, not programs that never look at them.
+//
+// Only regular files are opened: a pipe, a device or a socket is refused at
+// once instead of blocking for ever or being read without end.
 
 #include <cerrno>
 #include <cstdint>
@@ -24,9 +33,14 @@ constexpr uint32_t fmShareDenyRead = 0x0030;
 constexpr uint32_t fmShareDenyNone = 0x0040;
 // Create, or truncate an existing file, for reading and writing.
 constexpr uint32_t fmCreate = 0xFF00;
+// With fmCreate: only a new file; an existing one fails with EEXIST, decided
+// by the file system in the same step as the creation (O_EXCL).
+constexpr uint32_t fmCreateNew = 0x10000;
 
 // errno value that the layer reports for a sharing conflict.
 constexpr int ERROR_SHARING_VIOLATION = EBUSY;
+// errno value that the layer reports for a name that is not a regular file.
+constexpr int ERROR_NOT_A_FILE = ENOSTR;
 
 enum class TSeekOrigin { Begin, Current, End };
 
@@ -34,9 +48,15 @@ enum class TSeekOrigin { Begin, Current, End };
 // a conflict with another open of the same file).
 int FileOpen(const std::string& FileName, uint32_t Mode);
 // Creates the file, or truncates it when it exists, open for reading and
-// writing with the sharing given in Mode (fmShare* bits). An existing file is
-// truncated only after the sharing check has passed.
+// writing with the sharing given in Mode (fmShare* bits, and fmCreateNew).
+// An existing file is truncated only after the sharing check has passed.
 int FileCreate(const std::string& FileName, uint32_t Mode = fmShareExclusive);
+// Removes the name; false with errno set when it can't.
+bool FileDelete(const std::string& FileName);
+// True when FileName exists and is something other than a regular file.
+bool IsNonRegularFile(const std::string& FileName);
+// True when both names lead to one existing file, whatever their spelling.
+bool SameFile(const std::string& A, const std::string& B);
 
 // The new position, or -1 with errno set.
 int64_t FileSeek(int Handle, int64_t Offset, TSeekOrigin Origin);
@@ -55,6 +75,9 @@ int32_t FileReadAt(int Handle, void* Buffer, uint32_t Count, int64_t Position);
 int32_t FileWrite(int Handle, const void* Buffer, uint32_t Count);
 // Size of the open file, or -1 with errno set.
 int64_t FileSize(int Handle);
+// Cuts the file to Size bytes (or extends it with zeros); false with errno
+// set when it can't.
+bool FileTruncate(int Handle, int64_t Size);
 void FileClose(int Handle);
 
 // Number of handles the sharing table holds; for tests.
@@ -64,7 +87,8 @@ int OpenFileCount();
 class TFileStream {
 public:
     // Mode is fmCreate or an fmOpen* access, each combined with fmShare*
-    // bits. Raises "Cannot create file %s" or "Cannot open file %s".
+    // bits (and fmCreateNew). Raises "Cannot create file %s" or "Cannot open
+    // file %s", with the system's reason on a second line.
     TFileStream(const std::string& FileName, uint32_t Mode);
     virtual ~TFileStream();
     TFileStream(const TFileStream&) = delete;
@@ -72,14 +96,19 @@ public:
 
     int32_t Read(void* Buffer, uint32_t Count);
     int32_t Write(const void* Buffer, uint32_t Count);
-    // Writes all Count bytes or raises an error that names the file; what
-    // went out before stays.
+    // Writes all Count bytes or none: when the disk takes only part of them,
+    // that part is cut off again before the error, which names the file, is
+    // raised. What went out before stays.
     void WriteBuffer(const void* Buffer, uint32_t Count);
+    // Cuts the file to Size bytes and moves the position there.
+    void SetSize(int64_t Size);
     int64_t Seek(int64_t Offset, TSeekOrigin Origin);
     int64_t Position();
     int64_t Size();
 
     int Handle() const { return FHandle; }
+    // "Unable to write file X: reason" for errno value Code.
+    std::string WriteErrorMessage(int Code) const;
     const std::string& FileName() const { return FFileName; }
 
 private:

@@ -4,6 +4,7 @@
 #include "FileAccess.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -77,9 +78,16 @@ void TFileReadBuffer::LoadWindow(int64_t Position) {
     if (FWindowPos + N > FFileSize)
         N = FFileSize - FWindowPos;
     ++FReadCalls;
+    errno = 0;
     int32_t Got = FileReadAt(FHandle, FBuffer.get(), static_cast<uint32_t>(N), FWindowPos);
     if (Got < 0 || Got < N) {
+        const int Code = errno;
         FWindowPos = -1;
-        throw Exception("Unable to read file");
+        // A short count without an error: the file got shorter under us.
+        const std::string Cause = Got < 0 && Code != 0 ? SysErrorMessage(Code)
+                                                       : "The file ended early: it was cut short "
+                                                         "while it was read.";
+        throw Exception("Unable to read file\n" + Cause +
+                        (FFileName.empty() ? "" : "\nFile: " + FFileName));
     }
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 // Random-access reads of small pieces of one open file, served from a memory
 // window so that a scan trying every byte position touches the file only once
@@ -33,6 +34,9 @@ public:
     // hold a frame at memory speed.
     int64_t FindByte(uint8_t Byte, int64_t From, int64_t Until);
 
+    // The name that read failures give with their cause.
+    void SetFileName(const std::string& Name) { FFileName = Name; }
+
     int64_t FileSize() const { return FFileSize; }
     int64_t WindowPos() const { return FWindowPos; }
     uint32_t BufferSize() const { return FBufferSize; }
@@ -48,4 +52,5 @@ private:
     uint32_t FBufferSize;
     int64_t FFileSize = 0;
     int64_t FReadCalls = 0;
+    std::string FFileName;
 };

@@ -51,24 +51,52 @@ private:
     int FHandle;
 };
 
-} // namespace
+// The last 128 bytes when they begin with "TAG", read at their absolute
+// position so that the handle's file position does not matter.
+bool ReadTagBlockAt(int Handle, TID3TagBlock& Block) {
+    const int64_t Size = FileSize(Handle);
+    return Size >= ID3TagSize &&
+           FileReadAt(Handle, Block.data(), ID3TagSize, Size - ID3TagSize) == ID3TagSize &&
+           StartsWithTag(Block.data());
+}
 
-bool ReadID3Tag(const std::string& FileName, TID3Info& Info) {
+int OpenForTagReading(const std::string& FileName) {
     const int Handle = FileOpen(FileName, fmOpenRead | fmShareDenyWrite);
     if (Handle < 0)
-        RaiseLastOSError();
+        RaiseLastOSError(FileName);
+    return Handle;
+}
+
+} // namespace
+
+bool ReadID3TagBlock(const std::string& FileName, TID3TagBlock& Block) {
+    const int Handle = OpenForTagReading(FileName);
     THandleGuard Guard(Handle);
-    if (FileSeek(Handle, -ID3TagSize, TSeekOrigin::End) < 0)
-        return false;
-    TID3TagBlock Block;
-    if (FileRead(Handle, Block.data(), ID3TagSize) != ID3TagSize)
-        return false;
-    if (!StartsWithTag(Block.data()))
-        return false;
+    return ReadTagBlockAt(Handle, Block);
+}
+
+void UnpackID3Tag(const TID3TagBlock& Block, TID3Info& Info) {
     for (const auto& Place : FieldPlaces)
         Info.*Place.Field = TrimmedField(Block.data() + Place.Offset, Place.Width);
     Info.Genre = Block[GenreOffset];
+}
+
+uint8_t ID3v11Track(const TID3TagBlock& Block) {
+    return Block[125] == 0 ? Block[126] : 0;
+}
+
+bool ReadID3TagFromHandle(int Handle, TID3Info& Info) {
+    TID3TagBlock Block;
+    if (!ReadTagBlockAt(Handle, Block))
+        return false;
+    UnpackID3Tag(Block, Info);
     return true;
+}
+
+bool ReadID3Tag(const std::string& FileName, TID3Info& Info) {
+    const int Handle = OpenForTagReading(FileName);
+    THandleGuard Guard(Handle);
+    return ReadID3TagFromHandle(Handle, Info);
 }
 
 bool ID3InfoHasText(const TID3Info& Info) {
@@ -102,15 +130,28 @@ bool SeekID3TagPlace(int Handle) {
 void WriteID3Tag(const std::string& FileName, const TID3Info& Info) {
     const int Handle = FileOpen(FileName, fmOpenReadWrite | fmShareExclusive);
     if (Handle < 0)
-        RaiseLastOSError();
+        RaiseLastOSError(FileName);
     THandleGuard Guard(Handle);
     if (!SeekID3TagPlace(Handle))
         return;
+    // What a failed write must put back: the length, and the old tag's bytes
+    // when the new one goes over them.
+    const int64_t OldSize = FileSize(Handle);
+    const int64_t Place = FileSeek(Handle, 0, TSeekOrigin::Current);
+    TID3TagBlock Old;
+    const bool Replacing = OldSize >= 0 && Place >= 0 && Place < OldSize &&
+                           FileReadAt(Handle, Old.data(), ID3TagSize, Place) == ID3TagSize;
     TID3TagBlock Block;
     PackID3Tag(Info, Block);
     // A full disk would otherwise leave a torn tag behind a report of success.
+    errno = 0;
     if (FileWrite(Handle, Block.data(), ID3TagSize) != ID3TagSize) {
         const int Code = errno;
+        if (OldSize >= 0) {
+            FileTruncate(Handle, OldSize);
+            if (Replacing && FileSeek(Handle, Place, TSeekOrigin::Begin) == Place)
+                FileWrite(Handle, Old.data(), ID3TagSize);
+        }
         throw Exception("Unable to write file " + FileName + ": " +
                         (Code != 0 ? SysErrorMessage(Code) : "the disk is full"));
     }

@@ -33,16 +33,31 @@ using TID3TagBlock = std::array<uint8_t, ID3TagSize>;
 // when it can't be opened.
 bool ReadID3Tag(const std::string& FileName, TID3Info& Info);
 
+// The same through a handle already open for reading (the cutter's reader):
+// the tag of the file the job holds, whatever became of its name since.
+bool ReadID3TagFromHandle(int Handle, TID3Info& Info);
+// The raw 128 bytes of the file's tag, for a display of every byte; false
+// when the file has no tag. Opens as ReadID3Tag.
+bool ReadID3TagBlock(const std::string& FileName, TID3TagBlock& Block);
+// The trimmed fields of a tag's bytes.
+void UnpackID3Tag(const TID3TagBlock& Block, TID3Info& Info);
+// The ID3v1.1 track number: byte 126 when byte 125 is zero and byte 126 is
+// not; 0 when the comment takes all 30 bytes.
+uint8_t ID3v11Track(const TID3TagBlock& Block);
+
 // True when any of the five text fields is not empty; the genre plays no part.
 bool ID3InfoHasText(const TID3Info& Info);
 
 // Puts the tag into the named file: over a tag that is there, else behind
 // the last byte. A file shorter than 128 bytes is left alone. The file is
 // opened for reading and writing without sharing; EOSError when it can't be,
-// and an error naming the file when the disk takes fewer than 128 bytes.
+// and an error naming the file when the disk takes fewer than 128 bytes. A
+// tag that could not be written whole leaves the file as it was: its length
+// and the bytes of an old tag are put back.
 void WriteID3Tag(const std::string& FileName, const TID3Info& Info);
 
-// Writes the 128-byte tag at the stream's current position.
+// Writes the 128-byte tag at the stream's current position; a tag that did
+// not fit is cut off again before the error is raised.
 void WriteID3TagToStream(TFileStream& Stream, const TID3Info& Info);
 
 // Moves the file's position to where a tag goes: onto the old tag if the

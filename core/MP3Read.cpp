@@ -15,10 +15,11 @@ void TMP3Reader::Open(const std::string& FileName) {
     Close();
     FHandle = FileOpen(FileName, fmOpenRead | fmShareDenyWrite);
     if (FHandle < 0)
-        RaiseLastOSError();
+        RaiseLastOSError(FileName);
     try {
         FPosition = 0;
         FBuffer = std::make_unique<TFileReadBuffer>(FHandle, WindowSize);
+        FBuffer->SetFileName(FileName);
         FFileSize = FBuffer->FileSize();
         FFrameFound = false;
     } catch (...) {
@@ -58,9 +59,15 @@ bool TMP3Reader::FindNextFrame(int64_t Limit) {
     if (FFrameFound)
         FPosition += FFrame.FrameLength;
     TMP3FrameInfo Scratch;
+    int64_t NextCheck = FPosition + SearchCheckBytes;
     while (FPosition < FFileSize) {
         if (Limit != 0 && FPosition > Limit)
             break;
+        if (FSearchCheck && FPosition >= NextCheck) {
+            if (FSearchCheck())
+                break;
+            NextCheck = FPosition + SearchCheckBytes;
+        }
         if (!FFrameFound) {
             // Searching: only a 0xFF byte can start a header, so go straight
             // to the next one, but no further than where the search would
@@ -69,6 +76,8 @@ bool TMP3Reader::FindNextFrame(int64_t Limit) {
             int64_t Stop = std::max(FPosition, FFileSize - 3);
             if (Limit != 0 && Limit < Stop)
                 Stop = std::max(FPosition, Limit + 1);
+            if (FSearchCheck)
+                Stop = std::min(Stop, NextCheck);
             FPosition = FBuffer->FindByte(0xFF, FPosition, Stop);
             if (Limit != 0 && FPosition > Limit)
                 break;

@@ -4,6 +4,7 @@
 #include "MP3Utils.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,12 @@ public:
     // Moves to the next frame. Limit bounds Position, 0 meaning none. False
     // when no further frame exists.
     bool FindNextFrame(int64_t Limit = 0);
+    // Asked after every SearchCheckBytes bytes that a search for the next
+    // frame passes over: a long stretch without frames must not keep a
+    // request to stop waiting. A true answer ends the search as if no frame
+    // followed. Empty: never asked.
+    void SetSearchCheck(std::function<bool()> Check) { FSearchCheck = std::move(Check); }
+    static constexpr int64_t SearchCheckBytes = 4 * 1024 * 1024;
     // Copies the current frame (FrameLength bytes, header included) to Dest.
     // False when the file ends inside the frame. Raises "Frame is not found"
     // without a current frame.
@@ -49,6 +56,8 @@ public:
     int32_t FrameLength() const { return FFrame.FrameLength; }
     double FrameDuration() const { return FFrame.Duration; }
     bool IsOpen() const { return FHandle >= 0; }
+    // The open file's handle, for reading its tag without opening it again.
+    int Handle() const { return FHandle; }
 
 private:
     bool ReadHeader(int64_t At, uint32_t& Header);
@@ -60,4 +69,5 @@ private:
     bool FFrameFound = false;
     TMP3FrameInfo FFrame{};
     std::unique_ptr<TFileReadBuffer> FBuffer;
+    std::function<bool()> FSearchCheck;
 };

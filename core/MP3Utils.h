@@ -21,3 +21,8 @@ constexpr int32_t MaxFrameLength = 2881;
 // byte of Header). True when they form a valid header; Info is then filled.
 // A pure function: the frame reader calls it at every byte it tries.
 bool DecodeFrameHeader(uint32_t Header, TMP3FrameInfo& Info);
+
+// How many of the Count bytes at Data are whole frames, walking from a frame
+// that starts at Data by each header's length: where a failed write must
+// cut an output of frames back to so that it never ends inside one.
+uint32_t WholeFramesLength(const uint8_t* Data, uint32_t Count);

@@ -84,7 +84,8 @@ TEST(CliInfo, FailuresAndUsage) {
     TTempDir Dir;
     auto Missing = RunCli({"info", Dir.File("missing.mp3")});
     EXPECT_EQ(Missing.ExitCode, 1);
-    EXPECT_EQ(Missing.Stderr, "Win32 Error.  Code: 2.\nNo such file or directory\n");
+    EXPECT_EQ(Missing.Stderr, "Win32 Error.  Code: 2.\nNo such file or directory\nFile: " +
+                                  Dir.File("missing.mp3") + "\n");
     EXPECT_TRUE(Missing.Stdout.empty());
 
     for (const std::vector<std::string>& Bad : {std::vector<std::string>{},

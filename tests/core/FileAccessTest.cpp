@@ -106,14 +106,14 @@ TEST(FileErrors, StreamsNameTheFileTheyCouldNotOpenOrCreate) {
         TFileStream Stream(Missing, fmOpenRead | fmShareDenyWrite);
         FAIL();
     } catch (const Exception& E) {
-        EXPECT_EQ(E.Message(), "Cannot open file " + Missing);
+        EXPECT_EQ(E.Message(), "Cannot open file " + Missing + "\nNo such file or directory");
     }
     const std::string Nowhere = Dir.File("no-such-folder/out.mp3");
     try {
         TFileStream Stream(Nowhere, fmCreate);
         FAIL();
     } catch (const Exception& E) {
-        EXPECT_EQ(E.Message(), "Cannot create file " + Nowhere);
+        EXPECT_EQ(E.Message(), "Cannot create file " + Nowhere + "\nNo such file or directory");
     }
     EXPECT_EQ(FileOpen(Dir.Path(), fmOpenRead), -1) << "a folder is not a file";
 }

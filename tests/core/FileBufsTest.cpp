@@ -120,7 +120,8 @@ TEST_F(BufferedFile, AFileThatShrankUnderTheWindowFailsTheLoad) {
         Buffer.Read(Dest, 4, 9000);
         FAIL();
     } catch (const Exception& E) {
-        EXPECT_EQ(E.Message(), "Unable to read file");
+        EXPECT_EQ(E.Message(),
+                  "Unable to read file\nThe file ended early: it was cut short while it was read.");
     }
 }
 

@@ -1,6 +1,7 @@
 #include "PlayAudio.h"
 
 #include "Errors.h"
+#include "FileAccess.h"
 #include "MP3Read.h"
 
 #include <QCoreApplication>
@@ -295,6 +296,10 @@ void TAudioPlayer::NotifyWindow(QObject* Target) {
 void TAudioPlayer::Open(const std::string& FileName) {
     // GStreamer wants a pipeline back in NULL before it is dropped.
     Close();
+    // A pipe would hold the pipeline up until someone writes to it.
+    if (IsNonRegularFile(FileName))
+        throw Exception("Unable to open file. " + SysErrorMessage(ERROR_NOT_A_FILE) +
+                        "\nFile: " + FileName);
     InitGStreamer();
     GstElement* Playbin = gst_element_factory_make("playbin", nullptr);
     if (Playbin == nullptr)

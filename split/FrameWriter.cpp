@@ -2,7 +2,9 @@
 
 #include "Errors.h"
 #include "FileAccess.h"
+#include "MP3Utils.h"
 
+#include <cerrno>
 #include <cstring>
 
 TFrameWriter::TFrameWriter(uint32_t Capacity)
@@ -68,12 +70,25 @@ void TFrameWriter::Flush() {
 }
 
 void TFrameWriter::WriteOut(const void* Data, uint32_t Count) {
+    const int64_t Start = FStream->Position();
+    errno = 0;
+    const int32_t Written = FStream->Write(Data, Count);
+    if (Written >= 0 && static_cast<uint32_t>(Written) == Count)
+        return;
+    const int Code = errno;
+    FFailed = true;
+    FUsed = 0;
+    CutBackToWholeFrames(Start, Data, Written < 0 ? 0 : static_cast<uint32_t>(Written));
+    throw Exception(FStream->WriteErrorMessage(Code));
+}
+
+void TFrameWriter::CutBackToWholeFrames(int64_t Start, const void* Data, uint32_t Reached) {
+    if (Start < 0)
+        return;
     try {
-        FStream->WriteBuffer(Data, Count);
-    } catch (...) {
-        FFailed = true;
-        FUsed = 0;
-        throw;
+        FStream->SetSize(Start + WholeFramesLength(static_cast<const uint8_t*>(Data), Reached));
+    } catch (const Exception&) {
+        // The write's own failure is the one to report.
     }
 }
 

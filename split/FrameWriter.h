@@ -38,6 +38,8 @@ public:
     // Writes out everything collected so far. After a failed write the
     // writer holds nothing and takes nothing more for this stream: bytes
     // written later behind a gap would no longer be what the job copied.
+    // What did reach the file is cut back to its last whole frame, so the
+    // output never ends inside one; everything before stays.
     void Flush();
     // Flush for a job that is already failing: writes what it can and keeps
     // quiet, since the job's own error is the one to report.
@@ -51,6 +53,9 @@ public:
 
 private:
     void WriteOut(const void* Data, uint32_t Count);
+    // After a short write of frames that began at file offset Start: cuts
+    // the file to the whole frames among the Reached bytes that got there.
+    void CutBackToWholeFrames(int64_t Start, const void* Data, uint32_t Reached);
 
     TFileStream* FStream = nullptr;
     std::unique_ptr<uint8_t[]> FBuffer;

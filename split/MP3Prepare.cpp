@@ -1,5 +1,6 @@
 #include "MP3Prepare.h"
 
+#include "Errors.h"
 #include "FileAccess.h"
 #include "FrameWriter.h"
 #include "MP3Read.h"
@@ -13,10 +14,24 @@ bool HasID3v2Header(const std::string& FileName) {
     return Stream.Read(Head, 3) == 3 && std::memcmp(Head, "ID3", 3) == 0;
 }
 
-void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgress& Progress) {
+void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgress& Progress,
+                   bool Overwrite) {
     TMP3Reader Reader;
     Reader.Open(Source);
-    TFileStream Output(Dest, fmCreate | fmShareExclusive);
+    // Once told to stop, stopped: also when the question came during a
+    // long search for the next frame.
+    bool Stopped = false;
+    auto StopAsked = [&] { return Stopped = Stopped || Progress.IsCancelled(); };
+    Reader.SetSearchCheck(StopAsked);
+    TFileStream Output(Dest, fmCreate | fmShareExclusive | (Overwrite ? 0 : fmCreateNew));
+    // A copy without a single frame is not left behind as an empty file.
+    struct TDropEmpty {
+        TFileStream& Output;
+        ~TDropEmpty() {
+            if (Output.Size() == 0)
+                FileDelete(Output.FileName());
+        }
+    } DropEmpty{Output};
     TFrameWriter Writer;
     Writer.Attach(Output);
     try {
@@ -27,7 +42,7 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
                 break;
             Writer.Commit(Length);
             Progress.SetProgress(static_cast<double>(Reader.Position() * 100 / Reader.FileSize()));
-            if (Progress.IsCancelled())
+            if (StopAsked())
                 break;
         }
     } catch (...) {
@@ -36,4 +51,7 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
         throw;
     }
     Writer.Flush();
+    if (Writer.BytesWritten() == 0 && !Stopped)
+        throw Exception("No audio frame was written: no MPEG audio frame was found in " + Source +
+                        ", so " + Dest + " was not made.");
 }

@@ -4,7 +4,10 @@
 #include "FileAccess.h"
 #include "FrameWriter.h"
 
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -21,6 +24,13 @@ public:
 private:
     TAction FAction;
 };
+
+// A job's output that holds nothing (no frame reached it) is not left
+// behind as an empty .mp3. Runs on the way out, so it must not throw.
+void RemoveIfEmpty(const std::unique_ptr<TFileStream>& Output) noexcept {
+    if (Output && Output->Size() == 0)
+        FileDelete(Output->FileName());
+}
 
 } // namespace
 
@@ -56,14 +66,58 @@ std::string TSegmora::PartFileName(int32_t Number) const {
     return PartFileName(FFolder, FPrefix, Number);
 }
 
+uint32_t TSegmora::OutputMode() const {
+    return fmCreate | fmShareExclusive | (FOverwrite ? 0 : fmCreateNew);
+}
+
 std::unique_ptr<TFileStream> TSegmora::CreatePartFile(int32_t Number) {
-    return std::make_unique<TFileStream>(PartFileName(Number), fmCreate | fmShareExclusive);
+    return std::make_unique<TFileStream>(PartFileName(Number), OutputMode());
 }
 
 void TSegmora::WriteSourceTag(TFileStream& Stream) {
+    if (FReader.IsOpen()) {
+        if (FSourceTag)
+            WriteID3TagToStream(Stream, *FSourceTag);
+        return;
+    }
     TID3Info Tag;
     if (ReadID3Tag(FSourceFile, Tag))
         WriteID3TagToStream(Stream, Tag);
+}
+
+void TSegmora::OpenSource() {
+    FStopped = false;
+    FSourceTag.reset();
+    FReader.Open(FSourceFile);
+    FReader.SetSearchCheck([this] { return Cancelled(); });
+    // Read once, through the job's own handle: the name may meanwhile lead
+    // to another file, or to none, while the open source still reads.
+    TID3Info Tag;
+    if (ReadID3TagFromHandle(FReader.Handle(), Tag))
+        FSourceTag = Tag;
+}
+
+void TSegmora::CloseSource() {
+    FReader.SetSearchCheck(nullptr);
+    FReader.Close();
+    FSourceTag.reset();
+}
+
+void TSegmora::CheckPartNames() const {
+    if (FPrefix.find('/') != std::string::npos)
+        throw Exception("The prefix of the parts must not hold \"/\": " + FPrefix);
+    long NameMax = pathconf(FFolder.empty() ? "/" : FFolder.c_str(), _PC_NAME_MAX);
+    if (NameMax <= 0)
+        NameMax = NAME_MAX;
+    for (int32_t Number = 1; Number <= FPartCount; ++Number) {
+        const std::string Name = PartFileName(Number);
+        const std::string Leaf = Name.substr(Name.rfind('/') + 1);
+        if (Leaf.size() > static_cast<size_t>(NameMax) || Name.size() >= PATH_MAX)
+            throw Exception(WithCause(FormatMessage("Cannot create file %s", Name), ENAMETOOLONG));
+        if (SameFile(Name, FSourceFile))
+            throw Exception(FormatMessage("Cannot create file %s", Name) +
+                            "\nIt is the source file.");
+    }
 }
 
 bool TSegmora::ReadFrameInto(TFrameWriter& Writer) {
@@ -76,7 +130,8 @@ void TSegmora::ReportProgress(double Percent) {
 }
 
 bool TSegmora::Cancelled() {
-    return FProgressForm && FProgressForm->IsCancelled();
+    FStopped = FStopped || (FProgressForm && FProgressForm->IsCancelled());
+    return FStopped;
 }
 
 void TSegmora::SplitByParts() {
@@ -85,26 +140,35 @@ void TSegmora::SplitByParts() {
     if (FPartCount < 1)
         throw Exception("The number of parts must be at least 1, not " +
                         std::to_string(FPartCount));
-    FReader.Open(FSourceFile);
-    TOnExit CloseReader([this] { FReader.Close(); });
+    OpenSource();
+    TOnExit CloseReader([this] { CloseSource(); });
+    CheckPartNames();
     const int64_t FileSize = FReader.FileSize();
     const int64_t PartSize = FileSize / FPartCount;
 
     TFrameWriter Writer;
+    int32_t PartNumber = 1;
     // Flushes the collected frames, adds the source's tag and closes the
-    // part. A part whose write failed gets no tag behind the gap.
+    // part. A part whose write failed gets no tag behind the gap; a first
+    // part without a frame (the job found none) gets none. Either is removed
+    // when nothing is left in it. (A later part opened just as the frames
+    // ran out stays, as the splitting rule has it.)
     auto FinishPart = [&](std::unique_ptr<TFileStream>& Part) {
         if (!Part)
             return;
         std::unique_ptr<TFileStream> Closing = std::move(Part);
         TOnExit Detach([&Writer] { Writer.Detach(); });
+        TOnExit DropEmpty([&] {
+            if (PartNumber == 1 || Writer.Failed())
+                RemoveIfEmpty(Closing);
+        });
         if (Writer.Failed())
             return;
         Writer.Flush();
-        WriteSourceTag(*Closing);
+        if (PartNumber > 1 || Writer.BytesWritten() > 0)
+            WriteSourceTag(*Closing);
     };
 
-    int32_t PartNumber = 1;
     std::unique_ptr<TFileStream> Part = CreatePartFile(PartNumber);
     Writer.Attach(*Part);
     try {
@@ -131,13 +195,18 @@ void TSegmora::SplitByParts() {
         }
         throw;
     }
+    const bool NoFrame = PartNumber == 1 && Writer.BytesWritten() == 0;
     FinishPart(Part);
+    if (NoFrame && !FStopped)
+        throw Exception("No audio frame was written: no MPEG audio frame was found in " +
+                        FSourceFile + ", so no part was made.");
 }
 
 void TSegmora::SaveSelection() {
-    FReader.Open(FSourceFile);
-    TOnExit CloseReader([this] { FReader.Close(); });
-    auto Dest = std::make_unique<TFileStream>(FDestFile, fmCreate | fmShareExclusive);
+    OpenSource();
+    TOnExit CloseReader([this] { CloseSource(); });
+    auto Dest = std::make_unique<TFileStream>(FDestFile, OutputMode());
+    TOnExit DropEmpty([&Dest] { RemoveIfEmpty(Dest); });
     TFrameWriter Writer;
     Writer.Attach(*Dest);
     TOnExit Detach([&Writer] { Writer.Detach(); });
@@ -161,6 +230,9 @@ void TSegmora::SaveSelection() {
         throw;
     }
     Writer.Flush();
+    if (Writer.BytesWritten() == 0 && !FStopped)
+        throw Exception("No audio frame was written: no frame of " + FSourceFile +
+                        " ends between the marks, so " + FDestFile + " was not made.");
     // The output holds only frames, so its last 128 bytes are audio even
     // when they happen to begin with "TAG": the tag is appended, never laid
     // over them. Fewer than 128 bytes get no tag.

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class TFileStream;
@@ -46,6 +47,12 @@ public:
     const TID3Info& ID3Info() const { return FID3Info; }
     void SetID3Info(const TID3Info& Info) { FID3Info = Info; }
 
+    // Whether an output may replace a file of its name (true, as the window
+    // asks before the job); false creates only new files and fails on an
+    // existing one at the moment of creation.
+    bool Overwrite() const { return FOverwrite; }
+    void SetOverwrite(bool Value) { FOverwrite = Value; }
+
     // Where jobs show their progress and failures; not owned. Without one,
     // Execute lets a job's failure pass to its caller.
     void SetFrontEnd(IJobFrontEnd* FrontEnd) { FFrontEnd = FrontEnd; }
@@ -60,10 +67,11 @@ public:
     static std::string PartFileName(const std::string& Folder, const std::string& Prefix,
                                     int32_t Number);
     std::string PartFileName(int32_t Number) const;
-    // Creates (or truncates) part Number, without sharing.
+    // Creates (or, with Overwrite, truncates) part Number, without sharing.
     std::unique_ptr<TFileStream> CreatePartFile(int32_t Number);
     // Writes the source's ID3v1 tag at the stream's position when the source
-    // has one.
+    // has one. A job reads the tag once, through the handle its reader holds;
+    // outside a job it is read by the source's name.
     void WriteSourceTag(TFileStream& Stream);
 
 private:
@@ -73,8 +81,21 @@ private:
     // is kept by a Commit; false when the file ends inside the frame.
     bool ReadFrameInto(TFrameWriter& Writer);
     void ReportProgress(double Percent);
+    // Asks the progress display; once it said stop, the answer stays.
     bool Cancelled();
-
+    // Opens the reader for a job: the stop request is also asked during a
+    // long search, and the source's tag is read once.
+    void OpenSource();
+    void CloseSource();
+    // Every part's name, before the first is written: a prefix that would
+    // leave the folder, a name the file system can't take, or a part that
+    // would be the source itself.
+    void CheckPartNames() const;
+    uint32_t OutputMode() const;
+    // An output that holds not a single frame is removed. When the job ran
+    // to its end (not stopped, not failing), that is an error saying so.
+    void DiscardFramelessOutput(std::unique_ptr<TFileStream>& Output, bool Failing,
+                                const std::string& Reason);
     std::string FSourceFile;
     std::string FFolder;
     std::string FPrefix;
@@ -86,4 +107,7 @@ private:
     int32_t FSelStart = 0;
     TID3Info FID3Info;
     IJobFrontEnd* FFrontEnd = nullptr;
+    bool FOverwrite = true;
+    bool FStopped = false;
+    std::optional<TID3Info> FSourceTag;
 };

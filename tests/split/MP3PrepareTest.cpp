@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -35,7 +36,7 @@ TEST_F(Preparation, ID3v2HeaderIsThreeExactLetters) {
         HasID3v2Header(Dir.File("none"));
         FAIL() << "no error for a missing file";
     } catch (const Exception& E) {
-        EXPECT_EQ(E.Message(), "Cannot open file " + Dir.File("none"));
+        EXPECT_EQ(E.Message(), "Cannot open file " + Dir.File("none") + "\n" + strerror(ENOENT));
     }
 }
 
@@ -85,12 +86,17 @@ TEST_F(Preparation, CancellingKeepsThePartialCopy) {
     EXPECT_EQ(ReadFileBytes(Out), Concat(ReaderFrames(Dir.File("source.mp3")), 0, 123));
 }
 
-TEST_F(Preparation, ASourceWithoutFramesGivesAnEmptyCopy) {
+TEST_F(Preparation, ASourceWithoutFramesIsAFailureThatLeavesNoEmptyCopy) {
     WriteFileBytes(Dir.File("source.mp3"), TBytes(5000, 0x20));
     WriteFileBytes(Out, TBytes(100, 1));
-    CopyMP3Frames(Dir.File("source.mp3"), Out, Progress);
-    EXPECT_TRUE(FileExists(Out));
-    EXPECT_EQ(FileSizeOf(Out), 0);
+    try {
+        CopyMP3Frames(Dir.File("source.mp3"), Out, Progress);
+        FAIL() << "a copy without a frame passed for a success";
+    } catch (const Exception& E) {
+        EXPECT_EQ(E.Message(), "No audio frame was written: no MPEG audio frame was found in " +
+                                   Dir.File("source.mp3") + ", so " + Out + " was not made.");
+    }
+    EXPECT_FALSE(FileExists(Out));
 }
 
 TEST_F(Preparation, ACopyOntoTheSourceFailsAndTheSourceStays) {
@@ -102,7 +108,8 @@ TEST_F(Preparation, ACopyOntoTheSourceFailsAndTheSourceStays) {
         CopyMP3Frames(Dir.File("source.mp3"), Other, Progress);
         FAIL() << "the copy replaced its own source";
     } catch (const Exception& E) {
-        EXPECT_EQ(E.Message(), "Cannot create file " + Other);
+        EXPECT_EQ(E.Message(),
+                  "Cannot create file " + Other + "\n" + SysErrorMessage(ERROR_SHARING_VIOLATION));
     }
     EXPECT_EQ(ReadFileBytes(Dir.File("source.mp3")), Original);
     EXPECT_EQ(OpenFileCount(), 0);

@@ -88,7 +88,7 @@ TEST_F(Cutter, ExecuteShowsTheJobAndReportsAFailureWhileTheDisplayIsUp) {
     EXPECT_EQ(FrontEnd.Caption, "Splitting...");
     EXPECT_EQ(FrontEnd.Text, "The selected file is being splited. Please wait...");
     ASSERT_EQ(FrontEnd.Errors.size(), 1u);
-    EXPECT_EQ(FrontEnd.Errors[0], EOSError(ENOENT).Message());
+    EXPECT_EQ(FrontEnd.Errors[0], EOSError(ENOENT, Dir.File("missing.mp3")).Message());
     EXPECT_TRUE(FrontEnd.AliveAtError);
     EXPECT_FALSE(FrontEnd.ProgressAlive);
     EXPECT_FALSE(FileExists(Part(1))) << "the source fails before any output exists";
@@ -220,7 +220,8 @@ TEST_F(Cutter, APartAtTheSourcesOwnPathFailsAndLeavesTheSourceAlone) {
         Segmora.SetPartCount(2);
         Segmora.Execute(false);
         ASSERT_EQ(FrontEnd.Errors.size(), 1u);
-        EXPECT_EQ(FrontEnd.Errors[0], "Cannot create file " + Folder + "/song1.mp3");
+        EXPECT_EQ(FrontEnd.Errors[0],
+                  "Cannot create file " + Folder + "/song1.mp3\nIt is the source file.");
         EXPECT_EQ(ReadFileBytes(Dir.File("song1.mp3")), Original);
         EXPECT_FALSE(FileExists(Dir.File("song2.mp3")));
     }
@@ -235,7 +236,9 @@ TEST_F(Cutter, AReadFailureKeepsEveryFrameCopiedBeforeIt) {
     ShrinkSourceAtFrame(1000, 600'000);
     Split(Dir.File("source.mp3"), 4); // part 1 closes at frame 750
     ASSERT_EQ(FrontEnd.Errors.size(), 1u);
-    EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file");
+    EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file\nThe file ended early: it was cut short "
+                                  "while it was read.\nFile: " +
+                                      Dir.File("source.mp3"));
     const size_t Copied = FrontEnd.Progress.size();
     EXPECT_GT(Copied, 1000u);
     EXPECT_EQ(Concat(ReadFileBytes(Part(1)), ReadFileBytes(Part(2))), Concat(Frames, 0, Copied))
@@ -349,14 +352,28 @@ TEST_F(Cutter, AudioThatHappensToReadTAGIsNeverOverwritten) {
     EXPECT_EQ(ReadFileBytes(Out), Concat(Concat(Frames), PackedTag(YearOnly())));
 }
 
-TEST_F(Cutter, ASelectionWithoutAFrameEndIsEmptyAndUntagged) {
+TEST_F(Cutter, ASelectionWithoutAFrameEndFailsAndLeavesNoFile) {
     const TFrameSpec Long{3, 2, 8, 8000}; // 144 ms frames
     TStreamBuilder Stream;
     Stream.Frames(20, Long);
     Stream.WriteTo(Dir.File("source.mp3"));
     Select(Dir.File("source.mp3"), 3, 4, YearOnly()); // frames end at 2.88 and 4.32 tenths
-    EXPECT_TRUE(FrontEnd.Errors.empty());
-    EXPECT_EQ(FileSizeOf(Out), 0);
+    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+    EXPECT_EQ(FrontEnd.Errors[0], "No audio frame was written: no frame of " +
+                                      Dir.File("source.mp3") + " ends between the marks, so " +
+                                      Out + " was not made.");
+    EXPECT_FALSE(FileExists(Out));
+
+    // A source without frames: no part, not even part 1 with the tag alone.
+    TStreamBuilder Junk;
+    Junk.Junk(9000).ID3v1("Nothing");
+    Junk.WriteTo(Dir.File("source.mp3"));
+    FrontEnd.Errors.clear();
+    Split(Dir.File("source.mp3"), 3);
+    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+    EXPECT_EQ(FrontEnd.Errors[0], "No audio frame was written: no MPEG audio frame was found in " +
+                                      Dir.File("source.mp3") + ", so no part was made.");
+    EXPECT_FALSE(FileExists(Part(1)));
 }
 
 TEST_F(Cutter, ASelectionAtTheSourcesOwnPathFailsUnderEverySpelling) {
@@ -370,7 +387,8 @@ TEST_F(Cutter, ASelectionAtTheSourcesOwnPathFailsUnderEverySpelling) {
         Out = Spelling;
         Select(Source, 0, 10, YearOnly());
         ASSERT_EQ(FrontEnd.Errors.size(), 1u);
-        EXPECT_EQ(FrontEnd.Errors[0], "Cannot create file " + Spelling);
+        EXPECT_EQ(FrontEnd.Errors[0], "Cannot create file " + Spelling + "\n" +
+                                          SysErrorMessage(ERROR_SHARING_VIOLATION));
         EXPECT_EQ(ReadFileBytes(Source), Original);
     }
     EXPECT_EQ(OpenFileCount(), 0);
@@ -384,6 +402,8 @@ TEST_F(Cutter, AReadFailureEndsTheSelectionWithItsFramesButNoTag) {
     ShrinkSourceAtFrame(1000, 600'000);
     Select(Dir.File("source.mp3"), 0, 1000, YearOnly());
     ASSERT_EQ(FrontEnd.Errors.size(), 1u);
-    EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file");
+    EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file\nThe file ended early: it was cut short "
+                                  "while it was read.\nFile: " +
+                                      Dir.File("source.mp3"));
     EXPECT_EQ(ReadFileBytes(Out), Concat(Frames, 0, FrontEnd.Progress.size()));
 }

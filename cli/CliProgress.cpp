@@ -3,7 +3,10 @@
 #include "CliSupport.h"
 #include "Errors.h"
 
+#include <csignal>
+#include <cstring>
 #include <exception>
+#include <string>
 
 TCliProgress::TCliProgress(std::FILE* Out, bool Draw, const std::string& Caption,
                            TJobOutcome& Outcome)
@@ -71,8 +74,12 @@ int TCliFrontEnd::Finish() const {
     if (FJobError)
         throw Exception(*FJobError);
     if (JobCancelled()) {
-        std::fputs("Interrupted; what was written so far is kept.\n", stderr);
-        return ExitInterrupted;
+        // "Interrupted" for Ctrl+C, the signal's own name for the others.
+        const int Signal = InterruptSignal();
+        const std::string Why =
+            Signal == 0 || Signal == SIGINT ? std::string("Interrupted") : strsignal(Signal);
+        std::fprintf(stderr, "%s; what was written so far is kept.\n", Why.c_str());
+        return InterruptedExitStatus();
     }
     return ExitOk;
 }

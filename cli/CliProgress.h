@@ -28,7 +28,7 @@ public:
     TCliProgress& operator=(const TCliProgress&) = delete;
 
     void SetProgress(double Value) override;
-    // True once Ctrl+C was pressed.
+    // True once Ctrl+C was pressed (or SIGTERM or SIGHUP came).
     bool IsCancelled() override;
 
     // How often the bar was drawn; lets tests see it is not drawn per frame.
@@ -61,7 +61,8 @@ public:
     // True when the last job was told to stop by Ctrl+C.
     bool JobCancelled() const { return FOutcome.Cancelled; }
     // The exit status for the job that just ran: raises the failure (which
-    // the program prints with status 1), or gives 130 after Ctrl+C, else 0.
+    // the program prints with status 1), or gives 128 + the signal after a
+    // stop request (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP), else 0.
     int Finish() const;
 
 private:

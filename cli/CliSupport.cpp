@@ -1,19 +1,23 @@
 #include "CliSupport.h"
 
 #include <csignal>
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
 volatile std::sig_atomic_t InterruptFlag = 0;
 
-void OnInterrupt(int) {
-    InterruptFlag = 1;
+void OnInterrupt(int Signal) {
+    if (InterruptFlag == 0)
+        InterruptFlag = Signal;
 }
 } // namespace
 
 TCommandArgs::TCommandArgs(const std::vector<std::string>& Args, const std::set<std::string>& Flags,
                            const std::set<std::string>& Options) {
     bool OnlyPositional = false;
+    bool Help = false;
+    std::optional<TUsageError> FirstError;
     for (size_t I = 0; I < Args.size(); ++I) {
         const std::string& Arg = Args[I];
         if (OnlyPositional || Arg.size() < 2 || Arg[0] != '-') {
@@ -22,6 +26,10 @@ TCommandArgs::TCommandArgs(const std::vector<std::string>& Args, const std::set<
         }
         if (Arg == "--") {
             OnlyPositional = true;
+            continue;
+        }
+        if (Arg == "--help" || Arg == "-h") {
+            Help = true;
             continue;
         }
         std::string Name = Arg;
@@ -37,13 +45,17 @@ TCommandArgs::TCommandArgs(const std::vector<std::string>& Args, const std::set<
                 FValues[Name] = *Inline;
             } else if (I + 1 < Args.size()) {
                 FValues[Name] = Args[++I];
-            } else {
-                throw TUsageError("option " + Name + " needs a value");
+            } else if (!FirstError) {
+                FirstError = TUsageError("option " + Name + " needs a value");
             }
-        } else {
-            throw TUsageError("unknown option " + Name);
+        } else if (!FirstError) {
+            FirstError = TUsageError("unknown option " + Name);
         }
     }
+    if (Help)
+        throw THelpRequest();
+    if (FirstError)
+        throw *FirstError;
 }
 
 std::optional<std::string> TCommandArgs::Value(const std::string& Option) const {
@@ -61,25 +73,41 @@ const std::vector<std::string>& TCommandArgs::ExpectPositional(size_t Count) con
     return FPositional;
 }
 
-bool WantsHelp(const std::vector<std::string>& Args) {
-    for (const auto& Arg : Args) {
-        if (Arg == "--")
-            return false;
-        if (Arg == "--help" || Arg == "-h")
-            return true;
-    }
-    return false;
-}
-
 void InstallInterruptHandler() {
     struct sigaction Action {};
     Action.sa_handler = OnInterrupt;
     sigemptyset(&Action.sa_mask);
-    sigaction(SIGINT, &Action, nullptr);
+    for (int Signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(Signal, &Action, nullptr);
 }
 
 bool Interrupted() {
     return InterruptFlag != 0;
+}
+
+int InterruptSignal() {
+    return InterruptFlag;
+}
+
+int InterruptedExitStatus() {
+    return 128 + (InterruptFlag != 0 ? InterruptFlag : SIGINT);
+}
+
+std::string EscapeControls(const std::string& Text) {
+    std::string Result;
+    for (char C : Text) {
+        const auto Byte = static_cast<unsigned char>(C);
+        if (Byte < 0x20 || Byte == 0x7F || (Byte >= 0x80 && Byte < 0xA0)) {
+            char Hex[5];
+            std::snprintf(Hex, sizeof Hex, "\\x%02X", Byte);
+            Result += Hex;
+        } else if (C == '\\') {
+            Result += "\\\\";
+        } else {
+            Result += C;
+        }
+    }
+    return Result;
 }
 
 bool StderrIsTerminal() {

@@ -1,7 +1,8 @@
 #pragma once
 
 // What every sub-command of segmora-cli shares: argument parsing, the usage
-// error that ends the program with status 2, and Ctrl+C as a request to stop.
+// error that ends the program with status 2, and Ctrl+C (or SIGTERM, SIGHUP)
+// as a request to stop.
 
 #include <map>
 #include <optional>
@@ -13,7 +14,7 @@
 constexpr int ExitOk = 0;
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
-constexpr int ExitInterrupted = 130;
+constexpr int ExitInterrupted = 130; // 128 + SIGINT; SIGTERM gives 143, SIGHUP 129
 
 // Bad usage: the message goes to standard error with the command's usage text.
 class TUsageError : public std::runtime_error {
@@ -21,8 +22,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// "--help" or "-h" where an option may stand: the command's usage goes to
+// standard output and the program ends with status 0.
+class THelpRequest : public std::runtime_error {
+public:
+    THelpRequest() : std::runtime_error("help") {}
+};
+
 // Arguments of one sub-command: positionals, flags and options taking a value
-// ("--name value" or "--name=value"). Anything unknown is a usage error.
+// ("--name value" or "--name=value"). Anything unknown is a usage error. A
+// help request anywhere an option may stand wins over any usage error; as an
+// option's value ("--title -h") or behind "--" it is just text.
 class TCommandArgs {
 public:
     TCommandArgs(const std::vector<std::string>& Args, const std::set<std::string>& Flags,
@@ -48,12 +58,17 @@ struct TCommand {
     int (*Run)(const std::vector<std::string>& Args);
 };
 
-// True when Args asks for help ("--help" or "-h").
-bool WantsHelp(const std::vector<std::string>& Args);
-
-// Ctrl+C sets a flag instead of ending the program; jobs poll it.
+// Ctrl+C, SIGTERM and SIGHUP set a flag instead of ending the program; jobs
+// poll it, finish the frame in hand, close their file and stop.
 void InstallInterruptHandler();
 bool Interrupted();
+// The signal that asked to stop (0 when none did), and the exit status that
+// tells it: 128 + its number.
+int InterruptSignal();
+int InterruptedExitStatus();
+// Bytes that would drive a terminal (control codes, DEL, the C1 range) as
+// \xNN, and a backslash doubled: text from a file, made safe to print.
+std::string EscapeControls(const std::string& Text);
 
 // True when standard error is a terminal.
 bool StderrIsTerminal();

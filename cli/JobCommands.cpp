@@ -53,7 +53,9 @@ const char* const PrepareUsage =
 const char* const TagUsage =
     "Usage: segmora-cli tag FILE [--title T] [--artist A] [--album A] [--year Y]\n"
     "                       [--comment C] [--genre N]\n"
-    "Without options, prints the file's ID3v1 tag or says there is none. With\n"
+    "Without options, prints the file's ID3v1 tag or says there is none, with\n"
+    "control characters shown as \\xNN and the ID3v1.1 track number when the\n"
+    "comment holds one. With\n"
     "any option, writes the tag: over the old one, or behind the last byte. The\n"
     "fields not given keep what the old tag held (genre 255 without a tag).\n\n"
     "  --title T, --artist A, --album A, --comment C  up to 30 bytes each\n"
@@ -106,8 +108,28 @@ int32_t ParseMark(const std::string& Option, const std::string& Text) {
 void CheckSourceReadable(const std::string& Source) {
     const int Handle = FileOpen(Source, fmOpenRead | fmShareDenyWrite);
     if (Handle < 0)
-        RaiseLastOSError();
+        RaiseLastOSError(Source);
     FileClose(Handle);
+}
+
+// The tag as the user reads it: every field escaped, since a tag must not
+// drive the terminal, and the ID3v1.1 track number apart from the comment.
+void PrintTag(const TID3TagBlock& Block) {
+    const uint8_t Track = ID3v11Track(Block);
+    TID3TagBlock Fields = Block;
+    if (Track != 0)
+        Fields[126] = 0;
+    TID3Info Tag;
+    UnpackID3Tag(Fields, Tag);
+    // Escaped while still ISO-8859-1, where 0x80 to 0x9F are control codes
+    // too; what is left is then shown in UTF-8.
+    auto Shown = [](const std::string& Field) { return Latin1ToUtf8(EscapeControls(Field)); };
+    std::printf("Title:   %s\nArtist:  %s\nAlbum:   %s\nYear:    %s\nComment: %s\n",
+                Shown(Tag.Title).c_str(), Shown(Tag.Artist).c_str(), Shown(Tag.Album).c_str(),
+                Shown(Tag.Year).c_str(), Shown(Tag.Comment).c_str());
+    if (Track != 0)
+        std::printf("Track:   %d\n", Track);
+    std::printf("Genre:   %d\n", Tag.Genre);
 }
 
 void RefuseExisting(const std::string& FileName) {
@@ -150,6 +172,7 @@ int RunSplit(const std::vector<std::string>& Args) {
                         (Error ? ": " + Error.message() : ""));
 
     TSegmora Segmora;
+    Segmora.SetOverwrite(Parsed.Has("--overwrite"));
     Segmora.SetSourceFile(Source);
     Segmora.SetFolder(Folder);
     Segmora.SetPrefix(Prefix);
@@ -191,6 +214,7 @@ int RunCut(const std::vector<std::string>& Args) {
         RefuseExisting(Out);
 
     TSegmora Segmora;
+    Segmora.SetOverwrite(Parsed.Has("--overwrite"));
     Segmora.SetSourceFile(Source);
     Segmora.SetDestFile(Out);
     Segmora.SetSelStart(Start);
@@ -218,7 +242,7 @@ int RunPrepare(const std::vector<std::string>& Args) {
     {
         auto Progress = FrontEnd.BeginJob("Preparing...",
                                           "The selected file is being prepared. Please wait...");
-        CopyMP3Frames(Source, Out, *Progress);
+        CopyMP3Frames(Source, Out, *Progress, Parsed.Has("--overwrite"));
     }
     return FrontEnd.Finish();
 }
@@ -233,21 +257,17 @@ int RunTag(const std::vector<std::string>& Args) {
     for (const auto& Option : Options)
         Writing = Writing || Parsed.Value(Option).has_value();
 
-    TID3Info Tag;
-    Tag.Genre = 255;
-    const bool HasTag = ReadID3Tag(FileName, Tag);
     if (!Writing) {
-        if (!HasTag) {
+        TID3TagBlock Block;
+        if (!ReadID3TagBlock(FileName, Block))
             std::printf("%s has no ID3v1 tag\n", FileName.c_str());
-            return ExitOk;
-        }
-        std::printf(
-            "Title:   %s\nArtist:  %s\nAlbum:   %s\nYear:    %s\nComment: %s\nGenre:   %d\n",
-            Latin1ToUtf8(Tag.Title).c_str(), Latin1ToUtf8(Tag.Artist).c_str(),
-            Latin1ToUtf8(Tag.Album).c_str(), Latin1ToUtf8(Tag.Year).c_str(),
-            Latin1ToUtf8(Tag.Comment).c_str(), Tag.Genre);
+        else
+            PrintTag(Block);
         return ExitOk;
     }
+    TID3Info Tag;
+    Tag.Genre = 255;
+    ReadID3Tag(FileName, Tag);
 
     const std::pair<const char*, std::string TID3Info::*> Fields[] = {
         {"--title", &TID3Info::Title},

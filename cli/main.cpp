@@ -27,7 +27,11 @@ void PrintProgramUsage(std::ostream& Out) {
     for (const auto& Command : Commands)
         Out << "  " << Command.Name << std::string(10 - std::string(Command.Name).size(), ' ')
             << Command.Summary << "\n";
-    Out << "\nRun 'segmora-cli COMMAND --help' for a command's options.\n";
+    Out << "\nRun 'segmora-cli COMMAND --help' for a command's options.\n\n"
+           "Exit status: 0 done, 1 failed (the reason on standard error), 2 bad usage;\n"
+           "130, 143 or 129 when Ctrl+C, SIGTERM or SIGHUP stopped a job: the frame in\n"
+           "hand is finished and every output closed (a part with its tag), so what\n"
+           "was written so far stays, ending on a whole frame.\n";
 }
 
 // Output that never reached its file (a full disk, a closed pipe) makes the
@@ -58,12 +62,11 @@ int main(int argc, char** argv) {
         if (Args[0] != Command.Name)
             continue;
         std::vector<std::string> Rest(Args.begin() + 1, Args.end());
-        if (WantsHelp(Rest)) {
-            std::cout << Command.Usage;
-            return CheckedStdout(ExitOk);
-        }
         try {
             return CheckedStdout(Command.Run(Rest));
+        } catch (const THelpRequest&) {
+            std::cout << Command.Usage;
+            return CheckedStdout(ExitOk);
         } catch (const TUsageError& E) {
             std::cerr << "segmora-cli " << Command.Name << ": " << E.what() << "\n"
                       << Command.Usage;

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -132,4 +135,130 @@ TEST(FileStreams, CreateTruncatesAndReadsBackWhatWasWritten) {
     char Back[8] = {};
     EXPECT_EQ(In.Read(Back, 8), 3);
     EXPECT_STREQ(Back, "abc");
+}
+
+namespace {
+
+// Another process that opens Name through the file layer with Mode and
+// holds it until destroyed; Opened tells whether its open succeeded.
+class THolderProcess {
+public:
+    THolderProcess(const std::string& Name, uint32_t Mode) {
+        int Ready[2], Release[2];
+        if (pipe(Ready) != 0 || pipe(Release) != 0)
+            throw std::runtime_error("pipe failed");
+        FPid = fork();
+        if (FPid == 0) {
+            close(Ready[0]);
+            close(Release[1]);
+            const int Handle = (Mode & fmCreate) == fmCreate ? FileCreate(Name, Mode & 0xF0)
+                                                             : FileOpen(Name, Mode);
+            const char Answer = Handle >= 0 ? 'y' : 'n';
+            (void)!write(Ready[1], &Answer, 1);
+            char Byte;
+            (void)!read(Release[0], &Byte, 1);
+            _exit(0);
+        }
+        close(Ready[1]);
+        close(Release[0]);
+        char Answer = 'n';
+        Opened = read(Ready[0], &Answer, 1) == 1 && Answer == 'y';
+        close(Ready[0]);
+        FRelease = Release[1];
+    }
+    ~THolderProcess() {
+        close(FRelease);
+        waitpid(FPid, nullptr, 0);
+    }
+    bool Opened = false;
+
+private:
+    pid_t FPid = -1;
+    int FRelease = -1;
+};
+
+struct TShareCase {
+    const char* What;
+    uint32_t Held;   // the other process's open
+    uint32_t Wanted; // ours
+    bool Allowed;
+};
+
+} // namespace
+
+TEST_F(FileSharing, TheRulesHoldBetweenProcesses) {
+    const uint32_t Reader = fmOpenRead | fmShareDenyWrite;
+    const uint32_t Output = fmCreate | fmShareExclusive;
+    const uint32_t Tagger = fmOpenReadWrite | fmShareExclusive;
+    const uint32_t Peek = fmOpenRead | fmShareDenyNone;
+    for (const auto& Case : std::vector<TShareCase>{
+             {"two readers of a source", Reader, Reader, true},
+             {"an output over a source being read", Reader, Output, false},
+             {"a tag written into a source being read", Reader, Tagger, false},
+             {"a reader of an output being written", Output, Reader, false},
+             {"a look that lets writers in, at an output", Output, Peek, false},
+             {"a look beside a reader", Reader, Peek, true},
+             {"a reader beside a look", Peek, Reader, true},
+             {"a tag beside a look that shares everything", Peek, Tagger, false},
+         }) {
+        SCOPED_TRACE(Case.What);
+        WriteFileBytes(Source, Original);
+        THolderProcess Other(Source, Case.Held);
+        ASSERT_TRUE(Other.Opened);
+        errno = 0;
+        const int Handle = (Case.Wanted & fmCreate) == fmCreate
+                               ? FileCreate(Source, fmShareExclusive)
+                               : FileOpen(Source, Case.Wanted);
+        EXPECT_EQ(Handle >= 0, Case.Allowed);
+        if (!Case.Allowed) {
+            EXPECT_EQ(errno, ERROR_SHARING_VIOLATION);
+        }
+        FileClose(Handle);
+        if ((Case.Held & fmCreate) != fmCreate) {
+            EXPECT_EQ(ReadFileBytes(Source), Original) << "nothing was truncated";
+        }
+    }
+    // Once the other process is gone, the file is free again.
+    const int Free = FileCreate(Source, fmShareExclusive);
+    EXPECT_GE(Free, 0);
+    FileClose(Free);
+}
+
+TEST(FileKinds, OnlyRegularFilesOpenAndAPipeNeverBlocks) {
+    TTempDir Dir;
+    const std::string Pipe = Dir.File("pipe.mp3");
+    ASSERT_EQ(mkfifo(Pipe.c_str(), 0600), 0);
+    for (const std::string& Name : {Pipe, std::string("/dev/zero"), std::string("/dev/null")}) {
+        SCOPED_TRACE(Name);
+        for (uint32_t Mode : {fmOpenRead | fmShareDenyWrite, fmOpenReadWrite | fmShareExclusive}) {
+            errno = 0;
+            EXPECT_EQ(FileOpen(Name, Mode), -1);
+            EXPECT_EQ(errno, ERROR_NOT_A_FILE);
+        }
+        EXPECT_EQ(FileCreate(Name), -1);
+        EXPECT_TRUE(IsNonRegularFile(Name));
+        try {
+            TFileStream Stream(Name, fmOpenRead | fmShareDenyNone);
+            FAIL();
+        } catch (const Exception& E) {
+            EXPECT_EQ(E.Message(),
+                      "Cannot open file " + Name + "\n" + SysErrorMessage(ERROR_NOT_A_FILE));
+        }
+    }
+    EXPECT_FALSE(IsNonRegularFile(Dir.File("missing.mp3")));
+    EXPECT_EQ(OpenFileCount(), 0);
+}
+
+TEST_F(FileSharing, ACreateOfNewFilesOnlyNeverReplacesOne) {
+    errno = 0;
+    EXPECT_EQ(FileCreate(Source, fmShareExclusive | fmCreateNew), -1);
+    EXPECT_EQ(errno, EEXIST);
+    std::filesystem::create_symlink(Dir.File("elsewhere.mp3"), Dir.File("dangling.mp3"));
+    EXPECT_EQ(FileCreate(Dir.File("dangling.mp3"), fmShareExclusive | fmCreateNew), -1)
+        << "not even through a link to a missing file";
+    EXPECT_FALSE(FileExists(Dir.File("elsewhere.mp3")));
+    EXPECT_EQ(ReadFileBytes(Source), Original);
+    const int New = FileCreate(Dir.File("new.mp3"), fmShareExclusive | fmCreateNew);
+    EXPECT_GE(New, 0);
+    FileClose(New);
 }

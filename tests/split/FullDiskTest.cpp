@@ -8,11 +8,13 @@
 #include <gtest/gtest.h>
 
 // A job writing onto a full disk ends with a message that names the file,
-// and what reached the disk before stays: a prefix of what was to be written.
+// and what reached the disk before stays: a prefix of what was to be written
+// that ends on a whole frame. Each case runs on a full tmpfs and under a
+// file-size limit (EFBIG, with SIGXFSZ left at its default).
 
 namespace {
 
-class FullDisk : public testing::Test {
+class FullDisk : public testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
         // About 420 KB of frames behind a tag: far more than the disk holds.
@@ -20,7 +22,8 @@ protected:
         Stream.WriteTo(Source);
     }
 
-    // The message, then the file's bytes as a prefix of Expected.
+    // The message, then the file's bytes as a prefix of Expected that the
+    // frame reader takes whole to its last byte.
     void ExpectCutShort(const std::string& Message, const std::string& File,
                         const TBytes& Expected) {
         EXPECT_NE(Message.find("Unable to write file " + File), std::string::npos) << Message;
@@ -29,12 +32,13 @@ protected:
         ASSERT_LT(Written.size(), Expected.size());
         EXPECT_TRUE(std::equal(Written.begin(), Written.end(), Expected.begin()))
             << "the file holds exactly what the job wrote, in order";
+        EXPECT_EQ(Concat(ReaderFrames(File)), Written) << "the file ends on a whole frame";
     }
 
     TTempDir Dir;
     std::string Source = Dir.File("source.mp3");
     TStreamBuilder Stream;
-    TTinyDisk Disk;
+    TTinyDisk Disk{64 * 1024, GetParam()};
 };
 
 std::string JoinedErrors(const TRecordingFrontEnd& FrontEnd) {
@@ -46,7 +50,7 @@ std::string JoinedErrors(const TRecordingFrontEnd& FrontEnd) {
 
 } // namespace
 
-TEST_F(FullDisk, SplitStopsAtThePartThatDidNotFit) {
+TEST_P(FullDisk, SplitStopsAtThePartThatDidNotFit) {
     const std::string Message = Disk.Run([&] {
         TRecordingFrontEnd FrontEnd;
         TSegmora Segmora;
@@ -62,7 +66,7 @@ TEST_F(FullDisk, SplitStopsAtThePartThatDidNotFit) {
     EXPECT_FALSE(FileExists(Disk.File("p2.mp3"))) << "no part follows a failed one";
 }
 
-TEST_F(FullDisk, SelectionEndsWithoutATag) {
+TEST_P(FullDisk, SelectionEndsWithoutATag) {
     const std::string Message = Disk.Run([&] {
         TRecordingFrontEnd FrontEnd;
         TSegmora Segmora;
@@ -80,7 +84,7 @@ TEST_F(FullDisk, SelectionEndsWithoutATag) {
     ExpectCutShort(Message, Disk.File("cut.mp3"), Stream.FrameBytes());
 }
 
-TEST_F(FullDisk, FramesOnlyCopyReportsTheShortWrite) {
+TEST_P(FullDisk, FramesOnlyCopyReportsTheShortWrite) {
     const std::string Message = Disk.Run([&] {
         TRecordingFrontEnd FrontEnd;
         TRecordingProgress Progress(FrontEnd);
@@ -94,9 +98,10 @@ TEST_F(FullDisk, FramesOnlyCopyReportsTheShortWrite) {
     ExpectCutShort(Message, Disk.File("copy.mp3"), Stream.FrameBytes());
 }
 
-TEST_F(FullDisk, TagWriterReportsATagThatDidNotFit) {
-    // A file that fills the disk to its last byte.
-    const TBytes Audio(64 * 1024, 0x41);
+TEST_P(FullDisk, TagWriterReportsATagThatDidNotFit) {
+    // A file that leaves room for only a part of a tag: the part that
+    // fits is taken back off.
+    const TBytes Audio(64 * 1024 - 50, 0x41);
     WriteFileBytes(Disk.File("full.mp3"), Audio);
     const std::string Message = Disk.Run([&] {
         TID3Info Tag;
@@ -110,6 +115,33 @@ TEST_F(FullDisk, TagWriterReportsATagThatDidNotFit) {
     });
     EXPECT_NE(Message.find("Unable to write file " + Disk.File("full.mp3")), std::string::npos)
         << Message;
-    const auto Written = ReadFileBytes(Disk.File("full.mp3"));
-    EXPECT_TRUE(std::equal(Audio.begin(), Audio.end(), Written.begin())) << "the audio stays";
+    EXPECT_EQ(ReadFileBytes(Disk.File("full.mp3")), Audio) << "the file is as it was";
 }
+
+TEST_P(FullDisk, ASelectionsTagThatDoesNotFitIsCutOffItsFrames) {
+    // Whole frames that fit, with less room behind them than a tag needs.
+    TStreamBuilder Fits;
+    Fits.Frames(65536 / 417);
+    ASSERT_GT(Fits.FrameBytes().size() + ID3TagSize, 65536u);
+    Fits.WriteTo(Source);
+    const std::string Message = Disk.Run([&] {
+        TRecordingFrontEnd FrontEnd;
+        TSegmora Segmora;
+        Segmora.SetFrontEnd(&FrontEnd);
+        Segmora.SetSourceFile(Source);
+        Segmora.SetDestFile(Disk.File("cut.mp3"));
+        Segmora.SetSelStart(0);
+        Segmora.SetSelEnd(600);
+        Segmora.SetID3Info(TID3Info{"Too late", "", "", "", "", 255});
+        Segmora.Execute(true);
+        return JoinedErrors(FrontEnd);
+    });
+    EXPECT_NE(Message.find("Unable to write file " + Disk.File("cut.mp3")), std::string::npos)
+        << Message;
+    EXPECT_EQ(ReadFileBytes(Disk.File("cut.mp3")), Fits.FrameBytes()) << "no torn tag";
+}
+
+INSTANTIATE_TEST_SUITE_P(FullTmpfsOrFileSizeLimit, FullDisk, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& Info) {
+                             return Info.param ? "Tmpfs" : "FileSizeLimit";
+                         });

@@ -60,14 +60,14 @@ std::vector<TBytes> ExpectedParts(const std::vector<TBytes>& Frames, int64_t Fil
     return Result;
 }
 
-TTinyDisk::TTinyDisk(uint32_t Bytes) : FBytes(Bytes) {
+TTinyDisk::TTinyDisk(uint32_t Bytes, bool Mount) : FBytes(Bytes) {
     std::string Pattern = (std::filesystem::temp_directory_path() / "segmora-tiny-XXXXXX").string();
     if (mkdtemp(Pattern.data()) == nullptr)
         throw std::runtime_error("cannot make a temporary folder");
     FPath = Pattern;
     const std::string Options = "size=" + std::to_string(Bytes);
     // SEGMORA_TEST_NO_MOUNT tries the file-size limit where a mount would work.
-    FMounted = getenv("SEGMORA_TEST_NO_MOUNT") == nullptr &&
+    FMounted = Mount && getenv("SEGMORA_TEST_NO_MOUNT") == nullptr &&
                mount("tmpfs", FPath.c_str(), "tmpfs", 0, Options.c_str()) == 0;
 }
 
@@ -87,7 +87,6 @@ std::string TTinyDisk::Run(const std::function<std::string()>& Job) {
     const pid_t Child = fork();
     if (Child == 0) {
         close(Pipe[0]);
-        signal(SIGXFSZ, SIG_IGN);
         rlimit Limit{FBytes, FBytes};
         setrlimit(RLIMIT_FSIZE, &Limit);
         std::string Result;
@@ -108,5 +107,7 @@ std::string TTinyDisk::Run(const std::function<std::string()>& Job) {
     close(Pipe[0]);
     int Status = 0;
     waitpid(Child, &Status, 0);
+    if (WIFSIGNALED(Status))
+        Result += "killed by signal " + std::to_string(WTERMSIG(Status));
     return Result;
 }

@@ -55,11 +55,13 @@ std::vector<TBytes> ExpectedParts(const std::vector<TBytes>& Frames, int64_t Fil
                                   int32_t Parts);
 
 // A folder where writes stop after a few KiB: a small tmpfs mounted for the
-// test when we may mount one, otherwise a plain folder in which a child
-// process runs the job under a file-size limit.
+// test when Mount asks for it and we may mount one, otherwise a plain folder
+// in which a child process runs the job under a file-size limit (with
+// SIGXFSZ as the system leaves it: the file layer must keep it from ending
+// the job).
 class TTinyDisk {
 public:
-    explicit TTinyDisk(uint32_t Bytes = 64 * 1024);
+    explicit TTinyDisk(uint32_t Bytes = 64 * 1024, bool Mount = true);
     ~TTinyDisk();
     TTinyDisk(const TTinyDisk&) = delete;
     TTinyDisk& operator=(const TTinyDisk&) = delete;

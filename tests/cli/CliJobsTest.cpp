@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <pty.h>
+#include <string_view>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -209,7 +210,7 @@ TEST_F(CliJobs, TagOnAFileShorterThanATagIsAFailure) {
     EXPECT_EQ(FileSizeOf(Dir.File("tiny.mp3")), 100);
 }
 
-TEST_F(CliJobs, CtrlCStopsASplitAndKeepsWhatItWrote) {
+TEST_F(CliJobs, CtrlCSigtermAndSighupStopASplitAndKeepWhatItWrote) {
     // About 96 MiB of the tagged fixture over and over: a split of several
     // tenths of a second. Every kept part must still end with the tag.
     const auto Seed = ReadFileBytes(Tagged);
@@ -219,49 +220,69 @@ TEST_F(CliJobs, CtrlCStopsASplitAndKeepsWhatItWrote) {
         Big.insert(Big.end(), Seed.begin(), Seed.end());
     const std::string Source = Dir.File("long.mp3");
     WriteFileBytes(Source, Big);
+    const auto SourceHash = std::hash<std::string_view>()(
+        std::string_view(reinterpret_cast<const char*>(Big.data()), Big.size()));
     Big.clear();
-    const std::string Folder = Dir.File("parts");
-
-    TRunningProcess Split(SEGMORA_CLI_PATH,
-                          {"split", Source, "--parts", "8", "--folder", Folder, "--prefix", "p"});
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!FileExists(Folder + "/p1.mp3") && std::chrono::steady_clock::now() < Deadline)
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    siginfo_t Info{};
-    if (waitid(P_PID, static_cast<id_t>(Split.Pid()), &Info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-        Info.si_pid != 0)
-        GTEST_SKIP() << "the split ended before the signal could be sent";
-    Split.Signal(SIGINT);
-    auto Result = Split.Wait();
-
-    ASSERT_EQ(Result.ExitCode, 130) << Result.Stderr;
-    EXPECT_FALSE(FileExists(Folder + "/p8.mp3")) << "the split stopped early";
     TID3Info SourceTag, PartTag;
     ASSERT_TRUE(ReadID3Tag(Source, SourceTag));
-    TBytes Kept;
-    int Parts = 0;
-    for (; FileExists(Folder + "/p" + std::to_string(Parts + 1) + ".mp3"); ++Parts) {
-        const std::string Part = Folder + "/p" + std::to_string(Parts + 1) + ".mp3";
-        ASSERT_TRUE(ReadID3Tag(Part, PartTag)) << Part;
-        EXPECT_EQ(PartTag, SourceTag);
-        const auto Bytes = WithoutTag(ReadFileBytes(Part));
-        Kept.insert(Kept.end(), Bytes.begin(), Bytes.end());
+
+    struct TCase {
+        int Signal;
+        int ExitCode;
+        const char* Message;
+    };
+    for (const auto& Case : {TCase{SIGINT, 130, "Interrupted; what was written so far is kept.\n"},
+                             TCase{SIGTERM, 143, "Terminated; what was written so far is kept.\n"},
+                             TCase{SIGHUP, 129, "Hangup; what was written so far is kept.\n"}}) {
+        SCOPED_TRACE(Case.Signal);
+        const std::string Folder = Dir.File("parts" + std::to_string(Case.Signal));
+        TRunningProcess Split(SEGMORA_CLI_PATH, {"split", Source, "--parts", "8", "--folder",
+                                                 Folder, "--prefix", "p"});
+        const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!FileExists(Folder + "/p1.mp3") && std::chrono::steady_clock::now() < Deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        siginfo_t Info{};
+        if (waitid(P_PID, static_cast<id_t>(Split.Pid()), &Info, WEXITED | WNOHANG | WNOWAIT) ==
+                0 &&
+            Info.si_pid != 0)
+            GTEST_SKIP() << "the split ended before the signal could be sent";
+        Split.Signal(Case.Signal);
+        auto Result = Split.Wait();
+
+        ASSERT_EQ(Result.ExitCode, Case.ExitCode) << Result.Stderr;
+        EXPECT_EQ(Result.Stderr, Case.Message);
+        EXPECT_FALSE(FileExists(Folder + "/p8.mp3")) << "the split stopped early";
+        TBytes Kept;
+        int Parts = 0;
+        for (; FileExists(Folder + "/p" + std::to_string(Parts + 1) + ".mp3"); ++Parts) {
+            const std::string Part = Folder + "/p" + std::to_string(Parts + 1) + ".mp3";
+            ASSERT_TRUE(ReadID3Tag(Part, PartTag)) << Part;
+            EXPECT_EQ(PartTag, SourceTag);
+            const auto Bytes = WithoutTag(ReadFileBytes(Part));
+            Kept.insert(Kept.end(), Bytes.begin(), Bytes.end());
+        }
+        ASSERT_GE(Parts, 1);
+        // The kept frames are the source's first frames, whole.
+        TMP3Reader Reader;
+        Reader.Open(Source);
+        size_t At = 0;
+        TBytes Frame;
+        while (At < Kept.size() && Reader.FindNextFrame(0)) {
+            Frame.resize(static_cast<size_t>(Reader.FrameLength()));
+            ASSERT_TRUE(Reader.ReadFrame(Frame.data()));
+            ASSERT_LE(At + Frame.size(), Kept.size()) << "a frame was cut in two";
+            ASSERT_TRUE(
+                std::equal(Frame.begin(), Frame.end(), Kept.begin() + static_cast<long>(At)))
+                << "at byte " << At;
+            At += Frame.size();
+        }
+        EXPECT_EQ(At, Kept.size());
     }
-    ASSERT_GE(Parts, 1);
-    // The kept frames are the source's first frames, whole.
-    TMP3Reader Reader;
-    Reader.Open(Source);
-    size_t At = 0;
-    TBytes Frame;
-    while (At < Kept.size() && Reader.FindNextFrame(0)) {
-        Frame.resize(static_cast<size_t>(Reader.FrameLength()));
-        ASSERT_TRUE(Reader.ReadFrame(Frame.data()));
-        ASSERT_LE(At + Frame.size(), Kept.size()) << "a frame was cut in two";
-        ASSERT_TRUE(std::equal(Frame.begin(), Frame.end(), Kept.begin() + static_cast<long>(At)))
-            << "at byte " << At;
-        At += Frame.size();
-    }
-    EXPECT_EQ(At, Kept.size());
+    const auto After = ReadFileBytes(Source);
+    EXPECT_EQ(std::hash<std::string_view>()(
+                  std::string_view(reinterpret_cast<const char*>(After.data()), After.size())),
+              SourceHash)
+        << "the source is unchanged";
 }
 
 TEST_F(CliJobs, TheBarIsDrawnOnATerminalOncePerWholePercent) {

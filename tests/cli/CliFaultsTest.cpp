@@ -1,0 +1,301 @@
+#include "Errors.h"
+#include "FileAccess.h"
+#include "FrameBuilder.h"
+#include "FrameFiles.h"
+#include "ID3v1.h"
+#include "MP3Read.h"
+#include "Processes.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+// segmora-cli under faults injected for real: a file-size limit, signals, a
+// second process, a pipe. After each, the source is unchanged, every output
+// ends on a whole frame, and the status and message are the documented ones.
+
+namespace {
+
+bool Contains(const std::string& Text, const std::string& Part) {
+    return Text.find(Part) != std::string::npos;
+}
+
+// The file is whole frames, then the tag when Tagged: the frame reader takes
+// every byte before the tag as a frame, and none is cut short.
+void ExpectWholeFrames(const std::string& File, bool Tagged) {
+    SCOPED_TRACE(File);
+    auto Bytes = ReadFileBytes(File);
+    TID3Info Tag;
+    ASSERT_EQ(ReadID3Tag(File, Tag), Tagged);
+    if (Tagged)
+        Bytes.resize(Bytes.size() - ID3TagSize);
+    EXPECT_EQ(Concat(ReaderFrames(File)), Bytes);
+}
+
+// segmora-cli that must end within Seconds; a hang is killed and reported.
+TProcessResult RunCliWithin(const std::vector<std::string>& Args, int Seconds = 10) {
+    TRunningProcess Process(SEGMORA_CLI_PATH, Args);
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
+    siginfo_t Info{};
+    while (std::chrono::steady_clock::now() < Deadline) {
+        Info.si_pid = 0;
+        if (waitid(P_PID, static_cast<id_t>(Process.Pid()), &Info, WEXITED | WNOHANG | WNOWAIT) ==
+                0 &&
+            Info.si_pid != 0)
+            return Process.Wait();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    Process.Signal(SIGKILL);
+    auto Result = Process.Wait();
+    Result.Stderr += "\n(killed: still running after " + std::to_string(Seconds) + " s)";
+    return Result;
+}
+
+bool Ended(pid_t Pid) {
+    siginfo_t Info{};
+    return waitid(P_PID, static_cast<id_t>(Pid), &Info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           Info.si_pid != 0;
+}
+
+void WaitForFile(const std::string& Name) {
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!FileExists(Name) && std::chrono::steady_clock::now() < Deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
+class CliFaults : public testing::Test {
+protected:
+    TTempDir Dir;
+    const std::string Tagged = FixturePath("id3v1-end.mp3");
+    const std::string Plain = FixturePath("cbr-128-info.mp3");
+};
+
+} // namespace
+
+TEST_F(CliFaults, AFileSizeLimitFailsTheJobWithWholeFramesAndTheTagWriteWithTheFileAsItWas) {
+    // Well below the source's 33 KB: the output hits the limit, SIGXFSZ must
+    // not end the program, and the write fails with EFBIG.
+    const auto Before = ReadFileBytes(Tagged);
+    const std::string Cli = SEGMORA_CLI_PATH;
+    struct TCase {
+        std::vector<std::string> Args;
+        std::string Output;
+    };
+    for (const auto& Case : std::vector<TCase>{
+             {{"prepare", Tagged, Dir.File("copy.mp3")}, Dir.File("copy.mp3")},
+             {{"cut", Tagged, "--start", "0", "--end", "60", "--out", Dir.File("cut.mp3"),
+               "--title", "t"},
+              Dir.File("cut.mp3")},
+             {{"split", Tagged, "--parts", "2", "--folder", Dir.Path(), "--prefix", "p"},
+              Dir.File("p1.mp3")}}) {
+        SCOPED_TRACE(Case.Args[0]);
+        std::vector<std::string> Args = {"--fsize=10000", Cli};
+        Args.insert(Args.end(), Case.Args.begin(), Case.Args.end());
+        const auto Result = RunProcess("/usr/bin/prlimit", Args);
+        EXPECT_EQ(Result.ExitCode, 1) << Result.Stderr;
+        EXPECT_EQ(Result.Stderr,
+                  "Unable to write file " + Case.Output + ": " + strerror(EFBIG) + "\n");
+        EXPECT_GT(FileSizeOf(Case.Output), 5000);
+        ExpectWholeFrames(Case.Output, false);
+    }
+    EXPECT_FALSE(FileExists(Dir.File("p2.mp3")));
+
+    const std::string Copy = Dir.File("tag.mp3");
+    WriteFileBytes(Copy, ReadFileBytes(Plain));
+    const auto Tagging =
+        RunProcess("/usr/bin/prlimit", {"--fsize=" + std::to_string(FileSizeOf(Copy) + 50), Cli,
+                                        "tag", Copy, "--title", "No room"});
+    EXPECT_EQ(Tagging.ExitCode, 1);
+    EXPECT_TRUE(Contains(Tagging.Stderr, "Unable to write file " + Copy)) << Tagging.Stderr;
+    EXPECT_EQ(ReadFileBytes(Copy), ReadFileBytes(Plain)) << "no torn tag behind the audio";
+    EXPECT_EQ(ReadFileBytes(Tagged), Before);
+}
+
+TEST_F(CliFaults, AStopSignalDuringALongSearchEndsTheJobAtOnceWithNothingLeft) {
+    // 128 MiB where no frame starts, then frames: a search of a second or
+    // so. Without a stop check in the search the job would copy a frame
+    // behind the junk and keep a part holding it.
+    TStreamBuilder Stream;
+    for (int I = 0; I < 64 * 1024; ++I)
+        Stream.Bytes(std::vector<uint8_t>(1024, 0xFF)).Junk(1024);
+    Stream.Frames(50).ID3v1("Late");
+    const std::string Source = Dir.File("late.mp3");
+    Stream.WriteTo(Source);
+    TRunningProcess Split(SEGMORA_CLI_PATH, {"split", Source, "--parts", "2", "--folder",
+                                             Dir.Path(), "--prefix", "p"});
+    WaitForFile(Dir.File("p1.mp3"));
+    if (Ended(Split.Pid()))
+        GTEST_SKIP() << "the split ended before the signal could be sent";
+    Split.Signal(SIGTERM);
+    const auto Result = Split.Wait();
+    EXPECT_EQ(Result.ExitCode, 143) << Result.Stderr;
+    EXPECT_EQ(Result.Stderr, "Terminated; what was written so far is kept.\n");
+    EXPECT_FALSE(FileExists(Dir.File("p1.mp3"))) << "no frame was copied, no empty part left";
+}
+
+TEST_F(CliFaults, TwoSplitsIntoOneFolderNeverMixTheirParts) {
+    const std::string Cli = SEGMORA_CLI_PATH;
+    for (int Round = 0; Round < 5; ++Round) {
+        SCOPED_TRACE(Round);
+        const std::string Folder = Dir.File("race" + std::to_string(Round));
+        std::filesystem::create_directory(Folder);
+        TRunningProcess First(
+            Cli, {"split", Tagged, "--parts", "3", "--folder", Folder, "--prefix", "p", "--quiet"});
+        TRunningProcess Second(
+            Cli, {"split", Plain, "--parts", "3", "--folder", Folder, "--prefix", "p", "--quiet"});
+        const auto A = First.Wait();
+        const auto B = Second.Wait();
+        ASSERT_EQ(A.ExitCode + B.ExitCode, 1) << A.Stderr << B.Stderr;
+        const std::string Winner = A.ExitCode == 0 ? Tagged : Plain;
+        const std::string& LoserError = A.ExitCode == 0 ? B.Stderr : A.Stderr;
+        EXPECT_TRUE(Contains(LoserError, Folder + "/p1.mp3")) << LoserError;
+        TBytes Frames;
+        for (int Part = 1; Part <= 3; ++Part) {
+            const std::string Name = Folder + "/p" + std::to_string(Part) + ".mp3";
+            ExpectWholeFrames(Name, Winner == Tagged);
+            const auto Joined = Concat(ReaderFrames(Name));
+            Frames.insert(Frames.end(), Joined.begin(), Joined.end());
+        }
+        EXPECT_EQ(Frames, Concat(ReaderFrames(Winner))) << "every part from the one source";
+    }
+}
+
+TEST_F(CliFaults, AFileInUseByAnotherProcessIsRefusedWithTheInUseMessage) {
+    const std::string Source = Dir.File("source.mp3");
+    WriteFileBytes(Source, ReadFileBytes(Tagged));
+    const auto Before = ReadFileBytes(Source);
+    const std::string InUse = SysErrorMessage(ERROR_SHARING_VIOLATION);
+    {
+        // This process reads the source as a job does: writers are kept out.
+        TMP3Reader Reader;
+        Reader.Open(Source);
+        for (const std::vector<std::string>& Args : std::vector<std::vector<std::string>>{
+                 {"tag", Source, "--title", "Changed"},
+                 {"cut", Plain, "--start", "0", "--end", "1", "--out", Source, "--overwrite"},
+                 {"prepare", Plain, Source, "--overwrite"}}) {
+            SCOPED_TRACE(Args[0]);
+            const auto Result = RunCli(Args);
+            EXPECT_EQ(Result.ExitCode, 1);
+            EXPECT_TRUE(Contains(Result.Stderr, InUse)) << Result.Stderr;
+            EXPECT_EQ(ReadFileBytes(Source), Before);
+        }
+        EXPECT_EQ(RunCli({"info", Source}).ExitCode, 0) << "readers share the file";
+    }
+    {
+        // An output being written keeps everyone out, readers included.
+        TFileStream Output(Source, fmOpenReadWrite | fmShareExclusive);
+        const auto Result =
+            RunCli({"split", Source, "--parts", "2", "--folder", Dir.File("parts")});
+        EXPECT_EQ(Result.ExitCode, 1);
+        EXPECT_TRUE(Contains(Result.Stderr, InUse)) << Result.Stderr;
+        EXPECT_TRUE(Contains(Result.Stderr, Source)) << Result.Stderr;
+        EXPECT_FALSE(FileExists(Dir.File("parts")));
+    }
+    EXPECT_EQ(RunCli({"tag", Source, "--title", "Free again"}).ExitCode, 0);
+}
+
+TEST_F(CliFaults, APipeIsRefusedAtOnceByEveryCommand) {
+    const std::string Pipe = Dir.File("pipe.mp3");
+    ASSERT_EQ(mkfifo(Pipe.c_str(), 0600), 0);
+    for (const std::vector<std::string>& Args : std::vector<std::vector<std::string>>{
+             {"info", Pipe},
+             {"split", Pipe, "--parts", "2", "--folder", Dir.File("parts")},
+             {"cut", Pipe, "--start", "0", "--end", "1", "--out", Dir.File("o.mp3")},
+             {"prepare", Pipe, Dir.File("o.mp3")},
+             {"tag", Pipe},
+             {"tag", Pipe, "--title", "x"}}) {
+        SCOPED_TRACE(Args[0]);
+        const auto Result = RunCliWithin(Args);
+        EXPECT_EQ(Result.ExitCode, 1);
+        EXPECT_TRUE(Contains(Result.Stderr, SysErrorMessage(ERROR_NOT_A_FILE))) << Result.Stderr;
+        EXPECT_TRUE(Contains(Result.Stderr, Pipe)) << Result.Stderr;
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir.Path()), {}), 1)
+        << "no output besides the pipe";
+}
+
+TEST_F(CliFaults, ClearAnswersNameTheFileAndTheCauseAndLeaveNothingBehind) {
+    const auto Before = ReadFileBytes(Tagged);
+    const std::string Long(300, 'n');
+    WriteFileBytes(Dir.File("x2.mp3"), Before);
+    const std::string Junk = Dir.File("junk.mp3");
+    WriteFileBytes(Junk, TBytes(20000, 0x20));
+    struct TCase {
+        std::vector<std::string> Args;
+        std::string Error;
+    };
+    for (const auto& Case : std::vector<TCase>{
+             // A job that writes no audio frame.
+             {{"cut", Tagged, "--start", "100", "--end", "200", "--out", Dir.File("o.mp3")},
+              "No audio frame was written: no frame of " + Tagged + " ends between the marks, so " +
+                  Dir.File("o.mp3") + " was not made."},
+             {{"split", Junk, "--parts", "2", "--folder", Dir.Path(), "--prefix", "j"},
+              "No audio frame was written: no MPEG audio frame was found in " + Junk +
+                  ", so no part was made."},
+             {{"prepare", Junk, Dir.File("o.mp3")},
+              "No audio frame was written: no MPEG audio frame was found in " + Junk + ", so " +
+                  Dir.File("o.mp3") + " was not made."},
+             // The cause behind "Cannot create file".
+             {{"cut", Tagged, "--start", "0", "--end", "1", "--out", Dir.File("none/o.mp3")},
+              "Cannot create file " + Dir.File("none/o.mp3") + "\nNo such file or directory"},
+             {{"cut", Tagged, "--start", "0", "--end", "1", "--out", Dir.File(Long)},
+              "Cannot create file " + Dir.File(Long) + "\n" + strerror(ENAMETOOLONG)},
+             {{"cut", Dir.File("x2.mp3"), "--start", "0", "--end", "1", "--out",
+               Dir.File("./x2.mp3"), "--overwrite"},
+              "Cannot create file " + Dir.File("./x2.mp3") + "\n" +
+                  SysErrorMessage(ERROR_SHARING_VIOLATION)},
+             // Part names, all checked before part 1.
+             {{"split", Tagged, "--parts", "2", "--folder", Dir.Path(), "--prefix", "a/b"},
+              "The prefix of the parts must not hold \"/\": a/b"},
+             {{"split", Tagged, "--parts", "2", "--folder", Dir.Path(), "--prefix", Long},
+              "Cannot create file " + Dir.File(Long + "1.mp3") + "\n" + strerror(ENAMETOOLONG)},
+             {{"split", Dir.File("x2.mp3"), "--parts", "3", "--folder", Dir.Path(), "--prefix", "x",
+               "--overwrite"},
+              "Cannot create file " + Dir.File("x2.mp3") + "\nIt is the source file."},
+         }) {
+        SCOPED_TRACE(Case.Args[0] + " " + Case.Args[1]);
+        const auto Result = RunCli(Case.Args);
+        EXPECT_EQ(Result.ExitCode, 1);
+        EXPECT_EQ(Result.Stderr, Case.Error + "\n");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir.Path()), {}), 2)
+            << "nothing but x2.mp3 and junk.mp3";
+    }
+    EXPECT_EQ(ReadFileBytes(Dir.File("x2.mp3")), Before);
+    EXPECT_EQ(ReadFileBytes(Tagged), Before);
+}
+
+TEST_F(CliFaults, TagTextIsTextEvenWhenItLooksLikeAnOptionOrDrivesATerminal) {
+    const std::string Copy = Dir.File("copy.mp3");
+    WriteFileBytes(Copy, ReadFileBytes(Plain));
+    ASSERT_EQ(RunCli({"tag", Copy, "--title", "-h", "--artist", "--help"}).ExitCode, 0);
+    TID3Info Tag;
+    ASSERT_TRUE(ReadID3Tag(Copy, Tag));
+    EXPECT_EQ(Tag.Title, "-h");
+    EXPECT_EQ(Tag.Artist, "--help");
+    EXPECT_TRUE(Contains(RunCli({"tag", Copy, "-h"}).Stdout, "Usage: segmora-cli tag"));
+
+    // A title that would clear the screen and a comment with track 9.
+    auto Bytes = ReadFileBytes(Plain);
+    TBytes Raw(128, 0);
+    const std::string Title = "Red\x1b[2J\x9b"
+                              "31m\\";
+    std::memcpy(Raw.data(), "TAG", 3);
+    std::memcpy(Raw.data() + 3, Title.data(), Title.size());
+    std::memcpy(Raw.data() + 97, "Side A", 6);
+    Raw[126] = 9;
+    Raw[127] = 12;
+    Bytes.insert(Bytes.end(), Raw.begin(), Raw.end());
+    WriteFileBytes(Copy, Bytes);
+    const auto Shown = RunCli({"tag", Copy});
+    EXPECT_EQ(Shown.ExitCode, 0);
+    EXPECT_EQ(Shown.Stdout, "Title:   Red\\x1B[2J\\x9B31m\\\\\nArtist:  \nAlbum:   \nYear:    \n"
+                            "Comment: Side A\nTrack:   9\nGenre:   12\n");
+}

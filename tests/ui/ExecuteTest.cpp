@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -218,6 +219,51 @@ TEST_F(ExecuteTest, FailureIsShownAsAWarningWhileTheDialogIsUp) {
     EXPECT_TRUE(MainDisabled);
     EXPECT_TRUE(FrontEnd.Form.isNull());
     EXPECT_TRUE(Main.isEnabled());
+}
+
+TEST_F(ExecuteTest, CancelIsHeardInTheMiddleOfALongSearch) {
+    // 24 MiB without a frame, then frames: the dialog must be asked while
+    // the search runs, or the click would only count behind a copied frame.
+    std::vector<uint8_t> Bytes;
+    for (int I = 0; I < 12 * 1024; ++I) {
+        Bytes.insert(Bytes.end(), 1024, 0xFF);
+        Bytes.insert(Bytes.end(), 1024, 0x00);
+    }
+    const std::vector<uint8_t> Frames = ReadFileBytes(Source);
+    Bytes.insert(Bytes.end(), Frames.begin(), Frames.end());
+    Source = Temp.File("late.mp3");
+    WriteFileBytes(Source, Bytes);
+    bool Clicked = false;
+    QTimer::singleShot(0, [&] {
+        if (FrontEnd.Form) {
+            Clicked = true;
+            PostClick(FrontEnd.Form->findChild<QPushButton*>(QStringLiteral("btnCancel")));
+        }
+    });
+    int Calls = 0;
+    FrontEnd.OnProgress = [&](TfrmProgress&, double) { ++Calls; };
+    Split(2, Temp.Path());
+
+    EXPECT_TRUE(Clicked);
+    EXPECT_EQ(Calls, 0) << "no frame was copied";
+    EXPECT_FALSE(FileExists(Temp.File("cbr-1.mp3"))) << "nor an empty part left";
+    EXPECT_TRUE(Main.isEnabled());
+}
+
+TEST_F(ExecuteTest, AJobWithoutAFrameSaysSoInAWarning) {
+    WriteFileBytes(Temp.File("silence.mp3"), std::vector<uint8_t>(5000, 0x20));
+    Source = Temp.File("silence.mp3");
+    QString Text;
+    OnNextModal([&](QWidget* Window) {
+        auto* Box = qobject_cast<QMessageBox*>(Window);
+        ASSERT_NE(Box, nullptr);
+        Text = Box->text();
+        TypeKey(Box, Qt::Key_Return);
+    });
+    Split(2, Temp.Path());
+    EXPECT_EQ(Text.toStdString(), "No audio frame was written: no MPEG audio frame was found in " +
+                                      Source + ", so no part was made.");
+    EXPECT_FALSE(FileExists(Temp.File("cbr-1.mp3")));
 }
 
 } // namespace

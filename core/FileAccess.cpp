@@ -216,8 +216,8 @@ bool IsNonRegularFile(const std::string& FileName) {
 }
 
 bool SameFile(const std::string& A, const std::string& B) {
-    struct stat StA {
-    }, StB{};
+    struct stat StA {};
+    struct stat StB {};
     return stat(A.c_str(), &StA) == 0 && stat(B.c_str(), &StB) == 0 && StA.st_dev == StB.st_dev &&
            StA.st_ino == StB.st_ino;
 }
@@ -322,12 +322,16 @@ int OpenFileCount() {
 TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName(FileName) {
     if ((Mode & fmCreate) == fmCreate) {
         FHandle = FileCreate(FileName, Mode & (ShareMask | fmCreateNew));
-        if (FHandle < 0)
-            throw Exception(WithCause(FormatMessage("Cannot create file %s", FileName), errno));
+        if (FHandle < 0) {
+            const int Code = errno;
+            throw Exception(WithCause(FormatMessage("Cannot create file %s", FileName), Code));
+        }
     } else {
         FHandle = FileOpen(FileName, Mode);
-        if (FHandle < 0)
-            throw Exception(WithCause(FormatMessage("Cannot open file %s", FileName), errno));
+        if (FHandle < 0) {
+            const int Code = errno;
+            throw Exception(WithCause(FormatMessage("Cannot open file %s", FileName), Code));
+        }
     }
 }
 

@@ -226,28 +226,3 @@ TEST_F(ID3Tag, StreamWriterPutsTheTagAtTheStreamPosition) {
     ASSERT_TRUE(ReadID3Tag(File, Back));
     EXPECT_EQ(Back, SampleInfo());
 }
-
-TEST_F(ID3Tag, TheTrackNumberAndTheRawBytesOfAnID3v11Tag) {
-    auto Raw = RawTag("Title", "", "", "", "Comment", 17);
-    TID3TagBlock Block;
-    std::copy(Raw.begin(), Raw.end(), Block.begin());
-    EXPECT_EQ(ID3v11Track(Block), 0) << "a comment of zero bytes to its end holds no track";
-    Block[126] = 7;
-    EXPECT_EQ(ID3v11Track(Block), 7);
-    Block[125] = 'x';
-    EXPECT_EQ(ID3v11Track(Block), 0) << "a comment of 30 bytes";
-
-    Raw[126] = 7;
-    WriteFileBytes(File, Join(Filler(500), Raw));
-    TID3TagBlock Read{};
-    ASSERT_TRUE(ReadID3TagBlock(File, Read));
-    EXPECT_TRUE(std::equal(Raw.begin(), Raw.end(), Read.begin()));
-    // Through an open handle the tag is the file's, whatever its position.
-    const int Handle = FileOpen(File, fmOpenRead | fmShareDenyWrite);
-    ASSERT_GE(Handle, 0);
-    TID3Info FromHandle;
-    EXPECT_TRUE(ReadID3TagFromHandle(Handle, FromHandle));
-    FileClose(Handle);
-    EXPECT_EQ(FromHandle.Title, "Title");
-    EXPECT_EQ(FromHandle.Genre, 17);
-}

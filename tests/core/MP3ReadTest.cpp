@@ -376,32 +376,3 @@ TEST(FrameSearch, AnswersAsATryAtEveryBytePositionWould) {
         }
     }
 }
-
-TEST_F(FrameWalk, ALongSearchAsksItsStopCheckEveryFewMiBAndStopsWhenTold) {
-    // 18 MiB of runs of 0xFF that never form a header: a search byte by byte.
-    TStreamBuilder Stream;
-    for (int I = 0; I < 9 * 1024; ++I)
-        Stream.Bytes(std::vector<uint8_t>(1024, 0xFF)).Junk(1024);
-    Stream.Frames(3);
-    Stream.WriteTo(Dir.File("stream.mp3"));
-    const int64_t FirstFrame = Stream.FrameOffsets()[0];
-
-    for (int StopAt : {0, 1, 3}) {
-        SCOPED_TRACE(StopAt);
-        TMP3Reader Reader;
-        Reader.Open(Dir.File("stream.mp3"));
-        int Asked = 0;
-        Reader.SetSearchCheck([&] { return ++Asked == StopAt; });
-        if (StopAt == 0) {
-            // Never told to stop: asked once per 4 MiB crossed, then the
-            // frames are found as ever.
-            ASSERT_TRUE(Reader.FindNextFrame(0));
-            EXPECT_EQ(Reader.Position(), FirstFrame);
-            EXPECT_EQ(Asked, FirstFrame / TMP3Reader::SearchCheckBytes);
-        } else {
-            EXPECT_FALSE(Reader.FindNextFrame(0));
-            EXPECT_EQ(Asked, StopAt);
-            EXPECT_LT(Reader.Position(), StopAt * TMP3Reader::SearchCheckBytes + 4);
-        }
-    }
-}

@@ -410,40 +410,6 @@ TEST_F(Cutter, AReadFailureEndsTheSelectionWithItsFramesButNoTag) {
 
 // What a job leaves behind when its world changes under it.
 
-TEST_F(Cutter, EveryPartNameIsCheckedBeforeTheFirstPartIsWritten) {
-    const auto Original = ReadFileBytes(FixturePath("id3v1-end.mp3"));
-    WriteFileBytes(Dir.File("song3.mp3"), Original);
-    std::filesystem::create_directory(Dir.File("sub"));
-    struct TCase {
-        std::string Prefix;
-        std::string Error;
-    };
-    const std::string TooLong(250, 'n');
-    for (const auto& Case : std::vector<TCase>{
-             {"sub/x", "The prefix of the parts must not hold \"/\": sub/x"},
-             {"../x", "The prefix of the parts must not hold \"/\": ../x"},
-             // 250 + "10.mp3" is too long a name; parts 1 to 9 would fit.
-             {TooLong,
-              "Cannot create file " + Dir.File(TooLong + "10.mp3") + "\n" + strerror(ENAMETOOLONG)},
-             // Part 3 would be the source: found before part 1 exists.
-             {"song", "Cannot create file " + Dir.File("song3.mp3") + "\nIt is the source file."},
-         }) {
-        SCOPED_TRACE(Case.Prefix);
-        FrontEnd.Errors.clear();
-        Segmora.SetSourceFile(Dir.File("song3.mp3"));
-        Segmora.SetFolder(Dir.Path());
-        Segmora.SetPrefix(Case.Prefix);
-        Segmora.SetPartCount(10);
-        Segmora.Execute(false);
-        ASSERT_EQ(FrontEnd.Errors.size(), 1u);
-        EXPECT_EQ(FrontEnd.Errors[0], Case.Error);
-        EXPECT_EQ(ReadFileBytes(Dir.File("song3.mp3")), Original);
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir.Path()), {}), 2)
-            << "nothing was written: the source and the folder sub alone";
-        EXPECT_TRUE(std::filesystem::is_empty(Dir.File("sub")));
-    }
-}
-
 TEST_F(Cutter, TheSourceDeletedOrReplacedMidSplitStillGivesEveryPartItsTag) {
     const std::string Original = FixturePath("id3v1-end.mp3");
     const auto Expected = ExpectedParts(ReaderFrames(Original), FileSizeOf(Original), 3);
@@ -470,30 +436,6 @@ TEST_F(Cutter, TheSourceDeletedOrReplacedMidSplitStillGivesEveryPartItsTag) {
         Split(Source, 3);
         EXPECT_TRUE(FrontEnd.Errors.empty()) << FrontEnd.Errors[0];
         ExpectParts(Expected, Tag);
-    }
-}
-
-TEST_F(Cutter, AStopRequestIsSeenInTheMiddleOfALongSearch) {
-    // 12 MiB without a frame before the first one: the display is asked
-    // while the search runs, not only once a frame turned up.
-    TStreamBuilder Stream;
-    for (int I = 0; I < 6 * 1024; ++I)
-        Stream.Bytes(std::vector<uint8_t>(1024, 0xFF)).Junk(1024);
-    Stream.Frames(20).ID3v1("Late");
-    Stream.WriteTo(Dir.File("source.mp3"));
-    FrontEnd.CancelWhen = [](int) { return true; };
-    for (bool Selection : {false, true}) {
-        SCOPED_TRACE(Selection ? "selection" : "split");
-        FrontEnd.Polls = 0;
-        if (Selection)
-            Select(Dir.File("source.mp3"), 0, 100, YearOnly());
-        else
-            Split(Dir.File("source.mp3"), 2);
-        EXPECT_TRUE(FrontEnd.Errors.empty()) << "a stop is no failure";
-        EXPECT_EQ(FrontEnd.Polls, 1);
-        EXPECT_TRUE(FrontEnd.Progress.empty()) << "no frame was copied";
-        EXPECT_FALSE(FileExists(Part(1))) << "nor is an empty part left";
-        EXPECT_FALSE(FileExists(Out)) << "nor an empty selection";
     }
 }
 

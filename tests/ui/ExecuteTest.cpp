@@ -250,20 +250,4 @@ TEST_F(ExecuteTest, CancelIsHeardInTheMiddleOfALongSearch) {
     EXPECT_TRUE(Main.isEnabled());
 }
 
-TEST_F(ExecuteTest, AJobWithoutAFrameSaysSoInAWarning) {
-    WriteFileBytes(Temp.File("silence.mp3"), std::vector<uint8_t>(5000, 0x20));
-    Source = Temp.File("silence.mp3");
-    QString Text;
-    OnNextModal([&](QWidget* Window) {
-        auto* Box = qobject_cast<QMessageBox*>(Window);
-        ASSERT_NE(Box, nullptr);
-        Text = Box->text();
-        TypeKey(Box, Qt::Key_Return);
-    });
-    Split(2, Temp.Path());
-    EXPECT_EQ(Text.toStdString(), "No audio frame was written: no MPEG audio frame was found in " +
-                                      Source + ", so no part was made.");
-    EXPECT_FALSE(FileExists(Temp.File("cbr-1.mp3")));
-}
-
 } // namespace

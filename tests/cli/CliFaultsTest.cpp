@@ -117,7 +117,9 @@ TEST_F(CliFaults, TwoSplitsIntoOneFolderNeverMixTheirParts) {
         ASSERT_EQ(A.ExitCode + B.ExitCode, 1) << A.Stderr << B.Stderr;
         const std::string Winner = A.ExitCode == 0 ? Tagged : Plain;
         const std::string& LoserError = A.ExitCode == 0 ? B.Stderr : A.Stderr;
-        EXPECT_TRUE(Contains(LoserError, Folder + "/p1.mp3")) << LoserError;
+        // Refused by the check before the job or by the creation itself.
+        EXPECT_TRUE(Contains(LoserError, Folder + "/p") && Contains(LoserError, "exists"))
+            << LoserError;
         TBytes Frames;
         for (int Part = 1; Part <= 3; ++Part) {
             const std::string Name = Folder + "/p" + std::to_string(Part) + ".mp3";

@@ -10,6 +10,7 @@
 #include <QObject>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <thread>
@@ -128,7 +129,9 @@ int RunPlay(const std::vector<std::string>& Args) {
         std::fputc('\n', stderr);
     }
     Player.Close();
-    return ExitOk;
+    // Ctrl+C is how playback is meant to end; SIGTERM and SIGHUP still say
+    // the program was stopped.
+    return Interrupted() && InterruptSignal() != SIGINT ? InterruptedExitStatus() : ExitOk;
 }
 
 #endif

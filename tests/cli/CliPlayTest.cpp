@@ -65,15 +65,18 @@ TEST(CliPlay, AFileThatCannotBePlayedEndsWithThePlayersMessage) {
     EXPECT_EQ(Reversed.ExitCode, 2);
 }
 
-TEST(CliPlay, CtrlCEndsPlaybackWithSuccess) {
+TEST(CliPlay, CtrlCEndsPlaybackWithSuccessAndSigtermAsStopped) {
     WarmUp();
-    const auto Start = TClock::now();
-    TRunningProcess Play(SEGMORA_CLI_PATH, {"play", FixturePath("cbr-128-info.mp3")});
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    Play.Signal(SIGINT);
-    auto Run = Play.Wait();
-    EXPECT_EQ(Run.ExitCode, 0) << Run.Stderr;
-    EXPECT_LT(SecondsSince(Start), 2.5) << "the whole file would take 3 s";
+    for (const auto& [Signal, ExitCode] : {std::pair{SIGINT, 0}, std::pair{SIGTERM, 143}}) {
+        SCOPED_TRACE(Signal);
+        const auto Start = TClock::now();
+        TRunningProcess Play(SEGMORA_CLI_PATH, {"play", FixturePath("cbr-128-info.mp3")});
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        Play.Signal(Signal);
+        auto Run = Play.Wait();
+        EXPECT_EQ(Run.ExitCode, ExitCode) << Run.Stderr;
+        EXPECT_LT(SecondsSince(Start), 2.5) << "the whole file would take 3 s";
+    }
 }
 
 TEST(CliPlay, OnATerminalThePositionIsShownOnceASecond) {

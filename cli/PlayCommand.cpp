@@ -27,7 +27,9 @@ const char* const PlayUsage =
 
 #ifdef SEGMORA_NO_PLAYBACK
 
-int RunPlay(const std::vector<std::string>&) {
+int RunPlay(const std::vector<std::string>& Args) {
+    // Parsed first, so that its help is still there.
+    [[maybe_unused]] TCommandArgs Parsed(Args, {}, {"--start", "--end"});
     throw Exception("play is not available: this segmora-cli was built without playback");
 }
 

@@ -1,16 +1,22 @@
 #include "CliSupport.h"
 #include "Commands.h"
+#include "FrameClock.h"
 #include "MP3Read.h"
+#include "StreamScan.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 const char* const InfoUsage =
     "Usage: segmora-cli info [--frames] FILE\n"
     "Shows the first frame's offset, version, layer, bit rate, sample rate and\n"
-    "channel mode, the number of frames and the total play time in seconds.\n\n"
-    "  --frames  print one line per whole frame instead: its offset and its\n"
-    "            length in bytes, separated by a tab\n";
+    "channel mode; the information frame (Xing, Info or VBRI) when the first\n"
+    "frame is one, what it claims and whether that matches the frames; the number\n"
+    "of audio frames and their play time in seconds. The information frame is\n"
+    "no audio: it counts in neither.\n\n"
+    "  --frames  print one line per whole frame instead, the information frame\n"
+    "            included: its offset and its length in bytes, separated by a tab\n";
 
 namespace {
 
@@ -35,6 +41,60 @@ const char* ChannelModeName(uint8_t Mode) {
     return Names[Mode & 3];
 }
 
+const char* KindName(TInfoKind Kind) {
+    switch (Kind) {
+    case TInfoKind::Xing:
+        return "Xing";
+    case TInfoKind::Info:
+        return "Info";
+    case TInfoKind::VBRI:
+        return "VBRI";
+    default:
+        return "none";
+    }
+}
+
+// What the information frame claims, and each claim that the frames belie.
+void PrintInfoFrame(const TStreamScan& Scan, uint16_t MusicCRC) {
+    const TInfoFrame& Info = Scan.Info;
+    if (!Scan.HasInfoFrame()) {
+        std::printf("Information frame: none\n");
+        return;
+    }
+    std::printf("Information frame: %s, %d bytes at %lld\n", KindName(Info.Kind), Scan.InfoLength,
+                static_cast<long long>(Scan.InfoOffset));
+    std::string Claims;
+    std::string Wrong;
+    auto Claim = [&](const std::string& What, bool Holds, const std::string& Truth) {
+        Claims += (Claims.empty() ? "" : ", ") + What;
+        if (!Holds)
+            Wrong += (Wrong.empty() ? "" : "; ") + What + " claimed, " + Truth + " found";
+    };
+    if (Info.HasFrames)
+        Claim(std::to_string(Info.Frames) + " frames", Info.Frames == Scan.AudioFrames,
+              std::to_string(Scan.AudioFrames));
+    // Counted from the information frame to the end of the last frame.
+    const int64_t Bytes = Scan.AudioFrames > 0 ? Scan.AudioEnd - Scan.InfoOffset : Scan.InfoLength;
+    if (Info.HasBytes)
+        Claim(std::to_string(Info.Bytes) + " bytes", Info.Bytes == Bytes, std::to_string(Bytes));
+    if (Info.HasToc)
+        Claims += ", seek table";
+    if (Info.HasExtension) {
+        const std::string Encoder(reinterpret_cast<const char*>(Info.Extension.data()), 9);
+        Claims += ", encoder \"" + Encoder.substr(0, Encoder.find('\0')) + "\" delay " +
+                  std::to_string(Info.Delay) + " padding " + std::to_string(Info.Padding);
+        Claim("music length " + std::to_string(Info.MusicLength), Info.MusicLength == Bytes,
+              std::to_string(Bytes));
+        char Hex[8];
+        std::snprintf(Hex, sizeof Hex, "%04X", MusicCRC);
+        Claim("music CRC " + std::string(Hex, 4), Info.MusicCRC == MusicCRC, Hex);
+        if (!Info.TagCRCValid)
+            Wrong += std::string(Wrong.empty() ? "" : "; ") + "its own CRC does not verify";
+    }
+    std::printf("  claims: %s\n", Claims.empty() ? "nothing" : Claims.c_str());
+    std::printf("  matches the frames: %s\n", Wrong.empty() ? "yes" : ("no: " + Wrong).c_str());
+}
+
 } // namespace
 
 int RunInfo(const std::vector<std::string>& Args) {
@@ -44,9 +104,10 @@ int RunInfo(const std::vector<std::string>& Args) {
 
     TMP3Reader Reader;
     Reader.Open(FileName);
+    const TStreamScan Scan = ScanStream(Reader);
+    Reader.Open(FileName);
     std::vector<uint8_t> Frame(MaxFrameLength);
-    int64_t Count = 0;
-    double PlayTime = 0.0;
+    uint16_t MusicCRC = 0;
     bool HaveFirst = false;
     int64_t FirstOffset = 0;
     uint8_t Version = 0, Layer = 0, ChannelMode = 0;
@@ -67,8 +128,8 @@ int RunInfo(const std::vector<std::string>& Args) {
             SampleRate = Reader.SampleRate();
             ChannelMode = Reader.ChannelMode();
         }
-        ++Count;
-        PlayTime += Reader.FrameDuration();
+        if (!IsInfoFrameAt(Scan, Reader.Position()))
+            MusicCRC = Crc16(Frame.data(), static_cast<size_t>(Reader.FrameLength()), MusicCRC);
         if (ListFrames)
             std::printf("%lld\t%d\n", static_cast<long long>(Reader.Position()),
                         Reader.FrameLength());
@@ -89,7 +150,8 @@ int RunInfo(const std::vector<std::string>& Args) {
     } else {
         std::printf("First frame offset: none (no frame found)\n");
     }
-    std::printf("Frames: %lld\n", static_cast<long long>(Count));
-    std::printf("Play time: %.3f s\n", PlayTime);
+    PrintInfoFrame(Scan, MusicCRC);
+    std::printf("Frames: %lld\n", static_cast<long long>(Scan.AudioFrames));
+    std::printf("Play time: %.3f s\n", TicksToSeconds(Scan.Ticks));
     return ExitOk;
 }

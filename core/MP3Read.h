@@ -31,6 +31,12 @@ public:
     // Releases the file; harmless in any state.
     void Close();
 
+    // Back to the start of the open file, before its first frame: a job
+    // that walked the frames once walks them again through the same handle.
+    void Rewind() {
+        FPosition = 0;
+        FFrameFound = false;
+    }
     // Moves to the next frame. Limit bounds Position, 0 meaning none. False
     // when no further frame exists.
     bool FindNextFrame(int64_t Limit = 0);

@@ -2,7 +2,8 @@
 
 #include "Errors.h"
 #include "FileAccess.h"
-#include "MP3Read.h"
+#include "FrameClock.h"
+#include "StreamScan.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -243,26 +244,40 @@ TPlayerResult AwaitPreroll(TBusHook& Hook, GstStateChangeReturn Started) {
     return Hook.Failure != S_OK ? Hook.Failure : E_FAIL;
 }
 
-// The sum of the play times of the file's whole frames, the time base the
-// cutter works in; -1 when the file holds no frames. GStreamer's own figure
-// leaves out the Info frame and the encoder's delay and padding (several
-// frames), and a stream without an Info frame has none until it has played
-// for a while.
-int64_t FramesDuration(const std::string& FileName) {
+// The decoder's own delay in front of the sound of a Layer III stream, which
+// the pipeline trims along with the encoder's delay when the encoder's
+// extension names it.
+constexpr int64_t DecoderDelaySamples = 529;
+
+// The file on the frames' clock: the play time of its audio frames, the
+// information frame left out, as the cutter counts them; and how far the
+// pipeline's timeline lies behind that clock. Measured with GStreamer 1.22
+// on bursts at known samples: the pipeline drops the information frame and,
+// when the extension comes from the encoder that names itself "LAME", trims
+// its delay plus the decoder's 529 samples from the start (and its padding
+// less those 529 from the end). Other information frames (Xing without
+// extension, another encoder's extension, VBRI) and plain streams (Layer II
+// included) are not trimmed: their timeline starts with the first audio
+// frame.
+struct TFramesTimeline {
+    int64_t Duration = -1; // -1: no frames, leave it to the pipeline
+    int64_t Lead = 0;
+};
+
+TFramesTimeline FramesTimeline(const std::string& FileName) {
+    TFramesTimeline Timeline;
     try {
-        TMP3Reader Reader;
-        Reader.Open(FileName);
-        double Seconds = 0.0;
-        bool Found = false;
-        while (Reader.FindNextFrame(0) &&
-               Reader.Position() + Reader.FrameLength() <= Reader.FileSize()) {
-            Seconds += Reader.FrameDuration();
-            Found = true;
-        }
-        return Found ? std::llround(Seconds * 1e7) : -1;
+        const TStreamScan Scan = ScanStream(FileName);
+        if (Scan.AudioFrames == 0)
+            return Timeline;
+        Timeline.Duration = TicksToRefTime(Scan.Ticks);
+        if (ExtensionTrimmedByDecoders(Scan.Info))
+            Timeline.Lead = TicksToRefTime(
+                std::min(Scan.Ticks, SamplesToTicks(Scan.Info.Delay + DecoderDelaySamples,
+                                                    Scan.First.SampleRate)));
     } catch (const Exception&) {
-        return -1;
     }
+    return Timeline;
 }
 
 } // namespace
@@ -336,7 +351,18 @@ void TAudioPlayer::Open(const std::string& FileName) {
         throw Exception("Unable to open file. " + ErrorText(Result));
     }
     FEvent = std::move(Bus);
-    FDuration = FramesDuration(FileName);
+    const TFramesTimeline Timeline = FramesTimeline(FileName);
+    FDuration = Timeline.Duration;
+    FLead = Timeline.Lead;
+    // Frames that cover less than half of what the pipeline plays are stray
+    // matches in a stream the reader cannot walk (free format): its figure
+    // is the better one, and its timeline the only one.
+    gint64 Nanoseconds = -1;
+    if (FDuration >= 0 && gst_element_query_duration(FGraph.get(), GST_FORMAT_TIME, &Nanoseconds) &&
+        FDuration * 2 < Nanoseconds / 100) {
+        FDuration = -1;
+        FLead = 0;
+    }
 }
 
 TPlayerResult TAudioPlayer::SetState(int State) {
@@ -384,7 +410,15 @@ int64_t TAudioPlayer::Position() const {
     if (!IsOpen() || !gst_element_query_position(FGraph.get(), GST_FORMAT_TIME, &Nanoseconds) ||
         Nanoseconds < 0)
         throw Exception("Unable to determine current position");
-    return Nanoseconds / 100;
+    if (FDuration < 0)
+        return Nanoseconds / 100;
+    // The pipeline's end lies short of the frames' end by the trimmed
+    // padding: reaching it is reaching the end of the frames.
+    gint64 End = -1;
+    if (gst_element_query_duration(FGraph.get(), GST_FORMAT_TIME, &End) && End > 0 &&
+        Nanoseconds >= End)
+        return FDuration;
+    return std::min(Nanoseconds / 100 + FLead, FDuration);
 }
 
 void TAudioPlayer::Seek(int64_t Current, int64_t Stop) {
@@ -401,9 +435,9 @@ void TAudioPlayer::Seek(int64_t Current, int64_t Stop) {
         throw Exception("Unable to set position");
     if (!gst_element_seek(FGraph.get(), 1.0, GST_FORMAT_TIME,
                           static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                          GST_SEEK_TYPE_SET, Current * 100,
+                          GST_SEEK_TYPE_SET, std::max<int64_t>(Current - FLead, 0) * 100,
                           KeepStop ? GST_SEEK_TYPE_NONE : GST_SEEK_TYPE_SET,
-                          KeepStop ? -1 : Stop * 100))
+                          KeepStop ? -1 : std::max<int64_t>(Stop - FLead, 0) * 100))
         throw Exception("Unable to set position");
     // The flush drops the preroll; until it is back the position cannot be
     // read, and callers read it right after seeking.
@@ -440,6 +474,7 @@ void TAudioPlayer::Close() {
     FEvent.reset();
     FHook.reset();
     FDuration = -1;
+    FLead = 0;
     FStopPoint = -1;
 }
 

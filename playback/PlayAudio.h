@@ -82,11 +82,17 @@ public:
     TPlayerResult Pause();
     TPlayerResult Stop();
     bool IsOpen() const;
-    // Length (the sum of the play times of the file's frames, as the cutter
-    // counts them) and current position; raise "Unable to determine
-    // duration" and "Unable to determine current position".
+    // Length and current position on the frames' clock, the one the cutter
+    // counts in: the play time of the audio frames, an information frame
+    // taking none. A sound heard at Position lies in the frame the cutter
+    // reaches at that time, and playing to the end reaches Duration. Raise
+    // "Unable to determine duration" and "Unable to determine current
+    // position".
     int64_t Duration() const;
     int64_t Position() const;
+    // How far the pipeline's own timeline lies behind the frames' clock for
+    // the open file: the delays the pipeline trims from the start.
+    int64_t TimelineLead() const { return FLead; }
     // Moves to Current (a negative one meaning 0) and plays up to Stop,
     // where playback completes; a Stop of -1 keeps the stop point set
     // before. Raises "Unable to set position", also for a stop point before
@@ -111,8 +117,11 @@ private:
     // The pipeline's bus; held only once Open has succeeded.
     std::unique_ptr<GstBus, TGstObjectUnref> FEvent;
     std::shared_ptr<TBusHook> FHook;
-    // Taken from the file's frames at Open; -1 leaves it to the pipeline.
+    // Taken from the file's frames at Open; -1 leaves it to the pipeline
+    // (no frames, or too few of them to be the audio).
     int64_t FDuration = -1;
+    // Added to the pipeline's positions, taken off the times given to it.
+    int64_t FLead = 0;
     // The stop point of the last Seek; -1 for the end of the stream.
     int64_t FStopPoint = -1;
 };

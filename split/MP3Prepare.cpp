@@ -4,6 +4,8 @@
 #include "FileAccess.h"
 #include "FrameWriter.h"
 #include "MP3Read.h"
+#include "OutputHeader.h"
+#include "StreamScan.h"
 
 #include <cstring>
 #include <memory>
@@ -23,6 +25,10 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
     bool Stopped = false;
     auto StopAsked = [&] { return Stopped = Stopped || Progress.IsCancelled(); };
     Reader.SetSearchCheck(StopAsked);
+    const TStreamScan Scan = ScanStream(Reader);
+    Reader.Rewind();
+    if (Stopped)
+        return;
     TFileStream Output(Dest, fmCreate | fmShareExclusive | (Overwrite ? 0 : fmCreateNew));
     // A copy without a single frame is not left behind as an empty file.
     struct TDropEmpty {
@@ -34,12 +40,20 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
     } DropEmpty{Output};
     TFrameWriter Writer;
     Writer.Attach(Output);
+    // The source's information frame is replaced by one that counts the
+    // copy's frames.
+    TOutputHeader Header(Scan);
+    Header.Begin(Writer);
     try {
         while (Reader.FindNextFrame(0)) {
+            if (IsInfoFrameAt(Scan, Reader.Position()))
+                continue;
             // Read straight into the output buffer, as the cutter does.
             const auto Length = static_cast<uint32_t>(Reader.FrameLength());
-            if (!Reader.ReadFrame(Writer.Reserve(Length)))
+            uint8_t* Frame = Writer.Reserve(Length);
+            if (!Reader.ReadFrame(Frame))
                 break;
+            Header.Add(Frame, Length, Reader.Position());
             Writer.Commit(Length);
             Progress.SetProgress(static_cast<double>(Reader.Position() * 100 / Reader.FileSize()));
             if (StopAsked())
@@ -48,10 +62,17 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
     } catch (...) {
         // The frames read before the failure stay in the copy.
         Writer.FlushAfterFailure();
+        try {
+            if (!Writer.Failed())
+                Header.Finish(Output);
+        } catch (...) {
+        }
         throw;
     }
     Writer.Flush();
-    if (Writer.BytesWritten() == 0 && !Stopped)
+    const bool Audio = Writer.BytesWritten() > Header.Length();
+    Header.Finish(Output);
+    if (!Audio && !Stopped)
         throw Exception("No audio frame was written: no MPEG audio frame was found in " + Source +
                         ", so " + Dest + " was not made.");
 }

@@ -2,7 +2,10 @@
 
 #include "Errors.h"
 #include "FileAccess.h"
+#include "FrameClock.h"
 #include "FrameWriter.h"
+#include "OutputHeader.h"
+#include "StreamScan.h"
 
 #include <cerrno>
 #include <climits>
@@ -120,8 +123,20 @@ void TSegmora::CheckPartNames() const {
     }
 }
 
-bool TSegmora::ReadFrameInto(TFrameWriter& Writer) {
-    return FReader.ReadFrame(Writer.Reserve(static_cast<uint32_t>(FReader.FrameLength())));
+uint8_t* TSegmora::ReadFrameInto(TFrameWriter& Writer) {
+    uint8_t* Frame = Writer.Reserve(static_cast<uint32_t>(FReader.FrameLength()));
+    return FReader.ReadFrame(Frame) ? Frame : nullptr;
+}
+
+TStreamScan TSegmora::ScanSource() {
+    TStreamScan Scan = ScanStream(FReader);
+    // A few stray matches in a stream whose frames the reader cannot find
+    // are no audio worth copying.
+    if (Scan.AudioFrames > 0 && Scan.MostlyUnframed())
+        throw Exception("Cannot cut " + FSourceFile +
+                        ": its audio frames cannot be found (a free-format stream?)");
+    FReader.Rewind();
+    return Scan;
 }
 
 void TSegmora::ReportProgress(double Percent) {
@@ -143,10 +158,16 @@ void TSegmora::SplitByParts() {
     OpenSource();
     TOnExit CloseReader([this] { CloseSource(); });
     CheckPartNames();
+    const TStreamScan Scan = ScanSource();
+    if (FStopped)
+        return;
     const int64_t FileSize = FReader.FileSize();
-    const int64_t PartSize = FileSize / FPartCount;
+    // The parts share the audio: tags and junk around it are never copied.
+    const int64_t PartSize =
+        (Scan.AudioFrames > 0 ? Scan.AudioEnd - Scan.AudioStart : FileSize) / FPartCount;
 
     TFrameWriter Writer;
+    TOutputHeader Header(Scan);
     int32_t PartNumber = 1;
     // Flushes the collected frames, adds the source's tag and closes the
     // part. A part whose write failed gets no tag behind the gap; a first
@@ -165,22 +186,30 @@ void TSegmora::SplitByParts() {
         if (Writer.Failed())
             return;
         Writer.Flush();
-        if (PartNumber > 1 || Writer.BytesWritten() > 0)
+        const bool Audio = Writer.BytesWritten() > Header.Length();
+        Header.Finish(*Closing);
+        if (PartNumber > 1 || Audio)
             WriteSourceTag(*Closing);
     };
 
     std::unique_ptr<TFileStream> Part = CreatePartFile(PartNumber);
     Writer.Attach(*Part);
+    Header.Begin(Writer);
     try {
         while (FReader.FindNextFrame(0)) {
-            if (!ReadFrameInto(Writer))
+            if (IsInfoFrameAt(Scan, FReader.Position()))
+                continue;
+            const uint8_t* Frame = ReadFrameInto(Writer);
+            if (Frame == nullptr)
                 break;
+            Header.Add(Frame, static_cast<uint32_t>(FReader.FrameLength()), FReader.Position());
             Writer.Commit(static_cast<uint32_t>(FReader.FrameLength()));
-            if (PartNumber < FPartCount && Writer.BytesWritten() >= PartSize) {
+            if (PartNumber < FPartCount && Writer.BytesWritten() - Header.Length() >= PartSize) {
                 FinishPart(Part);
                 ++PartNumber;
                 Part = CreatePartFile(PartNumber);
                 Writer.Attach(*Part);
+                Header.Begin(Writer);
             }
             ReportProgress(static_cast<double>(FReader.Position() * 100 / FileSize));
             if (Cancelled())
@@ -195,7 +224,7 @@ void TSegmora::SplitByParts() {
         }
         throw;
     }
-    const bool NoFrame = PartNumber == 1 && Writer.BytesWritten() == 0;
+    const bool NoFrame = PartNumber == 1 && Writer.BytesWritten() <= Header.Length();
     FinishPart(Part);
     if (NoFrame && !FStopped)
         throw Exception("No audio frame was written: no MPEG audio frame was found in " +
@@ -205,37 +234,58 @@ void TSegmora::SplitByParts() {
 void TSegmora::SaveSelection() {
     OpenSource();
     TOnExit CloseReader([this] { CloseSource(); });
+    const TStreamScan Scan = ScanSource();
+    if (FStopped)
+        return;
     auto Dest = std::make_unique<TFileStream>(FDestFile, OutputMode());
     TOnExit DropEmpty([&Dest] { RemoveIfEmpty(Dest); });
     TFrameWriter Writer;
     Writer.Attach(*Dest);
     TOnExit Detach([&Writer] { Writer.Detach(); });
+    TOutputHeader Header(Scan);
+    Header.Begin(Writer);
 
-    double Time = 0.0;
+    // Exact sums: a frame ending on a mark ends on it.
+    const int64_t Start = TenthsToTicks(FSelStart);
+    const int64_t End = TenthsToTicks(FSelEnd);
+    int64_t Time = 0;
     try {
         while (FReader.FindNextFrame(0)) {
-            if (!ReadFrameInto(Writer))
+            if (IsInfoFrameAt(Scan, FReader.Position()))
+                continue;
+            const uint8_t* Frame = ReadFrameInto(Writer);
+            if (Frame == nullptr)
                 break;
-            Time += FReader.FrameDuration();
-            if (FSelEnd < Time * 10)
+            Time += FrameTicks(FReader.Version(), FReader.Layer(), FReader.SampleRate());
+            if (End < Time)
                 break;
-            if (FSelStart <= Time * 10)
+            if (Start <= Time) {
+                Header.Add(Frame, static_cast<uint32_t>(FReader.FrameLength()), FReader.Position());
                 Writer.Commit(static_cast<uint32_t>(FReader.FrameLength()));
-            ReportProgress(std::nearbyint(Time * 1000 / FSelEnd));
+            }
+            ReportProgress(std::nearbyint(TicksToSeconds(Time) * 1000 / FSelEnd));
             if (Cancelled())
                 break;
         }
     } catch (...) {
         Writer.FlushAfterFailure();
+        // The frames that did arrive stay described by their own header.
+        try {
+            if (!Writer.Failed())
+                Header.Finish(*Dest);
+        } catch (...) {
+        }
         throw;
     }
     Writer.Flush();
-    if (Writer.BytesWritten() == 0 && !FStopped)
+    const bool Audio = Writer.BytesWritten() > Header.Length();
+    Header.Finish(*Dest);
+    if (!Audio && !FStopped)
         throw Exception("No audio frame was written: no frame of " + FSourceFile +
                         " ends between the marks, so " + FDestFile + " was not made.");
     // The output holds only frames, so its last 128 bytes are audio even
     // when they happen to begin with "TAG": the tag is appended, never laid
-    // over them. Fewer than 128 bytes get no tag.
-    if (ID3InfoHasText(FID3Info) && Writer.BytesWritten() >= ID3TagSize)
+    // over them. Fewer than 128 bytes, or no audio frame, get no tag.
+    if (ID3InfoHasText(FID3Info) && Audio && Writer.BytesWritten() >= ID3TagSize)
         WriteID3TagToStream(*Dest, FID3Info);
 }

@@ -10,6 +10,7 @@
 #include "ID3v1.h"
 #include "JobProgress.h"
 #include "MP3Read.h"
+#include "StreamScan.h"
 
 #include <cstdint>
 #include <memory>
@@ -78,8 +79,11 @@ private:
     void SaveSelection();
     void SplitByParts();
     // Reads the current frame whole into the writer's free room, where it
-    // is kept by a Commit; false when the file ends inside the frame.
-    bool ReadFrameInto(TFrameWriter& Writer);
+    // is kept by a Commit; nullptr when the file ends inside the frame.
+    uint8_t* ReadFrameInto(TFrameWriter& Writer);
+    // Walks the open source once and goes back to its start; refuses
+    // a source whose frames cover too little of it to be its audio.
+    TStreamScan ScanSource();
     void ReportProgress(double Percent);
     // Asks the progress display; once it said stop, the answer stays.
     bool Cancelled();

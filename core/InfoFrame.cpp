@@ -1,0 +1,277 @@
+#include "InfoFrame.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr std::array<uint16_t, 256> BuildCrcTable() {
+    std::array<uint16_t, 256> Table{};
+    for (uint32_t Byte = 0; Byte < 256; ++Byte) {
+        uint32_t Crc = Byte;
+        for (int Bit = 0; Bit < 8; ++Bit)
+            Crc = (Crc & 1) ? (Crc >> 1) ^ 0xA001 : Crc >> 1;
+        Table[Byte] = static_cast<uint16_t>(Crc);
+    }
+    return Table;
+}
+
+constexpr std::array<uint16_t, 256> CrcTable = BuildCrcTable();
+
+constexpr size_t TagSize = 4;
+constexpr size_t FlagsSize = 4;
+constexpr size_t TocSize = 100;
+constexpr size_t ExtensionSize = 36;
+// Where the fields of the extension lie, from its start.
+constexpr size_t ExtDelayPadding = 21;
+constexpr size_t ExtMusicLength = 28;
+constexpr size_t ExtMusicCRC = 32;
+constexpr size_t ExtTagCRC = 34;
+// VBRI stands at a fixed place, whatever the side information's size.
+constexpr size_t VbriOffset = 36;
+constexpr size_t VbriFixedSize = 26;
+constexpr size_t VbriEntrySize = 4;
+constexpr size_t VbriMaxEntries = 100;
+
+constexpr uint32_t XingFlagFrames = 1;
+constexpr uint32_t XingFlagBytes = 2;
+constexpr uint32_t XingFlagToc = 4;
+constexpr uint32_t XingFlagQuality = 8;
+
+uint32_t ReadBE(const uint8_t* At, int Count) {
+    uint32_t Value = 0;
+    for (int I = 0; I < Count; ++I)
+        Value = Value << 8 | At[I];
+    return Value;
+}
+
+void WriteBE(uint8_t* At, uint32_t Value, int Count) {
+    for (int I = Count - 1; I >= 0; --I) {
+        At[I] = static_cast<uint8_t>(Value & 0xFF);
+        Value >>= 8;
+    }
+}
+
+uint32_t HeaderOf(const uint8_t* Frame) {
+    return static_cast<uint32_t>(Frame[0]) | static_cast<uint32_t>(Frame[1]) << 8 |
+           static_cast<uint32_t>(Frame[2]) << 16 | static_cast<uint32_t>(Frame[3]) << 24;
+}
+
+// An extension names its encoder in its first bytes; anything else in that
+// place is not an extension.
+bool LooksLikeExtension(const uint8_t* At) {
+    for (int I = 0; I < 4; ++I)
+        if (!((At[I] >= 'A' && At[I] <= 'Z') || (At[I] >= 'a' && At[I] <= 'z') ||
+              (At[I] >= '0' && At[I] <= '9')))
+            return false;
+    return true;
+}
+
+bool ParseVbri(const uint8_t* Frame, size_t Length, TInfoFrame& Info) {
+    if (Length < VbriOffset + VbriFixedSize || std::memcmp(Frame + VbriOffset, "VBRI", 4) != 0)
+        return false;
+    const uint8_t* At = Frame + VbriOffset + TagSize;
+    Info.Kind = TInfoKind::VBRI;
+    Info.VbriDelay = static_cast<uint16_t>(ReadBE(At + 2, 2));
+    Info.VbriQuality = static_cast<uint16_t>(ReadBE(At + 4, 2));
+    Info.Bytes = ReadBE(At + 6, 4);
+    Info.Frames = ReadBE(At + 10, 4);
+    Info.HasBytes = Info.HasFrames = true;
+    return true;
+}
+
+} // namespace
+
+uint16_t Crc16(const uint8_t* Data, size_t Count, uint16_t Crc) {
+    for (size_t I = 0; I < Count; ++I)
+        Crc = static_cast<uint16_t>((Crc >> 8) ^ CrcTable[(Crc ^ Data[I]) & 0xFF]);
+    return Crc;
+}
+
+int32_t SideInfoSize(uint8_t Version, uint8_t ChannelMode) {
+    const bool Mono = ChannelMode == 3;
+    if (Version == 1)
+        return Mono ? 17 : 32;
+    return Mono ? 9 : 17;
+}
+
+bool ParseInfoFrame(const uint8_t* Frame, size_t Length, TInfoFrame& Info) {
+    TMP3FrameInfo Header;
+    if (Length < 4 || !DecodeFrameHeader(HeaderOf(Frame), Header))
+        return false;
+    Info = TInfoFrame{};
+    if (ParseVbri(Frame, Length, Info))
+        return true;
+    if (Header.Layer != 3)
+        return false;
+    size_t At = 4 + static_cast<size_t>(SideInfoSize(Header.Version, Header.ChannelMode));
+    if (Length < At + TagSize + FlagsSize)
+        return false;
+    if (std::memcmp(Frame + At, "Xing", 4) == 0)
+        Info.Kind = TInfoKind::Xing;
+    else if (std::memcmp(Frame + At, "Info", 4) == 0)
+        Info.Kind = TInfoKind::Info;
+    else
+        return false;
+    const uint32_t Flags = ReadBE(Frame + At + TagSize, 4);
+    At += TagSize + FlagsSize;
+    auto Field = [&](uint32_t Flag, size_t Size) {
+        if ((Flags & Flag) == 0 || Length < At + Size)
+            return false;
+        At += Size;
+        return true;
+    };
+    if ((Info.HasFrames = Field(XingFlagFrames, 4)))
+        Info.Frames = ReadBE(Frame + At - 4, 4);
+    if ((Info.HasBytes = Field(XingFlagBytes, 4)))
+        Info.Bytes = ReadBE(Frame + At - 4, 4);
+    if ((Info.HasToc = Field(XingFlagToc, TocSize)))
+        std::memcpy(Info.Toc.data(), Frame + At - TocSize, TocSize);
+    if ((Info.HasQuality = Field(XingFlagQuality, 4)))
+        Info.Quality = ReadBE(Frame + At - 4, 4);
+    if (Length >= At + ExtensionSize && LooksLikeExtension(Frame + At)) {
+        const uint8_t* Ext = Frame + At;
+        Info.HasExtension = true;
+        std::memcpy(Info.Extension.data(), Ext, ExtensionSize);
+        const uint32_t DelayPadding = ReadBE(Ext + ExtDelayPadding, 3);
+        Info.Delay = static_cast<int32_t>(DelayPadding >> 12);
+        Info.Padding = static_cast<int32_t>(DelayPadding & 0xFFF);
+        Info.MusicLength = ReadBE(Ext + ExtMusicLength, 4);
+        Info.MusicCRC = static_cast<uint16_t>(ReadBE(Ext + ExtMusicCRC, 2));
+        Info.TagCRC = static_cast<uint16_t>(ReadBE(Ext + ExtTagCRC, 2));
+        Info.TagCRCValid = Crc16(Frame, At + ExtTagCRC) == Info.TagCRC;
+    }
+    return true;
+}
+
+bool ExtensionTrimmedByDecoders(const TInfoFrame& Info) {
+    return Info.HasExtension && std::memcmp(Info.Extension.data(), "LAME", 4) == 0;
+}
+
+TInfoFrameBuilder::TInfoFrameBuilder(const TInfoFrame& Source, uint32_t FirstAudio,
+                                     bool ConstantBitrate)
+    : FSource(Source) {
+    TMP3FrameInfo Audio{};
+    DecodeFrameHeader(FirstAudio, Audio);
+    FSideInfo = SideInfoSize(Audio.Version, Audio.ChannelMode);
+    size_t Needed = 0;
+    if (FSource.Kind == TInfoKind::VBRI)
+        Needed = VbriOffset + VbriFixedSize + VbriMaxEntries * VbriEntrySize;
+    else
+        Needed = 4 + static_cast<size_t>(FSideInfo) + TagSize + FlagsSize + 4 + 4 + TocSize + 4 +
+                 (FSource.HasExtension ? ExtensionSize : 0);
+
+    // Version, layer and rate as the audio; no CRC, no padding; the channel
+    // mode and the copyright, original and emphasis bits as the audio, the
+    // mode extension cleared.
+    const uint32_t B1 = ((FirstAudio >> 8) & 0xFF) | 0x01;
+    const uint32_t B2Rate = (FirstAudio >> 16) & 0x0D;
+    const uint32_t B3 = (FirstAudio >> 24) & 0xCF;
+    auto HeaderWith = [&](uint32_t Index) {
+        return 0xFFu | B1 << 8 | (Index << 4 | B2Rate) << 16 | B3 << 24;
+    };
+    // A constant-rate stream keeps its rate in the header frame, as some
+    // players take the first frame's rate for the whole stream; otherwise
+    // the smallest frame that holds the fields.
+    const uint32_t AudioIndex = (FirstAudio >> 20) & 0x0F;
+    TMP3FrameInfo Built{};
+    if (ConstantBitrate && DecodeFrameHeader(HeaderWith(AudioIndex), Built) &&
+        static_cast<size_t>(Built.FrameLength) >= Needed) {
+        FHeader = HeaderWith(AudioIndex);
+    } else {
+        for (uint32_t Index = 1; Index < 15; ++Index)
+            if (DecodeFrameHeader(HeaderWith(Index), Built) &&
+                static_cast<size_t>(Built.FrameLength) >= Needed) {
+                FHeader = HeaderWith(Index);
+                break;
+            }
+    }
+    if (FHeader == 0)
+        FHeader = HeaderWith(14);
+    DecodeFrameHeader(FHeader, Built);
+    FLength = Built.FrameLength;
+}
+
+void TInfoFrameBuilder::Reset() {
+    FStarts.clear();
+    FAudioBytes = 0;
+    FMusicCRC = 0;
+}
+
+void TInfoFrameBuilder::AddFrame(const uint8_t* Frame, uint32_t Length) {
+    FStarts.push_back(FAudioBytes);
+    FAudioBytes += Length;
+    if (FSource.HasExtension)
+        FMusicCRC = Crc16(Frame, Length, FMusicCRC);
+}
+
+std::vector<uint8_t> TInfoFrameBuilder::Build(bool StartsAtFirst, bool EndsAtLast) const {
+    std::vector<uint8_t> Frame(static_cast<size_t>(FLength), 0);
+    for (int I = 0; I < 4; ++I)
+        Frame[static_cast<size_t>(I)] = static_cast<uint8_t>(FHeader >> (8 * I));
+    // Zero side information and main data: decoders that don't know the
+    // fields play the frame as silence.
+    if (FSource.Kind == TInfoKind::VBRI)
+        WriteVbri(Frame.data());
+    else
+        WriteXing(Frame.data(), StartsAtFirst, EndsAtLast);
+    return Frame;
+}
+
+void TInfoFrameBuilder::WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsAtLast) const {
+    const uint64_t Total = static_cast<uint64_t>(FLength) + FAudioBytes;
+    const auto Frames = static_cast<uint64_t>(FStarts.size());
+    uint8_t* At = Frame + 4 + FSideInfo;
+    std::memcpy(At, FSource.Kind == TInfoKind::Info ? "Info" : "Xing", 4);
+    WriteBE(At + 4, XingFlagFrames | XingFlagBytes | XingFlagToc | XingFlagQuality, 4);
+    WriteBE(At + 8, static_cast<uint32_t>(Frames), 4);
+    WriteBE(At + 12, static_cast<uint32_t>(std::min<uint64_t>(Total, UINT32_MAX)), 4);
+    // Entry i: where the frame at i % of the play time starts, in 256ths of
+    // the stream's bytes counted from this frame.
+    uint8_t* Toc = At + 16;
+    for (uint64_t I = 0; I < TocSize; ++I) {
+        if (Frames == 0) {
+            Toc[I] = static_cast<uint8_t>(I * 256 / TocSize);
+            continue;
+        }
+        const uint64_t Start = static_cast<uint64_t>(FLength) + FStarts[I * Frames / TocSize];
+        Toc[I] = static_cast<uint8_t>(std::min<uint64_t>(255, Start * 256 / Total));
+    }
+    WriteBE(At + 16 + TocSize, FSource.HasQuality ? FSource.Quality : 0, 4);
+    if (!FSource.HasExtension)
+        return;
+    uint8_t* Ext = At + 16 + TocSize + 4;
+    std::memcpy(Ext, FSource.Extension.data(), ExtensionSize);
+    const uint32_t Delay = StartsAtFirst ? static_cast<uint32_t>(FSource.Delay) : 0;
+    const uint32_t Padding = EndsAtLast ? static_cast<uint32_t>(FSource.Padding) : 0;
+    WriteBE(Ext + ExtDelayPadding, (Delay & 0xFFF) << 12 | (Padding & 0xFFF), 3);
+    WriteBE(Ext + ExtMusicLength, static_cast<uint32_t>(std::min<uint64_t>(Total, UINT32_MAX)), 4);
+    WriteBE(Ext + ExtMusicCRC, FMusicCRC, 2);
+    WriteBE(Ext + ExtTagCRC, Crc16(Frame, static_cast<size_t>(Ext + ExtTagCRC - Frame)), 2);
+}
+
+void TInfoFrameBuilder::WriteVbri(uint8_t* Frame) const {
+    const uint64_t Total = static_cast<uint64_t>(FLength) + FAudioBytes;
+    const auto Frames = static_cast<uint64_t>(FStarts.size());
+    const uint64_t PerEntry = std::max<uint64_t>(1, (Frames + VbriMaxEntries - 1) / VbriMaxEntries);
+    const uint64_t Entries = (Frames + PerEntry - 1) / PerEntry;
+    uint8_t* At = Frame + VbriOffset;
+    std::memcpy(At, "VBRI", 4);
+    WriteBE(At + 4, 1, 2);
+    WriteBE(At + 6, FSource.VbriDelay, 2);
+    WriteBE(At + 8, FSource.VbriQuality, 2);
+    WriteBE(At + 10, static_cast<uint32_t>(std::min<uint64_t>(Total, UINT32_MAX)), 4);
+    WriteBE(At + 14, static_cast<uint32_t>(Frames), 4);
+    WriteBE(At + 18, static_cast<uint32_t>(Entries), 2);
+    WriteBE(At + 20, 1, 2); // scale
+    WriteBE(At + 22, VbriEntrySize, 2);
+    WriteBE(At + 24, static_cast<uint32_t>(PerEntry), 2);
+    // Entry k: the bytes of frames k * PerEntry up to the next entry's.
+    for (uint64_t K = 0; K < Entries; ++K) {
+        const uint64_t Begin = FStarts[K * PerEntry];
+        const uint64_t EndFrame = (K + 1) * PerEntry;
+        const uint64_t End = EndFrame < Frames ? FStarts[EndFrame] : FAudioBytes;
+        WriteBE(At + VbriFixedSize + K * VbriEntrySize,
+                static_cast<uint32_t>(std::min<uint64_t>(End - Begin, UINT32_MAX)), 4);
+    }
+}

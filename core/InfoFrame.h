@@ -1,0 +1,95 @@
+#pragma once
+
+// The information frame some encoders put in front of the audio: a frame
+// with a valid header whose payload describes the stream instead of holding
+// sound. "Xing" (variable bit rate) and "Info" (constant) stand behind the
+// Layer III side information, optionally followed by the encoder's extension
+// (encoder delay and padding, music length and two CRCs); "VBRI" stands 32
+// bytes behind the header. Decoders skip such a frame, so it takes no time
+// and is never copied as audio: each output gets a fresh one built for its
+// own frames.
+
+#include "MP3Utils.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+enum class TInfoKind { None, Xing, Info, VBRI };
+
+struct TInfoFrame {
+    TInfoKind Kind = TInfoKind::None;
+    // What the frame claims; each field only when its flag is set.
+    bool HasFrames = false;
+    bool HasBytes = false;
+    bool HasToc = false;
+    bool HasQuality = false;
+    uint32_t Frames = 0; // audio frames, the information frame left out
+    uint32_t Bytes = 0;  // the information frame and the audio behind it
+    std::array<uint8_t, 100> Toc{};
+    uint32_t Quality = 0;
+    // The encoder's extension of a Xing/Info frame: 36 bytes as found.
+    bool HasExtension = false;
+    std::array<uint8_t, 36> Extension{};
+    int32_t Delay = 0;   // samples the encoder put in front of the sound
+    int32_t Padding = 0; // samples it added behind
+    uint32_t MusicLength = 0;
+    uint16_t MusicCRC = 0;
+    uint16_t TagCRC = 0;
+    bool TagCRCValid = false; // TagCRC matches the frame's bytes before it
+    // VBRI's delay and quality fields, kept for the outputs.
+    uint16_t VbriDelay = 0;
+    uint16_t VbriQuality = 0;
+};
+
+// CRC-16 with the polynomial 0x8005, bits reflected, starting from Crc: the
+// checksum of the encoder's extension.
+uint16_t Crc16(const uint8_t* Data, size_t Count, uint16_t Crc = 0);
+
+// Bytes of Layer III side information behind the header.
+int32_t SideInfoSize(uint8_t Version, uint8_t ChannelMode);
+
+// True when the whole frame in Frame (Length bytes, header included) is an
+// information frame; Info then holds what it says.
+bool ParseInfoFrame(const uint8_t* Frame, size_t Length, TInfoFrame& Info);
+
+// True when the extension was written by the encoder whose delay the
+// pipeline trims (its name starts with "LAME").
+bool ExtensionTrimmedByDecoders(const TInfoFrame& Info);
+
+// Collects what an output's information frame must say about the output's
+// own audio frames, and builds the frame. Source is the information frame of
+// the source (Kind None when it had none: the output then gets a Xing frame
+// without extension); FirstAudio is the four header bytes of the source's
+// first audio frame as they stand in the file (b0 in the low byte), whose
+// version, layer, rate and mode the built frame takes.
+class TInfoFrameBuilder {
+public:
+    TInfoFrameBuilder(const TInfoFrame& Source, uint32_t FirstAudio, bool ConstantBitrate);
+
+    // Bytes of the frame Build returns, the same for every output.
+    int32_t Length() const { return FLength; }
+    // Starts a new output.
+    void Reset();
+    // Counts one audio frame of the output, in order.
+    void AddFrame(const uint8_t* Frame, uint32_t Length);
+    uint32_t Frames() const { return static_cast<uint32_t>(FStarts.size()); }
+    uint64_t AudioBytes() const { return FAudioBytes; }
+    // The frame for the output counted so far. The encoder's delay is kept
+    // only when the output starts with the source's first audio frame, its
+    // padding only when it ends with the last.
+    std::vector<uint8_t> Build(bool StartsAtFirst, bool EndsAtLast) const;
+
+private:
+    void WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsAtLast) const;
+    void WriteVbri(uint8_t* Frame) const;
+
+    TInfoFrame FSource;
+    uint32_t FHeader = 0; // the built frame's header, b0 in the low byte
+    int32_t FLength = 0;
+    int32_t FSideInfo = 0;
+    std::vector<uint64_t> FStarts; // of each audio frame, from the first one
+    uint64_t FAudioBytes = 0;
+    uint16_t FMusicCRC = 0;
+};

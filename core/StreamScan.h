@@ -1,0 +1,53 @@
+#pragma once
+
+// One walk over a file's frames that tells what the jobs, the player and the
+// info command need to know before they start: whether the first frame is
+// an information frame, where the audio frames begin and end, how long they
+// play on the frames' clock, and whether their bit rate varies.
+
+#include "InfoFrame.h"
+#include "MP3Read.h"
+
+#include <cstdint>
+#include <string>
+
+struct TStreamScan {
+    // The information frame, when the first frame the reader finds is one.
+    TInfoFrame Info;
+    int64_t InfoOffset = -1;
+    int32_t InfoLength = 0;
+    // The audio frames: whole frames, the information frame left out.
+    int64_t AudioFrames = 0;
+    int64_t AudioBytes = 0;   // their bytes, without what lies between them
+    int64_t AudioStart = -1;  // offset of the first
+    int64_t AudioEnd = -1;    // just behind the last
+    int64_t LastAudio = -1;   // offset of the last
+    int64_t Ticks = 0;        // their play time on the frames' clock
+    uint32_t FirstHeader = 0; // the first's header bytes, b0 in the low byte
+    TMP3FrameInfo First{};
+    bool BitrateVaries = false;
+    int64_t FileSize = 0;
+
+    bool HasInfoFrame() const { return Info.Kind != TInfoKind::None; }
+    // Outputs get a fresh information frame when the source had one, or
+    // when the bit rate of its Layer III frames varies: players would
+    // otherwise guess the length from the first frame's rate.
+    bool OutputsNeedInfoFrame() const {
+        return AudioFrames > 0 && (HasInfoFrame() || (BitrateVaries && First.Layer == 3));
+    }
+    // Too little of the file is frames to take them for its audio: a
+    // free-format stream, whose frames the reader cannot find, leaves only
+    // stray matches.
+    bool MostlyUnframed() const;
+};
+
+// Walks the open reader from the start to the end of the file; the reader is
+// left at the end. Errors of the reader pass to the caller.
+TStreamScan ScanStream(TMP3Reader& Reader);
+TStreamScan ScanStream(const std::string& FileName);
+
+// True when the frame the reader stands on is the information frame the
+// scan found; the jobs skip it.
+inline bool IsInfoFrameAt(const TStreamScan& Scan, int64_t Offset) {
+    return Scan.InfoOffset >= 0 && Offset == Scan.InfoOffset;
+}

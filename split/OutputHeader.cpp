@@ -1,0 +1,45 @@
+#include "OutputHeader.h"
+
+#include "FileAccess.h"
+#include "FrameWriter.h"
+
+#include <vector>
+
+TOutputHeader::TOutputHeader(const TStreamScan& Scan) : FScan(Scan) {
+    if (Scan.OutputsNeedInfoFrame())
+        FBuilder.emplace(Scan.Info, Scan.FirstHeader, !Scan.BitrateVaries);
+}
+
+void TOutputHeader::Begin(TFrameWriter& Writer) {
+    FBegun = false;
+    FFirst = FLast = -1;
+    if (!FBuilder)
+        return;
+    FBuilder->Reset();
+    // A valid frame from the start: should the job end early, the output
+    // still decodes.
+    const std::vector<uint8_t> Frame = FBuilder->Build(false, false);
+    Writer.Write(Frame.data(), static_cast<uint32_t>(Frame.size()));
+    FBegun = true;
+}
+
+void TOutputHeader::Add(const uint8_t* Frame, uint32_t Length, int64_t Offset) {
+    if (!FBegun)
+        return;
+    FBuilder->AddFrame(Frame, Length);
+    if (FFirst < 0)
+        FFirst = Offset;
+    FLast = Offset;
+}
+
+void TOutputHeader::Finish(TFileStream& Stream) {
+    if (!FBegun)
+        return;
+    FBegun = false;
+    const std::vector<uint8_t> Frame = FBuilder->Build(FFirst >= 0 && FFirst == FScan.AudioStart,
+                                                       FLast >= 0 && FLast == FScan.LastAudio);
+    const int64_t End = Stream.Seek(0, TSeekOrigin::End);
+    Stream.Seek(0, TSeekOrigin::Begin);
+    Stream.WriteBuffer(Frame.data(), static_cast<uint32_t>(Frame.size()));
+    Stream.Seek(End, TSeekOrigin::Begin);
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+// The information frame at the start of each output a job writes. When the
+// source needs one (see TStreamScan::OutputsNeedInfoFrame), Begin puts a
+// frame of the right size in front of the output's audio, Add counts each
+// audio frame copied behind it, and Finish writes the frame built for those
+// frames over the one put in front. For other sources every call does
+// nothing.
+
+#include "InfoFrame.h"
+#include "StreamScan.h"
+
+#include <cstdint>
+#include <optional>
+
+class TFileStream;
+class TFrameWriter;
+
+class TOutputHeader {
+public:
+    explicit TOutputHeader(const TStreamScan& Scan);
+
+    bool Active() const { return FBuilder.has_value(); }
+    // Bytes the frame takes at the start of the current output.
+    int64_t Length() const { return FBegun ? FBuilder->Length() : 0; }
+
+    // Starts a new output whose first byte is the next the writer takes.
+    void Begin(TFrameWriter& Writer);
+    // Counts the frame at Offset in the source, copied into the output.
+    void Add(const uint8_t* Frame, uint32_t Length, int64_t Offset);
+    // Writes the output's own frame at its start (offset 0 of Stream), once
+    // everything else has been flushed to it, and returns to its end.
+    void Finish(TFileStream& Stream);
+
+private:
+    const TStreamScan& FScan;
+    std::optional<TInfoFrameBuilder> FBuilder;
+    bool FBegun = false;
+    int64_t FFirst = -1;
+    int64_t FLast = -1;
+};

@@ -85,9 +85,12 @@ void PrintInfoFrame(const TStreamScan& Scan, uint16_t MusicCRC) {
                   std::to_string(Info.Delay) + " padding " + std::to_string(Info.Padding);
         Claim("music length " + std::to_string(Info.MusicLength), Info.MusicLength == Bytes,
               std::to_string(Bytes));
-        char Hex[8];
-        std::snprintf(Hex, sizeof Hex, "%04X", MusicCRC);
-        Claim("music CRC " + std::string(Hex, 4), Info.MusicCRC == MusicCRC, Hex);
+        auto Hex = [](uint16_t Value) {
+            char Text[8];
+            std::snprintf(Text, sizeof Text, "%04X", Value);
+            return std::string(Text);
+        };
+        Claim("music CRC " + Hex(Info.MusicCRC), Info.MusicCRC == MusicCRC, Hex(MusicCRC));
         if (!Info.TagCRCValid)
             Wrong += std::string(Wrong.empty() ? "" : "; ") + "its own CRC does not verify";
     }

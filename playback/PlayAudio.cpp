@@ -410,7 +410,8 @@ int64_t TAudioPlayer::Position() const {
     if (!IsOpen() || !gst_element_query_position(FGraph.get(), GST_FORMAT_TIME, &Nanoseconds) ||
         Nanoseconds < 0)
         throw Exception("Unable to determine current position");
-    if (FDuration < 0)
+    // Nothing played yet is the start, whatever the trimmed delays hold.
+    if (FDuration < 0 || Nanoseconds == 0)
         return Nanoseconds / 100;
     // The pipeline's end lies short of the frames' end by the trimmed
     // padding: reaching it is reaching the end of the frames.

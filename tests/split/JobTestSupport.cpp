@@ -47,9 +47,9 @@ std::optional<TBytes> PackedTagOf(const std::string& FileName) {
     return TBytes(Block.begin(), Block.end());
 }
 
-std::vector<TBytes> ExpectedParts(const std::vector<TBytes>& Frames, int64_t FileSize,
+std::vector<TBytes> ExpectedParts(const std::vector<TBytes>& Frames, int64_t AudioSpan,
                                   int32_t Parts) {
-    const int64_t PartSize = FileSize / Parts;
+    const int64_t PartSize = AudioSpan / Parts;
     std::vector<TBytes> Result(1);
     for (const auto& Frame : Frames) {
         Result.back().insert(Result.back().end(), Frame.begin(), Frame.end());
@@ -58,6 +58,20 @@ std::vector<TBytes> ExpectedParts(const std::vector<TBytes>& Frames, int64_t Fil
             Result.emplace_back();
     }
     return Result;
+}
+
+int64_t AudioSpanOf(const TFixture& Fixture) {
+    const auto Frames = ReaderFrames(FixturePath(Fixture.Name));
+    const int64_t InfoLength =
+        Fixture.InfoFrame != 0 ? static_cast<int64_t>(Frames.front().size()) : 0;
+    return Fixture.FramesEnd - Fixture.FirstOffset - InfoLength;
+}
+
+TFixture FixtureNamed(const std::string& Name) {
+    for (const auto& Fixture : Fixtures())
+        if (Fixture.Name == Name)
+            return Fixture;
+    throw std::runtime_error("no fixture " + Name);
 }
 
 TTinyDisk::TTinyDisk(uint32_t Bytes, bool Mount) : FBytes(Bytes) {

@@ -49,10 +49,15 @@ private:
 
 // The packed tag of a file, when it has one.
 std::optional<TBytes> PackedTagOf(const std::string& FileName);
-// Frames per part by the splitting rule: a part closes at the first frame
-// end at which it holds PartSize bytes, except the last part.
-std::vector<TBytes> ExpectedParts(const std::vector<TBytes>& Frames, int64_t FileSize,
+// Frames per part by the splitting rule: PartSize is the audio's span (from
+// the first audio frame to the end of the last) divided by the count, and a
+// part closes at the first frame end at which it holds PartSize bytes of
+// audio, except the last part.
+std::vector<TBytes> ExpectedParts(const std::vector<TBytes>& Frames, int64_t AudioSpan,
                                   int32_t Parts);
+// The span of a fixture's audio frames, by its measurements.
+int64_t AudioSpanOf(const TFixture& Fixture);
+TFixture FixtureNamed(const std::string& Name);
 
 // A folder where writes stop after a few KiB: a small tmpfs mounted for the
 // test when Mount asks for it and we may mount one, otherwise a plain folder

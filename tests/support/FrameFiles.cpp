@@ -3,6 +3,8 @@
 #include "MP3Read.h"
 #include "TestFiles.h"
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -18,6 +20,37 @@ std::vector<TBytes> ReaderFrames(const std::string& FileName) {
         Frames.push_back(std::move(Frame));
     }
     return Frames;
+}
+
+bool StartsWithInfoFrame(const TBytes& File) {
+    auto Holds = [&](const char* Tag, size_t From, size_t To) {
+        const auto End = File.begin() + static_cast<std::ptrdiff_t>(std::min(To, File.size()));
+        const auto Begin = File.begin() + static_cast<std::ptrdiff_t>(std::min(From, File.size()));
+        return std::search(Begin, End, Tag, Tag + 4) != End;
+    };
+    return Holds("Xing", 4, 48) || Holds("Info", 4, 48) || Holds("VBRI", 36, 40);
+}
+
+std::vector<TBytes> AudioFrames(const std::string& FileName) {
+    auto Frames = ReaderFrames(FileName);
+    if (!Frames.empty() && StartsWithInfoFrame(Frames.front()))
+        Frames.erase(Frames.begin());
+    return Frames;
+}
+
+TBytes OutputAudio(const TBytes& File) {
+    TMP3FrameInfo Info;
+    uint32_t Header = 0;
+    if (File.size() >= 4)
+        std::memcpy(&Header, File.data(), 4);
+    if (!StartsWithInfoFrame(File) || !DecodeFrameHeader(Header, Info) ||
+        static_cast<size_t>(Info.FrameLength) > File.size())
+        return File;
+    return TBytes(File.begin() + Info.FrameLength, File.end());
+}
+
+TBytes OutputAudio(const std::string& FileName) {
+    return OutputAudio(ReadFileBytes(FileName));
 }
 
 TBytes Concat(const std::vector<TBytes>& Pieces, size_t From, size_t To) {

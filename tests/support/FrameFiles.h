@@ -12,6 +12,14 @@ using TBytes = std::vector<uint8_t>;
 
 // Every frame the reader delivers whole, in order.
 std::vector<TBytes> ReaderFrames(const std::string& FileName);
+// The frames without a leading information frame: the audio a job copies.
+std::vector<TBytes> AudioFrames(const std::string& FileName);
+// True when the first frame of File names itself an information frame
+// ("Xing" or "Info" within its first 48 bytes, "VBRI" at byte 36).
+bool StartsWithInfoFrame(const TBytes& File);
+// A job's output without the information frame at its start, when it has one.
+TBytes OutputAudio(const TBytes& File);
+TBytes OutputAudio(const std::string& FileName);
 // Pieces From to To - 1, back to back.
 TBytes Concat(const std::vector<TBytes>& Pieces, size_t From = 0, size_t To = SIZE_MAX);
 TBytes Concat(const TBytes& A, const TBytes& B);

@@ -87,6 +87,9 @@ constexpr std::array<TErrorRow, 17> ErrorTable = {{
 constexpr auto PrerollTimeout = std::chrono::seconds(5);
 // How long a general error waits for a telling one.
 constexpr auto ErrorGrace = std::chrono::milliseconds(500);
+// How far short of the end the pipeline's last position may come from its
+// rounding: 1 ms.
+constexpr int64_t EndSlack = 10'000;
 // How long a seek may take to settle before Seek returns anyway.
 constexpr auto SettleTimeout = std::chrono::seconds(2);
 
@@ -262,6 +265,7 @@ constexpr int64_t DecoderDelaySamples = 529;
 struct TFramesTimeline {
     int64_t Duration = -1; // -1: no frames, leave it to the pipeline
     int64_t Lead = 0;
+    int64_t Tail = 0; // trimmed from the end
 };
 
 TFramesTimeline FramesTimeline(const std::string& FileName) {
@@ -271,10 +275,16 @@ TFramesTimeline FramesTimeline(const std::string& FileName) {
         if (Scan.AudioFrames == 0)
             return Timeline;
         Timeline.Duration = TicksToRefTime(Scan.Ticks);
-        if (ExtensionTrimmedByDecoders(Scan.Info))
-            Timeline.Lead = TicksToRefTime(
-                std::min(Scan.Ticks, SamplesToTicks(Scan.Info.Delay + DecoderDelaySamples,
-                                                    Scan.First.SampleRate)));
+        if (ExtensionTrimmedByDecoders(Scan.Info)) {
+            const int32_t Rate = Scan.First.SampleRate;
+            const int64_t Lead =
+                std::min(Scan.Ticks, SamplesToTicks(Scan.Info.Delay + DecoderDelaySamples, Rate));
+            const int64_t Tail =
+                std::clamp<int64_t>(SamplesToTicks(Scan.Info.Padding - DecoderDelaySamples, Rate),
+                                    0, Scan.Ticks - Lead);
+            Timeline.Lead = TicksToRefTime(Lead);
+            Timeline.Tail = TicksToRefTime(Tail);
+        }
     } catch (const Exception&) {
     }
     return Timeline;
@@ -354,6 +364,7 @@ void TAudioPlayer::Open(const std::string& FileName) {
     const TFramesTimeline Timeline = FramesTimeline(FileName);
     FDuration = Timeline.Duration;
     FLead = Timeline.Lead;
+    FTail = Timeline.Tail;
     // Frames that cover less than half of what the pipeline plays are stray
     // matches in a stream the reader cannot walk (free format): its figure
     // is the better one, and its timeline the only one.
@@ -362,6 +373,7 @@ void TAudioPlayer::Open(const std::string& FileName) {
         FDuration * 2 < Nanoseconds / 100) {
         FDuration = -1;
         FLead = 0;
+        FTail = 0;
     }
 }
 
@@ -414,12 +426,12 @@ int64_t TAudioPlayer::Position() const {
     if (FDuration < 0 || Nanoseconds == 0)
         return Nanoseconds / 100;
     // The pipeline's end lies short of the frames' end by the trimmed
-    // padding: reaching it is reaching the end of the frames.
-    gint64 End = -1;
-    if (gst_element_query_duration(FGraph.get(), GST_FORMAT_TIME, &End) && End > 0 &&
-        Nanoseconds >= End)
+    // padding: reaching it (give or take the pipeline's rounding) is
+    // reaching the end of the frames.
+    const int64_t Position = Nanoseconds / 100 + FLead;
+    if (Position >= FDuration - FTail - EndSlack)
         return FDuration;
-    return std::min(Nanoseconds / 100 + FLead, FDuration);
+    return Position;
 }
 
 void TAudioPlayer::Seek(int64_t Current, int64_t Stop) {
@@ -476,6 +488,7 @@ void TAudioPlayer::Close() {
     FHook.reset();
     FDuration = -1;
     FLead = 0;
+    FTail = 0;
     FStopPoint = -1;
 }
 

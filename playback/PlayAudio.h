@@ -122,6 +122,8 @@ private:
     int64_t FDuration = -1;
     // Added to the pipeline's positions, taken off the times given to it.
     int64_t FLead = 0;
+    // What the pipeline trims from the end of the frames.
+    int64_t FTail = 0;
     // The stop point of the last Seek; -1 for the end of the stream.
     int64_t FStopPoint = -1;
 };

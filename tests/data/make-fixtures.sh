@@ -62,6 +62,40 @@ enc -b 128 --id3v1-only \
     "$work/44k-2s.wav" "$out/id3v1-end.mp3"
 enc -b 128 "$work/44k-2s.wav" "$work/plain-2s.mp3"
 
+# Files for the clock tests: silence with two 20 ms bursts of 1 kHz at 0.5 s
+# and 1.5 s, one file per kind of stream whose timeline a decoder may shift:
+# lame's Info frame with its extension (MPEG-1, MPEG-2, MPEG-2.5), lame
+# without an information frame (-t), twolame's Layer II, a Xing frame without
+# extension (lame's VBR frame with the extension blanked) and ffmpeg's own
+# encoder, whose Info frame carries an extension of another name.
+bursts() {
+    local rate=$1 file=$2
+    ffmpeg -v error -nostdin \
+        -f lavfi -i "aevalsrc=exprs='0.5*sin(2*PI*1000*t)*(between(t,0.5,0.52)+between(t,1.5,1.52))':s=$rate:d=2" \
+        -ac 1 -c:a pcm_s16le -flags +bitexact -fflags +bitexact -y "$file"
+}
+bursts 44100 "$work/b44.wav"
+bursts 22050 "$work/b22.wav"
+bursts 8000 "$work/b8.wav"
+bursts 48000 "$work/b48.wav"
+enc --resample 44.1 -b 64 "$work/b44.wav" "$out/burst-44k.mp3"
+enc -t --resample 44.1 -b 64 "$work/b44.wav" "$out/burst-44k-t.mp3"
+enc --resample 22.05 -b 56 "$work/b22.wav" "$out/burst-22k.mp3"
+enc --resample 8 -b 32 "$work/b8.wav" "$out/burst-8k.mp3"
+twolame --quiet -b 64 -m m "$work/b48.wav" "$out/burst-layer2.mp3"
+enc --resample 44.1 -V 6 "$work/b44.wav" "$work/burst-vbr.mp3"
+ffmpeg -v error -nostdin -i "$work/b44.wav" -c:a libmp3lame -b:a 48k -map_metadata -1 \
+    -id3v2_version 0 -write_id3v1 0 -flags +bitexact -fflags +bitexact -y "$out/burst-lavc.mp3"
+python3 - "$work/burst-vbr.mp3" "$out/burst-xing.mp3" <<'BLANK'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+at = data.index(b"Xing", 0, 64) + 120  # tag, flags, frames, bytes, table, quality
+if data[at:at + 4] != b"LAME":
+    sys.exit("make-fixtures: burst-xing.mp3: no extension where expected")
+data[at:at + 36] = bytes(36)
+open(sys.argv[2], "wb").write(data)
+BLANK
+
 # The frame walker and the checks, shared by the two steps below.
 cat >"$work/fixtures.py" <<'PY'
 import json
@@ -280,8 +314,10 @@ for name in "${names[@]}"; do
 done
 python3 "$work/fixtures.py" measure "$out" "$work" "${names[@]}"
 
+bursts=(burst-44k.mp3 burst-44k-t.mp3 burst-22k.mp3 burst-8k.mp3 burst-layer2.mp3
+    burst-xing.mp3 burst-lavc.mp3)
 total=0
-for name in "${names[@]}"; do
+for name in "${names[@]}" "${bursts[@]}"; do
     total=$((total + $(stat -c %s "$out/$name")))
 done
-echo "Made ${#names[@]} fixtures, $((total / 1024)) KiB in all; measurements in fixtures.tsv"
+echo "Made $((${#names[@]} + ${#bursts[@]})) fixtures, $((total / 1024)) KiB in all; measurements in fixtures.tsv"

@@ -1,0 +1,208 @@
+#include "PlayAudio.h"
+
+#include "FrameClock.h"
+#include "Segmora.h"
+#include "TestFiles.h"
+
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <vector>
+
+// One clock for what is heard, marked and cut. The burst fixtures hold
+// silence with a 20 ms tone at 0.5 s and at 1.5 s, one file per kind of
+// stream whose timeline the pipeline may shift. Where a burst lies on the
+// frames' clock comes from mpg123 decoding every audio frame without
+// trimming anything; where the pipeline plays it comes from decoding the
+// file through the same GStreamer elements the player uses.
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct TBurstFile {
+    const char* Name;
+    int32_t SampleRate;
+    int32_t FrameSamples;
+};
+
+void PrintTo(const TBurstFile& File, std::ostream* Out) {
+    *Out << File.Name;
+}
+
+constexpr TBurstFile BurstFiles[] = {
+    {"burst-44k.mp3", 44100, 1152},    // lame, Info frame with its extension
+    {"burst-44k-t.mp3", 44100, 1152},  // lame -t: no information frame
+    {"burst-22k.mp3", 22050, 576},     // lame, MPEG-2
+    {"burst-8k.mp3", 8000, 576},       // lame, MPEG-2.5
+    {"burst-layer2.mp3", 48000, 1152}, // twolame, Layer II
+    {"burst-xing.mp3", 44100, 1152},   // Xing frame without extension
+    {"burst-lavc.mp3", 44100, 1152},   // another encoder's extension
+};
+
+constexpr int16_t Loud = 2000;
+
+using TSamples = std::vector<int16_t>;
+
+// The first sample louder than Loud at or after From; -1 when none is.
+int64_t Onset(const TSamples& Samples, size_t From = 0) {
+    for (size_t I = From; I < Samples.size(); ++I)
+        if (std::abs(Samples[I]) > Loud)
+            return static_cast<int64_t>(I);
+    return -1;
+}
+
+// Every audio frame decoded by mpg123, mixed to mono, nothing trimmed.
+TSamples DecodeUntrimmed(const std::string& FileName) {
+    const std::string Command = "mpg123 -q --no-gapless -m -s '" + FileName + "' 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> Pipe(popen(Command.c_str(), "r"), pclose);
+    TSamples Samples;
+    if (!Pipe)
+        return Samples;
+    int16_t Chunk[4096];
+    size_t Count;
+    while ((Count = std::fread(Chunk, sizeof Chunk[0], 4096, Pipe.get())) > 0)
+        Samples.insert(Samples.end(), Chunk, Chunk + Count);
+    return Samples;
+}
+
+bool HaveMpg123() {
+    return std::system("command -v mpg123 >/dev/null 2>&1") == 0;
+}
+
+// Where the pipeline plays the first burst: its time in 100 ns units on the
+// pipeline's own timeline; -1 when none is heard.
+struct TPipelineOnset {
+    int64_t Time = -1;
+};
+
+void OnHandoff(GstElement*, GstBuffer* Buffer, GstPad* Pad, gpointer Data) {
+    auto& Found = *static_cast<TPipelineOnset*>(Data);
+    if (Found.Time >= 0)
+        return;
+    GstCaps* Caps = gst_pad_get_current_caps(Pad);
+    gint Rate = 0;
+    gst_structure_get_int(gst_caps_get_structure(Caps, 0), "rate", &Rate);
+    gst_caps_unref(Caps);
+    GstMapInfo Map;
+    if (Rate <= 0 || !gst_buffer_map(Buffer, &Map, GST_MAP_READ))
+        return;
+    const TSamples Samples(reinterpret_cast<const int16_t*>(Map.data),
+                           reinterpret_cast<const int16_t*>(Map.data) + Map.size / 2);
+    gst_buffer_unmap(Buffer, &Map);
+    const int64_t At = Onset(Samples);
+    if (At >= 0)
+        Found.Time = static_cast<int64_t>(GST_BUFFER_PTS(Buffer)) / 100 + At * 10'000'000 / Rate;
+}
+
+int64_t PipelineOnset(const std::string& FileName) {
+    gst_init(nullptr, nullptr);
+    gchar* Uri = gst_filename_to_uri(FileName.c_str(), nullptr);
+    const std::string Description = std::string("uridecodebin uri=") + Uri +
+                                    " ! audioconvert ! audio/x-raw,format=S16LE,channels=1 ! "
+                                    "fakesink name=sink signal-handoffs=true sync=false";
+    g_free(Uri);
+    GstElement* Pipeline = gst_parse_launch(Description.c_str(), nullptr);
+    if (Pipeline == nullptr)
+        return -1;
+    TPipelineOnset Found;
+    GstElement* Sink = gst_bin_get_by_name(GST_BIN(Pipeline), "sink");
+    g_signal_connect(Sink, "handoff", G_CALLBACK(OnHandoff), &Found);
+    gst_object_unref(Sink);
+    gst_element_set_state(Pipeline, GST_STATE_PLAYING);
+    GstBus* Bus = gst_element_get_bus(Pipeline);
+    GstMessage* Message = gst_bus_timed_pop_filtered(
+        Bus, 10 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    if (Message != nullptr)
+        gst_message_unref(Message);
+    gst_object_unref(Bus);
+    gst_element_set_state(Pipeline, GST_STATE_NULL);
+    gst_object_unref(Pipeline);
+    return Found.Time;
+}
+
+class FramesClock : public testing::TestWithParam<TBurstFile> {
+protected:
+    void SetUp() override {
+        if (!HaveMpg123())
+            GTEST_SKIP() << "mpg123 is missing";
+    }
+    TTempDir Dir;
+};
+
+constexpr int64_t Millisecond = 10'000;
+
+} // namespace
+
+TEST_P(FramesClock, WhatIsHeardIsWhereTheCutterCutsIt) {
+    const TBurstFile& File = GetParam();
+    const std::string Source = FixturePath(File.Name);
+    const TSamples Untrimmed = DecodeUntrimmed(Source);
+    const int64_t BurstSample = Onset(Untrimmed);
+    ASSERT_GT(BurstSample, 0);
+    const int64_t Burst = BurstSample * 10'000'000 / File.SampleRate;
+
+    // The player's position when the burst is heard: the pipeline's time of
+    // it, moved onto the frames' clock.
+    TAudioPlayer Player;
+    Player.Open(Source);
+    const int64_t Heard = PipelineOnset(Source);
+    ASSERT_GE(Heard, 0);
+    std::printf("[ lead ] %-18s %7.3f ms\n", File.Name,
+                static_cast<double>(Player.TimelineLead()) / Millisecond);
+    EXPECT_NEAR(Heard + Player.TimelineLead(), Burst, Millisecond);
+
+    // Seeking there and reading the position back stays on that clock.
+    Player.Seek(Burst, -1);
+    EXPECT_NEAR(Player.Position(), Burst, Millisecond);
+
+    // Marks a frame either side of what was heard: the cut holds the burst,
+    // and where the cut's own first frame starts, the burst follows exactly
+    // as far behind as in the source. The start mark goes back a tenth
+    // more: the first frames of a cut miss the bytes they borrow from frames
+    // left behind, and decode to silence.
+    const double FrameSeconds = static_cast<double>(File.FrameSamples) / File.SampleRate;
+    const double HeardSeconds = static_cast<double>(Heard + Player.TimelineLead()) / 1e7;
+    const auto Start = static_cast<int32_t>(std::floor((HeardSeconds - FrameSeconds) * 10)) - 1;
+    const auto End = static_cast<int32_t>(std::ceil((HeardSeconds + 0.02 + FrameSeconds) * 10));
+    TSegmora Cutter;
+    Cutter.SetSourceFile(Source);
+    Cutter.SetDestFile(Dir.File("cut.mp3"));
+    Cutter.SetSelStart(Start);
+    Cutter.SetSelEnd(End);
+    Cutter.Execute(true);
+    const TSamples Cut = DecodeUntrimmed(Dir.File("cut.mp3"));
+    // The first frame written is the first to end at or after the start mark.
+    const int64_t Ticks = SamplesToTicks(File.FrameSamples, File.SampleRate);
+    const int64_t FirstFrame = std::max<int64_t>((TenthsToTicks(Start) + Ticks - 1) / Ticks - 1, 0);
+    const int64_t Expected = BurstSample - FirstFrame * File.FrameSamples;
+    EXPECT_NEAR(static_cast<double>(Onset(Cut)), static_cast<double>(Expected),
+                File.SampleRate / 1000.0)
+        << "marks " << Start << " to " << End;
+}
+
+TEST_P(FramesClock, PlayingToTheEndReachesTheDuration) {
+    TAudioPlayer Player;
+    Player.Open(FixturePath(GetParam().Name));
+    const int64_t Duration = Player.Duration();
+    Player.Seek(Duration - 300 * Millisecond, -1);
+    Player.Play();
+    const auto Deadline = std::chrono::steady_clock::now() + 5s;
+    bool Ended = false;
+    while (!Ended && std::chrono::steady_clock::now() < Deadline) {
+        Ended = Player.CheckCompletion();
+        if (!Ended)
+            std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(Ended);
+    EXPECT_EQ(Player.Position(), Duration);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, FramesClock, testing::ValuesIn(BurstFiles));

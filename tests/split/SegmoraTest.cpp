@@ -472,3 +472,65 @@ TEST_F(Cutter, WithoutOverwriteAnExistingOutputIsLeftAloneAtItsCreation) {
     EXPECT_EQ(FrontEnd.Errors[0], "Cannot create file " + Out + "\n" + strerror(EEXIST));
     EXPECT_EQ(ReadFileBytes(Out), TBytes{9});
 }
+
+TEST_F(Cutter, FramesEndingExactlyOnAMarkAreKept) {
+    // Summed in doubles, some of these ends fell a hair past the mark and the
+    // frame was lost; summed in whole samples each lands on it.
+    struct TCase {
+        TFrameSpec Spec;
+        int32_t Mark;
+        size_t Frames; // the frames that end by the mark
+    };
+    for (const TCase& Case : {TCase{{1, 2, 192, 48000}, 6, 25}, // Layer II, 24 ms
+                              TCase{{1, 1, 128, 32000}, 3, 25}, // Layer I, 12 ms
+                              TCase{{3, 3, 8, 8000}, 36, 50},   // MPEG-2.5, 72 ms
+                              TCase{{1, 3, 128, 44100}, 128, 490}}) {
+        SCOPED_TRACE(std::to_string(Case.Spec.SampleRate) + " to " + std::to_string(Case.Mark));
+        TStreamBuilder Stream;
+        Stream.Frames(static_cast<int>(Case.Frames) + 3, Case.Spec);
+        Stream.WriteTo(Dir.File("source.mp3"));
+        const auto Frames = ReaderFrames(Dir.File("source.mp3"));
+        Select(Dir.File("source.mp3"), 0, Case.Mark);
+        EXPECT_EQ(ReadFileBytes(Out), Concat(Frames, 0, Case.Frames));
+        // As start mark, the same end takes that frame first.
+        Select(Dir.File("source.mp3"), Case.Mark, Case.Mark + 1);
+        const TBytes Bytes = ReadFileBytes(Out);
+        ASSERT_GE(Bytes.size(), Frames[Case.Frames - 1].size());
+        EXPECT_EQ(TBytes(Bytes.begin(), Bytes.begin() + static_cast<long>(Frames[0].size())),
+                  Frames[Case.Frames - 1]);
+    }
+}
+
+TEST_F(Cutter, AVaryingBitRateWithoutInformationFrameGetsOneAndAConstantOneNone) {
+    TStreamBuilder Varying;
+    Varying.Frames(100, {1, 3, 128, 44100}).Frames(100, {1, 3, 192, 44100});
+    Varying.WriteTo(Dir.File("vbr.mp3"));
+    TStreamBuilder Constant;
+    Constant.Frames(200, {1, 3, 128, 44100});
+    Constant.WriteTo(Dir.File("cbr.mp3"));
+    for (const bool Vbr : {true, false}) {
+        SCOPED_TRACE(Vbr ? "varying" : "constant");
+        const std::string Source = Dir.File(Vbr ? "vbr.mp3" : "cbr.mp3");
+        Split(Source, 2);
+        ExpectParts(ExpectedParts(ReaderFrames(Source),
+                                  static_cast<int64_t>(Concat(ReaderFrames(Source)).size()), 2),
+                    {}, Vbr);
+        Select(Source, 10, 30);
+        EXPECT_EQ(StartsWithInfoFrame(ReadFileBytes(Out)), Vbr);
+    }
+}
+
+TEST_F(Cutter, AStreamOfStrayFramesIsNotCut) {
+    // Two frames amid 40 KB of junk: what a reader finds in a stream whose
+    // frames it cannot walk.
+    TStreamBuilder Stream;
+    Stream.Junk(20'000, 0x55).Frames(2).Junk(20'000, 0x55);
+    Stream.WriteTo(Dir.File("source.mp3"));
+    Split(Dir.File("source.mp3"), 2);
+    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+    EXPECT_NE(FrontEnd.Errors[0].find("cannot be found"), std::string::npos);
+    EXPECT_FALSE(FileExists(Part(1)));
+    Select(Dir.File("source.mp3"), 0, 10);
+    EXPECT_EQ(FrontEnd.Errors.size(), 2u);
+    EXPECT_FALSE(FileExists(Out));
+}

@@ -1,0 +1,163 @@
+#include "InfoFrame.h"
+
+#include "FrameBuilder.h"
+#include "FrameClock.h"
+#include "FrameFiles.h"
+#include "StreamScan.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+uint32_t HeaderOf(const TBytes& Frame) {
+    return static_cast<uint32_t>(Frame[0]) | static_cast<uint32_t>(Frame[1]) << 8 |
+           static_cast<uint32_t>(Frame[2]) << 16 | static_cast<uint32_t>(Frame[3]) << 24;
+}
+
+} // namespace
+
+// What lame wrote, as mutagen and the fixture script read it: the frame
+// counts, the extension's delay and padding, and both CRCs of lame's own
+// reckoning, which anchor the checksum the outputs are given.
+TEST(InfoFrame, ReadsWhatLameWroteAndItsChecksumsVerify) {
+    struct TCase {
+        const char* Name;
+        TInfoKind Kind;
+        uint32_t Frames;
+        int32_t Padding;
+    };
+    for (const TCase& Case : {TCase{"cbr-128-info.mp3", TInfoKind::Info, 116, 756},
+                              TCase{"vbr.mp3", TInfoKind::Xing, 116, 756},
+                              TCase{"mpeg2-l3.mp3", TInfoKind::Info, 117, 666},
+                              TCase{"mpeg25-l3.mp3", TInfoKind::Info, 44, 768}}) {
+        SCOPED_TRACE(Case.Name);
+        const auto Frames = ReaderFrames(FixturePath(Case.Name));
+        TInfoFrame Info;
+        ASSERT_TRUE(ParseInfoFrame(Frames[0].data(), Frames[0].size(), Info));
+        EXPECT_EQ(Info.Kind, Case.Kind);
+        EXPECT_EQ(Info.Frames, Case.Frames);
+        EXPECT_EQ(Info.Frames, Frames.size() - 1);
+        EXPECT_EQ(Info.Bytes, FileSizeOf(FixturePath(Case.Name)));
+        ASSERT_TRUE(Info.HasExtension && Info.HasToc);
+        EXPECT_TRUE(ExtensionTrimmedByDecoders(Info));
+        EXPECT_EQ(Info.Delay, 576);
+        EXPECT_EQ(Info.Padding, Case.Padding);
+        EXPECT_TRUE(Info.TagCRCValid);
+        const TBytes Audio = Concat(Frames, 1);
+        EXPECT_EQ(Crc16(Audio.data(), Audio.size()), Info.MusicCRC);
+
+        // An audio frame is none.
+        TInfoFrame Not;
+        EXPECT_FALSE(ParseInfoFrame(Frames[1].data(), Frames[1].size(), Not));
+    }
+    const auto Plain = ReaderFrames(FixturePath("layer2.mp3"));
+    TInfoFrame Info;
+    EXPECT_FALSE(ParseInfoFrame(Plain[0].data(), Plain[0].size(), Info));
+}
+
+// A built frame read back: it counts the output's own frames and bytes, its
+// table points at them, its CRCs verify, and the encoder's delay and padding
+// survive only at the source's own start and end.
+TEST(InfoFrame, BuiltFramesDescribeTheirOutput) {
+    const auto Source = ReaderFrames(FixturePath("vbr.mp3"));
+    TInfoFrame SourceInfo;
+    ASSERT_TRUE(ParseInfoFrame(Source[0].data(), Source[0].size(), SourceInfo));
+    const std::vector<TBytes> Audio(Source.begin() + 11, Source.begin() + 61);
+    const TBytes Joined = Concat(Audio);
+
+    for (const bool Varying : {false, true})
+        for (const bool AtFirst : {false, true})
+            for (const bool AtLast : {false, true}) {
+                SCOPED_TRACE(std::to_string(Varying) + std::to_string(AtFirst) +
+                             std::to_string(AtLast));
+                TInfoFrameBuilder Builder(SourceInfo, HeaderOf(Source[1]), !Varying);
+                Builder.Reset();
+                for (const auto& Frame : Audio)
+                    Builder.AddFrame(Frame.data(), static_cast<uint32_t>(Frame.size()));
+                const std::vector<uint8_t> Built = Builder.Build(AtFirst, AtLast);
+                ASSERT_EQ(static_cast<int32_t>(Built.size()), Builder.Length());
+                TMP3FrameInfo Header;
+                uint32_t Raw;
+                std::memcpy(&Raw, Built.data(), 4);
+                ASSERT_TRUE(DecodeFrameHeader(Raw, Header));
+                EXPECT_EQ(Header.FrameLength, Builder.Length());
+                EXPECT_EQ(Header.SampleRate, 44100);
+
+                TInfoFrame Back;
+                ASSERT_TRUE(ParseInfoFrame(Built.data(), Built.size(), Back));
+                EXPECT_EQ(Back.Kind, TInfoKind::Xing);
+                EXPECT_EQ(Back.Frames, 50u);
+                EXPECT_EQ(Back.Bytes, Built.size() + Joined.size());
+                EXPECT_EQ(Back.MusicLength, Back.Bytes);
+                EXPECT_EQ(Back.MusicCRC, Crc16(Joined.data(), Joined.size()));
+                EXPECT_TRUE(Back.TagCRCValid);
+                EXPECT_EQ(Back.Delay, AtFirst ? 576 : 0);
+                EXPECT_EQ(Back.Padding, AtLast ? 756 : 0);
+                // Entry 50 points at frame 25, counted from the built frame.
+                size_t Before = Built.size();
+                for (size_t I = 0; I < 25; ++I)
+                    Before += Audio[I].size();
+                EXPECT_EQ(Back.Toc[50], Before * 256 / Back.Bytes);
+                EXPECT_EQ(Back.Toc[0], Built.size() * 256 / Back.Bytes);
+                EXPECT_TRUE(std::is_sorted(Back.Toc.begin(), Back.Toc.end()));
+            }
+}
+
+// A VBRI source gets a VBRI frame; a source without any gets a Xing frame
+// without extension. Both read back with the output's counts.
+TEST(InfoFrame, VbriAndPlainSourcesGetFramesOfTheirKind) {
+    const TFrameSpec Spec{1, 3, 128, 44100};
+    const TBytes Frame = BuildFrame(Spec, 1);
+    for (const TInfoKind Kind : {TInfoKind::VBRI, TInfoKind::None}) {
+        TInfoFrame Source;
+        Source.Kind = Kind;
+        Source.VbriDelay = 1105;
+        TInfoFrameBuilder Builder(Source, HeaderOf(Frame), false);
+        Builder.Reset();
+        for (int I = 0; I < 250; ++I)
+            Builder.AddFrame(Frame.data(), static_cast<uint32_t>(Frame.size()));
+        const auto Built = Builder.Build(true, true);
+        TInfoFrame Back;
+        ASSERT_TRUE(ParseInfoFrame(Built.data(), Built.size(), Back));
+        EXPECT_EQ(Back.Kind, Kind == TInfoKind::VBRI ? TInfoKind::VBRI : TInfoKind::Xing);
+        EXPECT_EQ(Back.Frames, 250u);
+        EXPECT_EQ(Back.Bytes, Built.size() + 250 * Frame.size());
+        EXPECT_FALSE(Back.HasExtension);
+        if (Kind == TInfoKind::VBRI) {
+            EXPECT_EQ(Back.VbriDelay, 1105);
+        }
+    }
+}
+
+// The clock's ticks divide evenly by every sample rate, so sums are exact
+// and convert back to reference time without drift.
+TEST(FrameClock, EveryFramePlaysAWholeNumberOfTicks) {
+    for (const int32_t Rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000}) {
+        EXPECT_EQ(TicksPerSecond % Rate, 0) << Rate;
+        EXPECT_EQ(TicksToRefTime(SamplesToTicks(Rate, Rate)), 10'000'000);
+    }
+    // 25 Layer II frames at 48 kHz end exactly at 0.6 s, mark 6.
+    EXPECT_EQ(25 * FrameTicks(1, 2, 48000), TenthsToTicks(6));
+    EXPECT_EQ(RefTimeToTicks(TicksToRefTime(TenthsToTicks(123))), TenthsToTicks(123));
+}
+
+// The scan: the information frame apart from the audio, and the bit rate's
+// variation found.
+TEST(StreamScan, TellsTheInformationFrameFromTheAudio) {
+    for (const auto& Fixture : Fixtures()) {
+        SCOPED_TRACE(Fixture.Name);
+        const TStreamScan Scan = ScanStream(FixturePath(Fixture.Name));
+        EXPECT_EQ(Scan.HasInfoFrame(), Fixture.InfoFrame != 0);
+        EXPECT_EQ(Scan.AudioFrames, Fixture.Frames - Fixture.InfoFrame);
+        EXPECT_EQ(Scan.AudioEnd, Fixture.FramesEnd);
+        EXPECT_EQ(Scan.LastAudio, Fixture.LastOffset);
+        EXPECT_EQ(Scan.BitrateVaries, Fixture.Name == "vbr.mp3");
+        EXPECT_FALSE(Scan.MostlyUnframed());
+        EXPECT_NEAR(TicksToSeconds(Scan.Ticks),
+                    Fixture.Seconds * (Fixture.Frames - Fixture.InfoFrame) / Fixture.Frames, 1e-6);
+    }
+}

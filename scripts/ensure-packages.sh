@@ -39,11 +39,11 @@ BUILD_PACKAGES=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 
-# What the tests need beyond that: independent decoders and tag readers, the
-# checker of desktop entries, and a virtual display for the window tests that
-# want one.
+# What the tests need beyond that: independent decoders, probes and tag
+# readers, the checker of desktop entries, and a virtual display for the
+# window tests that want one.
 TEST_PACKAGES=(
-    mpg123 python3 python3-mutagen desktop-file-utils
+    mpg123 python3 python3-mutagen ffmpeg desktop-file-utils
 )
 
 # The number of parallel build jobs.

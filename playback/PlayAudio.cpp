@@ -255,13 +255,13 @@ constexpr int64_t DecoderDelaySamples = 529;
 // The file on the frames' clock: the play time of its audio frames, the
 // information frame left out, as the cutter counts them; and how far the
 // pipeline's timeline lies behind that clock. Measured with GStreamer 1.22
-// on bursts at known samples: the pipeline drops the information frame and,
-// when the extension comes from the encoder that names itself "LAME", trims
-// its delay plus the decoder's 529 samples from the start (and its padding
-// less those 529 from the end). Other information frames (Xing without
-// extension, another encoder's extension, VBRI) and plain streams (Layer II
-// included) are not trimmed: their timeline starts with the first audio
-// frame.
+// on bursts at known samples: the pipeline drops a Xing or Info frame and,
+// when its extension comes from the encoder that names itself "LAME", trims
+// that encoder's delay plus the decoder's 529 samples from the start (and
+// its padding less those 529 from the end). Xing without extension, another
+// encoder's extension and plain streams (Layer II included) are not trimmed:
+// their timeline starts with the first audio frame. A VBRI frame is played
+// as a frame of silence, so there the timeline runs one frame ahead.
 struct TFramesTimeline {
     int64_t Duration = -1; // -1: no frames, leave it to the pipeline
     int64_t Lead = 0;
@@ -284,6 +284,9 @@ TFramesTimeline FramesTimeline(const std::string& FileName) {
                                     0, Scan.Ticks - Lead);
             Timeline.Lead = TicksToRefTime(Lead);
             Timeline.Tail = TicksToRefTime(Tail);
+        } else if (Scan.Info.Kind == TInfoKind::VBRI) {
+            Timeline.Lead = -TicksToRefTime(
+                FrameTicks(Scan.First.Version, Scan.First.Layer, Scan.First.SampleRate));
         }
     } catch (const Exception&) {
     }
@@ -428,7 +431,8 @@ int64_t TAudioPlayer::Position() const {
     // The pipeline's end lies short of the frames' end by the trimmed
     // padding: reaching it (give or take the pipeline's rounding) is
     // reaching the end of the frames.
-    const int64_t Position = Nanoseconds / 100 + FLead;
+    // The silence a VBRI frame plays as lies before the start.
+    const int64_t Position = std::max<int64_t>(Nanoseconds / 100 + FLead, 0);
     if (Position >= FDuration - FTail - EndSlack)
         return FDuration;
     return Position;

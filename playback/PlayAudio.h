@@ -91,7 +91,8 @@ public:
     int64_t Duration() const;
     int64_t Position() const;
     // How far the pipeline's own timeline lies behind the frames' clock for
-    // the open file: the delays the pipeline trims from the start.
+    // the open file: the delays the pipeline trims from the start, less a
+    // frame it plays that the frames' clock does not count (VBRI).
     int64_t TimelineLead() const { return FLead; }
     // Moves to Current (a negative one meaning 0) and plays up to Stop,
     // where playback completes; a Stop of -1 keeps the stop point set

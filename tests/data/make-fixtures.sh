@@ -95,6 +95,25 @@ if data[at:at + 4] != b"LAME":
 data[at:at + 36] = bytes(36)
 open(sys.argv[2], "wb").write(data)
 BLANK
+# No encoder here writes VBRI: lame's stream without information frame gets a
+# VBRI frame (delay 1105, no table) put in front, with its true counts.
+python3 - "$out/burst-44k-t.mp3" "$out/burst-vbri.mp3" <<'VBRI'
+import struct
+import sys
+audio = open(sys.argv[1], "rb").read()
+frames, pos = 0, 0
+while pos < len(audio):
+    b2 = audio[pos + 2]
+    pos += 144 * [0, 32, 40, 48, 56, 64, 80, 96, 112, 128][b2 >> 4] * 1000 // 44100 + (b2 >> 1 & 1)
+    frames += 1
+if pos != len(audio):
+    sys.exit("make-fixtures: burst-vbri.mp3: the stream does not end on a frame")
+head = bytearray(522)  # MPEG-1 Layer III, 160 kbit/s, 44100 Hz, mono
+head[0:4] = bytes([0xFF, 0xFB, 0xA0, 0xC4])
+head[36:40] = b"VBRI"
+head[40:62] = struct.pack(">HHHIIHHHH", 1, 1105, 75, len(head) + len(audio), frames, 0, 1, 4, 1)
+open(sys.argv[2], "wb").write(bytes(head) + audio)
+VBRI
 
 # The frame walker and the checks, shared by the two steps below.
 cat >"$work/fixtures.py" <<'PY'
@@ -315,7 +334,7 @@ done
 python3 "$work/fixtures.py" measure "$out" "$work" "${names[@]}"
 
 bursts=(burst-44k.mp3 burst-44k-t.mp3 burst-22k.mp3 burst-8k.mp3 burst-layer2.mp3
-    burst-xing.mp3 burst-lavc.mp3)
+    burst-xing.mp3 burst-lavc.mp3 burst-vbri.mp3)
 total=0
 for name in "${names[@]}" "${bursts[@]}"; do
     total=$((total + $(stat -c %s "$out/$name")))

@@ -1,6 +1,7 @@
 #include "PlayAudio.h"
 
 #include "FrameClock.h"
+#include "FrameFiles.h"
 #include "Segmora.h"
 #include "TestFiles.h"
 
@@ -20,8 +21,8 @@
 // silence with a 20 ms tone at 0.5 s and at 1.5 s, one file per kind of
 // stream whose timeline the pipeline may shift. Where a burst lies on the
 // frames' clock comes from mpg123 decoding every audio frame without
-// trimming anything; where the pipeline plays it comes from decoding the
-// file through the same GStreamer elements the player uses.
+// trimming anything, the information frame taken off; where the pipeline plays it comes from
+// decoding the file through the same GStreamer elements the player uses.
 
 namespace {
 
@@ -45,6 +46,7 @@ constexpr TBurstFile BurstFiles[] = {
     {"burst-layer2.mp3", 48000, 1152}, // twolame, Layer II
     {"burst-xing.mp3", 44100, 1152},   // Xing frame without extension
     {"burst-lavc.mp3", 44100, 1152},   // another encoder's extension
+    {"burst-vbri.mp3", 44100, 1152},   // a VBRI frame in front of lame -t
 };
 
 constexpr int16_t Loud = 2000;
@@ -71,6 +73,14 @@ TSamples DecodeUntrimmed(const std::string& FileName) {
     while ((Count = std::fread(Chunk, sizeof Chunk[0], 4096, Pipe.get())) > 0)
         Samples.insert(Samples.end(), Chunk, Chunk + Count);
     return Samples;
+}
+
+// The same for the audio frames alone: decoders play a VBRI frame as one of
+// silence, so a leading information frame is taken off first.
+TSamples DecodeAudioFrames(const std::string& FileName, const TTempDir& Dir) {
+    const std::string Audio = Dir.File("audio-only.mp3");
+    WriteFileBytes(Audio, OutputAudio(FileName));
+    return DecodeUntrimmed(Audio);
 }
 
 bool HaveMpg123() {
@@ -144,7 +154,7 @@ constexpr int64_t Millisecond = 10'000;
 TEST_P(FramesClock, WhatIsHeardIsWhereTheCutterCutsIt) {
     const TBurstFile& File = GetParam();
     const std::string Source = FixturePath(File.Name);
-    const TSamples Untrimmed = DecodeUntrimmed(Source);
+    const TSamples Untrimmed = DecodeAudioFrames(Source, Dir);
     const int64_t BurstSample = Onset(Untrimmed);
     ASSERT_GT(BurstSample, 0);
     const int64_t Burst = BurstSample * 10'000'000 / File.SampleRate;
@@ -178,7 +188,7 @@ TEST_P(FramesClock, WhatIsHeardIsWhereTheCutterCutsIt) {
     Cutter.SetSelStart(Start);
     Cutter.SetSelEnd(End);
     Cutter.Execute(true);
-    const TSamples Cut = DecodeUntrimmed(Dir.File("cut.mp3"));
+    const TSamples Cut = DecodeAudioFrames(Dir.File("cut.mp3"), Dir);
     // The first frame written is the first to end at or after the start mark.
     const int64_t Ticks = SamplesToTicks(File.FrameSamples, File.SampleRate);
     const int64_t FirstFrame = std::max<int64_t>((TenthsToTicks(Start) + Ticks - 1) / Ticks - 1, 0);

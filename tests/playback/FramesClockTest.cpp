@@ -88,9 +88,11 @@ bool HaveMpg123() {
 }
 
 // Where the pipeline plays the first burst: its time in 100 ns units on the
-// pipeline's own timeline; -1 when none is heard.
+// pipeline's own timeline, -1 when none is heard; and the length the
+// pipeline gives the stream.
 struct TPipelineOnset {
     int64_t Time = -1;
+    int64_t Duration = -1;
 };
 
 void OnHandoff(GstElement*, GstBuffer* Buffer, GstPad* Pad, gpointer Data) {
@@ -112,7 +114,7 @@ void OnHandoff(GstElement*, GstBuffer* Buffer, GstPad* Pad, gpointer Data) {
         Found.Time = static_cast<int64_t>(GST_BUFFER_PTS(Buffer)) / 100 + At * 10'000'000 / Rate;
 }
 
-int64_t PipelineOnset(const std::string& FileName) {
+TPipelineOnset PipelineOnset(const std::string& FileName) {
     gst_init(nullptr, nullptr);
     gchar* Uri = gst_filename_to_uri(FileName.c_str(), nullptr);
     const std::string Description = std::string("uridecodebin uri=") + Uri +
@@ -120,9 +122,9 @@ int64_t PipelineOnset(const std::string& FileName) {
                                     "fakesink name=sink signal-handoffs=true sync=false";
     g_free(Uri);
     GstElement* Pipeline = gst_parse_launch(Description.c_str(), nullptr);
-    if (Pipeline == nullptr)
-        return -1;
     TPipelineOnset Found;
+    if (Pipeline == nullptr)
+        return Found;
     GstElement* Sink = gst_bin_get_by_name(GST_BIN(Pipeline), "sink");
     g_signal_connect(Sink, "handoff", G_CALLBACK(OnHandoff), &Found);
     gst_object_unref(Sink);
@@ -132,10 +134,13 @@ int64_t PipelineOnset(const std::string& FileName) {
         Bus, 10 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
     if (Message != nullptr)
         gst_message_unref(Message);
+    gint64 Duration = -1;
+    if (gst_element_query_duration(Pipeline, GST_FORMAT_TIME, &Duration))
+        Found.Duration = Duration / 100;
     gst_object_unref(Bus);
     gst_element_set_state(Pipeline, GST_STATE_NULL);
     gst_object_unref(Pipeline);
-    return Found.Time;
+    return Found;
 }
 
 class FramesClock : public testing::TestWithParam<TBurstFile> {
@@ -163,7 +168,7 @@ TEST_P(FramesClock, WhatIsHeardIsWhereTheCutterCutsIt) {
     // it, moved onto the frames' clock.
     TAudioPlayer Player;
     Player.Open(Source);
-    const int64_t Heard = PipelineOnset(Source);
+    const int64_t Heard = PipelineOnset(Source).Time;
     ASSERT_GE(Heard, 0);
     std::printf("[ lead ] %-18s %7.3f ms\n", File.Name,
                 static_cast<double>(Player.TimelineLead()) / Millisecond);
@@ -196,6 +201,13 @@ TEST_P(FramesClock, WhatIsHeardIsWhereTheCutterCutsIt) {
     EXPECT_NEAR(static_cast<double>(Onset(Cut)), static_cast<double>(Expected),
                 File.SampleRate / 1000.0)
         << "marks " << Start << " to " << End;
+    // The pipeline takes the cut's length from the cut's own information
+    // frame: the cut's frames, less at most the decoder's delay.
+    const auto CutFrames =
+        static_cast<int64_t>(Cut.size() / static_cast<size_t>(File.FrameSamples));
+    const int64_t CutLength = CutFrames * File.FrameSamples * 10'000'000 / File.SampleRate;
+    EXPECT_NEAR(PipelineOnset(Dir.File("cut.mp3")).Duration, CutLength,
+                static_cast<double>(File.FrameSamples) * 1e7 / File.SampleRate);
 }
 
 TEST_P(FramesClock, PlayingToTheEndReachesTheDuration) {

@@ -30,8 +30,6 @@ constexpr size_t ExtTagCRC = 34;
 // VBRI stands at a fixed place, whatever the side information's size.
 constexpr size_t VbriOffset = 36;
 constexpr size_t VbriFixedSize = 26;
-constexpr size_t VbriEntrySize = 4;
-constexpr size_t VbriMaxEntries = 100;
 
 constexpr uint32_t XingFlagFrames = 1;
 constexpr uint32_t XingFlagBytes = 2;
@@ -154,12 +152,8 @@ TInfoFrameBuilder::TInfoFrameBuilder(const TInfoFrame& Source, uint32_t FirstAud
     TMP3FrameInfo Audio{};
     DecodeFrameHeader(FirstAudio, Audio);
     FSideInfo = SideInfoSize(Audio.Version, Audio.ChannelMode);
-    size_t Needed = 0;
-    if (FSource.Kind == TInfoKind::VBRI)
-        Needed = VbriOffset + VbriFixedSize + VbriMaxEntries * VbriEntrySize;
-    else
-        Needed = 4 + static_cast<size_t>(FSideInfo) + TagSize + FlagsSize + 4 + 4 + TocSize + 4 +
-                 (FSource.HasExtension ? ExtensionSize : 0);
+    const size_t Needed = 4 + static_cast<size_t>(FSideInfo) + TagSize + FlagsSize + 4 + 4 +
+                          TocSize + 4 + (FSource.HasExtension ? ExtensionSize : 0);
 
     // Version, layer and rate as the audio; no CRC, no padding; the channel
     // mode and the copyright, original and emphasis bits as the audio, the
@@ -211,10 +205,7 @@ std::vector<uint8_t> TInfoFrameBuilder::Build(bool StartsAtFirst, bool EndsAtLas
         Frame[static_cast<size_t>(I)] = static_cast<uint8_t>(FHeader >> (8 * I));
     // Zero side information and main data: decoders that don't know the
     // fields play the frame as silence.
-    if (FSource.Kind == TInfoKind::VBRI)
-        WriteVbri(Frame.data());
-    else
-        WriteXing(Frame.data(), StartsAtFirst, EndsAtLast);
+    WriteXing(Frame.data(), StartsAtFirst, EndsAtLast);
     return Frame;
 }
 
@@ -248,30 +239,4 @@ void TInfoFrameBuilder::WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsA
     WriteBE(Ext + ExtMusicLength, static_cast<uint32_t>(std::min<uint64_t>(Total, UINT32_MAX)), 4);
     WriteBE(Ext + ExtMusicCRC, FMusicCRC, 2);
     WriteBE(Ext + ExtTagCRC, Crc16(Frame, static_cast<size_t>(Ext + ExtTagCRC - Frame)), 2);
-}
-
-void TInfoFrameBuilder::WriteVbri(uint8_t* Frame) const {
-    const uint64_t Total = static_cast<uint64_t>(FLength) + FAudioBytes;
-    const auto Frames = static_cast<uint64_t>(FStarts.size());
-    const uint64_t PerEntry = std::max<uint64_t>(1, (Frames + VbriMaxEntries - 1) / VbriMaxEntries);
-    const uint64_t Entries = (Frames + PerEntry - 1) / PerEntry;
-    uint8_t* At = Frame + VbriOffset;
-    std::memcpy(At, "VBRI", 4);
-    WriteBE(At + 4, 1, 2);
-    WriteBE(At + 6, FSource.VbriDelay, 2);
-    WriteBE(At + 8, FSource.VbriQuality, 2);
-    WriteBE(At + 10, static_cast<uint32_t>(std::min<uint64_t>(Total, UINT32_MAX)), 4);
-    WriteBE(At + 14, static_cast<uint32_t>(Frames), 4);
-    WriteBE(At + 18, static_cast<uint32_t>(Entries), 2);
-    WriteBE(At + 20, 1, 2); // scale
-    WriteBE(At + 22, VbriEntrySize, 2);
-    WriteBE(At + 24, static_cast<uint32_t>(PerEntry), 2);
-    // Entry k: the bytes of frames k * PerEntry up to the next entry's.
-    for (uint64_t K = 0; K < Entries; ++K) {
-        const uint64_t Begin = FStarts[K * PerEntry];
-        const uint64_t EndFrame = (K + 1) * PerEntry;
-        const uint64_t End = EndFrame < Frames ? FStarts[EndFrame] : FAudioBytes;
-        WriteBE(At + VbriFixedSize + K * VbriEntrySize,
-                static_cast<uint32_t>(std::min<uint64_t>(End - Begin, UINT32_MAX)), 4);
-    }
 }

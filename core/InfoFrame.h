@@ -38,7 +38,7 @@ struct TInfoFrame {
     uint16_t MusicCRC = 0;
     uint16_t TagCRC = 0;
     bool TagCRCValid = false; // TagCRC matches the frame's bytes before it
-    // VBRI's delay and quality fields, kept for the outputs.
+    // VBRI's delay and quality fields.
     uint16_t VbriDelay = 0;
     uint16_t VbriQuality = 0;
 };
@@ -59,11 +59,15 @@ bool ParseInfoFrame(const uint8_t* Frame, size_t Length, TInfoFrame& Info);
 bool ExtensionTrimmedByDecoders(const TInfoFrame& Info);
 
 // Collects what an output's information frame must say about the output's
-// own audio frames, and builds the frame. Source is the information frame of
-// the source (Kind None when it had none: the output then gets a Xing frame
-// without extension); FirstAudio is the four header bytes of the source's
-// first audio frame as they stand in the file (b0 in the low byte), whose
-// version, layer, rate and mode the built frame takes.
+// own audio frames, and builds the frame: an Info frame for a source that had
+// one, otherwise a Xing frame, with the source's extension when it had one.
+// A VBRI source gets a Xing frame too: decoders that don't know VBRI play it
+// as a frame, and the first frame of an output that starts inside the stream
+// would then take the VBRI fields for the bytes it borrows from frames left
+// behind, and play them as noise. Source is the source's information frame
+// (Kind None when it had none); FirstAudio is the four header bytes of the
+// source's first audio frame as they stand in the file (b0 in the low byte),
+// whose version, layer, rate and mode the built frame takes.
 class TInfoFrameBuilder {
 public:
     TInfoFrameBuilder(const TInfoFrame& Source, uint32_t FirstAudio, bool ConstantBitrate);
@@ -83,7 +87,6 @@ public:
 
 private:
     void WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsAtLast) const;
-    void WriteVbri(uint8_t* Frame) const;
 
     TInfoFrame FSource;
     uint32_t FHeader = 0; // the built frame's header, b0 in the low byte

@@ -62,8 +62,13 @@ decodes() {
     if [ $status -ne 0 ]; then
         fail "mpg123 on $file: exit status $status"
     elif [ -n "$said" ]; then
-        first=$(mpg123 -t -n 1 "$file" 2>&1 | tr '\r' '\n' | problems)
-        if [ "$said" != "$first" ] || grep -vqE 'part2_3_length .* too large|bit reservoir' <<<"$said"; then
+        # mpg123 plays a VBRI frame as a frame: the first audio frame is its
+        # second then.
+        local count=1
+        [ "$(dd if="$file" bs=1 skip=36 count=4 2>/dev/null)" = VBRI ] && count=2
+        first=$(mpg123 -t -n $count "$file" 2>&1 | tr '\r' '\n' | problems)
+        if [ "$said" != "$first" ] ||
+            grep -vqE 'part2_3_length .* too large|bit reservoir|dequantization failed' <<<"$said"; then
             fail "mpg123 on $file: $(head -3 <<<"$said")"
         fi
     fi

@@ -201,6 +201,12 @@ TEST_P(FramesClock, WhatIsHeardIsWhereTheCutterCutsIt) {
     EXPECT_NEAR(static_cast<double>(Onset(Cut)), static_cast<double>(Expected),
                 File.SampleRate / 1000.0)
         << "marks " << Start << " to " << End;
+    // Played back, the cut is on the same clock: its own information frame
+    // tells the player what the pipeline trims from it.
+    TAudioPlayer CutPlayer;
+    CutPlayer.Open(Dir.File("cut.mp3"));
+    EXPECT_NEAR(PipelineOnset(Dir.File("cut.mp3")).Time + CutPlayer.TimelineLead(),
+                Onset(Cut) * 10'000'000 / File.SampleRate, Millisecond);
     // The pipeline takes the cut's length from the cut's own information
     // frame: the cut's frames, less at most the decoder's delay.
     const auto CutFrames =

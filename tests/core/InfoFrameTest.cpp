@@ -1,9 +1,6 @@
 #include "InfoFrame.h"
 
-#include "FrameBuilder.h"
-#include "FrameClock.h"
 #include "FrameFiles.h"
-#include "StreamScan.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -105,56 +102,4 @@ TEST(InfoFrame, BuiltFramesDescribeTheirOutput) {
                 EXPECT_EQ(Back.Toc[0], Built.size() * 256 / Back.Bytes);
                 EXPECT_TRUE(std::is_sorted(Back.Toc.begin(), Back.Toc.end()));
             }
-}
-
-// A source with a VBRI frame or none gets a Xing frame without extension,
-// which every decoder here skips, with the output's counts.
-TEST(InfoFrame, VbriAndPlainSourcesGetAXingFrame) {
-    const TFrameSpec Spec{1, 3, 128, 44100};
-    const TBytes Frame = BuildFrame(Spec, 1);
-    for (const TInfoKind Kind : {TInfoKind::VBRI, TInfoKind::None}) {
-        TInfoFrame Source;
-        Source.Kind = Kind;
-        Source.VbriDelay = 1105;
-        TInfoFrameBuilder Builder(Source, HeaderOf(Frame), false);
-        Builder.Reset();
-        for (int I = 0; I < 250; ++I)
-            Builder.AddFrame(Frame.data(), static_cast<uint32_t>(Frame.size()));
-        const auto Built = Builder.Build(true, true);
-        TInfoFrame Back;
-        ASSERT_TRUE(ParseInfoFrame(Built.data(), Built.size(), Back));
-        EXPECT_EQ(Back.Kind, TInfoKind::Xing);
-        EXPECT_EQ(Back.Frames, 250u);
-        EXPECT_EQ(Back.Bytes, Built.size() + 250 * Frame.size());
-        EXPECT_FALSE(Back.HasExtension);
-    }
-}
-
-// The clock's ticks divide evenly by every sample rate, so sums are exact
-// and convert back to reference time without drift.
-TEST(FrameClock, EveryFramePlaysAWholeNumberOfTicks) {
-    for (const int32_t Rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000}) {
-        EXPECT_EQ(TicksPerSecond % Rate, 0) << Rate;
-        EXPECT_EQ(TicksToRefTime(SamplesToTicks(Rate, Rate)), 10'000'000);
-    }
-    // 25 Layer II frames at 48 kHz end exactly at 0.6 s, mark 6.
-    EXPECT_EQ(25 * FrameTicks(1, 2, 48000), TenthsToTicks(6));
-    EXPECT_EQ(RefTimeToTicks(TicksToRefTime(TenthsToTicks(123))), TenthsToTicks(123));
-}
-
-// The scan: the information frame apart from the audio, and the bit rate's
-// variation found.
-TEST(StreamScan, TellsTheInformationFrameFromTheAudio) {
-    for (const auto& Fixture : Fixtures()) {
-        SCOPED_TRACE(Fixture.Name);
-        const TStreamScan Scan = ScanStream(FixturePath(Fixture.Name));
-        EXPECT_EQ(Scan.HasInfoFrame(), Fixture.InfoFrame != 0);
-        EXPECT_EQ(Scan.AudioFrames, Fixture.Frames - Fixture.InfoFrame);
-        EXPECT_EQ(Scan.AudioEnd, Fixture.FramesEnd);
-        EXPECT_EQ(Scan.LastAudio, Fixture.LastOffset);
-        EXPECT_EQ(Scan.BitrateVaries, Fixture.Name == "vbr.mp3");
-        EXPECT_FALSE(Scan.MostlyUnframed());
-        EXPECT_NEAR(TicksToSeconds(Scan.Ticks),
-                    Fixture.Seconds * (Fixture.Frames - Fixture.InfoFrame) / Fixture.Frames, 1e-6);
-    }
 }

@@ -2,6 +2,7 @@
 #include "Errors.h"
 #include "FileAccess.h"
 #include "FrameBuilder.h"
+#include "InfoFrame.h"
 #include "JobTestSupport.h"
 #include "TestFiles.h"
 
@@ -127,6 +128,22 @@ TEST_F(Cutter, EveryFixtureSplitsIntoPartsThatJoinToItsFramesEachEndingWithItsTa
         }
     }
     EXPECT_EQ(OpenFileCount(), 0);
+}
+
+TEST_F(Cutter, OnlyTheFirstPartKeepsTheEncodersDelayAndOnlyTheLastItsPadding) {
+    Split(FixturePath("id3v1-end.mp3"), 3);
+    const std::pair<int32_t, int32_t> Expected[] = {{576, 0}, {0, 0}, {0, 1080}};
+    for (int I = 0; I < 3; ++I) {
+        const auto Frames = ReaderFrames(Part(I + 1));
+        TInfoFrame Info;
+        ASSERT_TRUE(ParseInfoFrame(Frames[0].data(), Frames[0].size(), Info));
+        EXPECT_EQ(std::make_pair(Info.Delay, Info.Padding), Expected[I]) << "part " << I + 1;
+    }
+    Select(FixturePath("id3v1-end.mp3"), 0, 10); // from the first frame, not to the last
+    const auto Frames = ReaderFrames(Out);
+    TInfoFrame Info;
+    ASSERT_TRUE(ParseInfoFrame(Frames[0].data(), Frames[0].size(), Info));
+    EXPECT_EQ(std::make_pair(Info.Delay, Info.Padding), std::make_pair(576, 0));
 }
 
 TEST_F(Cutter, TenMillionBytesInThreeParts) {

@@ -36,6 +36,12 @@ void TOutputHeader::Finish(TFileStream& Stream) {
     if (!FBegun)
         return;
     FBegun = false;
+    // No audio, no frame to describe it: the output stays empty, as it
+    // would be for a source without one.
+    if (FFirst < 0) {
+        Stream.SetSize(0);
+        return;
+    }
     const std::vector<uint8_t> Frame = FBuilder->Build(FFirst >= 0 && FFirst == FScan.AudioStart,
                                                        FLast >= 0 && FLast == FScan.LastAudio);
     const int64_t End = Stream.Seek(0, TSeekOrigin::End);

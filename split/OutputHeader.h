@@ -29,7 +29,8 @@ public:
     // Counts the frame at Offset in the source, copied into the output.
     void Add(const uint8_t* Frame, uint32_t Length, int64_t Offset);
     // Writes the output's own frame at its start (offset 0 of Stream), once
-    // everything else has been flushed to it, and returns to its end.
+    // everything else has been flushed to it, and returns to its end. An
+    // output that got no audio frame is emptied instead.
     void Finish(TFileStream& Stream);
 
 private:

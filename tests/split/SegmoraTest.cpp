@@ -406,6 +406,12 @@ TEST_F(Cutter, ASelectionWithoutAFrameEndFailsAndLeavesNoFile) {
     EXPECT_EQ(FrontEnd.Errors[0], "No audio frame was written: no MPEG audio frame was found in " +
                                       Dir.File("source.mp3") + ", so no part was made.");
     EXPECT_FALSE(FileExists(Part(1)));
+
+    // Nor is an information frame left behind for a source that has one.
+    FrontEnd.Errors.clear();
+    Select(FixturePath("mpeg25-l3.mp3"), 1, 1, YearOnly()); // 72 ms frames
+    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+    EXPECT_FALSE(FileExists(Out));
 }
 
 TEST_F(Cutter, ASelectionAtTheSourcesOwnPathFailsUnderEverySpelling) {

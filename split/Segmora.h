@@ -2,10 +2,12 @@
 
 // The cutter: writes new MP3 files out of a source by copying whole MPEG
 // audio frames byte for byte, never decoding anything. Two jobs: split the
-// whole source into PartCount files of about equal size, each ending with
-// the source's ID3v1 tag; or save the frames between two time marks into one
-// file that gets a tag of the user's own. The front end fills in the
-// properties, then runs a job with Execute.
+// whole source into PartCount files of about equal audio size, each ending
+// with the source's ID3v1 tag; or save the frames between two time marks into
+// one file that gets a tag of the user's own. Each output of a source with an
+// information frame or a varying bit rate starts with an information frame
+// of its own. The front end fills in the properties, then runs a job with
+// Execute.
 
 #include "ID3v1.h"
 #include "JobProgress.h"
@@ -39,7 +41,8 @@ public:
     // Output file of the selection.
     const std::string& DestFile() const { return FDestFile; }
     void SetDestFile(const std::string& Value) { FDestFile = Value; }
-    // The selection's marks, in tenths of a second from the first frame.
+    // The selection's marks, in tenths of a second on the frames' clock: from
+    // the first audio frame, an information frame taking no time.
     int32_t SelStart() const { return FSelStart; }
     void SetSelStart(int32_t Value) { FSelStart = Value; }
     int32_t SelEnd() const { return FSelEnd; }

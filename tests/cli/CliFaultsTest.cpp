@@ -124,10 +124,11 @@ TEST_F(CliFaults, TwoSplitsIntoOneFolderNeverMixTheirParts) {
         for (int Part = 1; Part <= 3; ++Part) {
             const std::string Name = Folder + "/p" + std::to_string(Part) + ".mp3";
             ExpectWholeFrames(Name, Winner == Tagged);
-            const auto Joined = Concat(ReaderFrames(Name));
+            // The audio of each part, behind the part's own information frame.
+            const auto Joined = OutputAudio(Concat(ReaderFrames(Name)));
             Frames.insert(Frames.end(), Joined.begin(), Joined.end());
         }
-        EXPECT_EQ(Frames, Concat(ReaderFrames(Winner))) << "every part from the one source";
+        EXPECT_EQ(Frames, Concat(AudioFrames(Winner))) << "every part from the one source";
     }
 }
 

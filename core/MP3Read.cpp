@@ -4,6 +4,7 @@
 #include "FileAccess.h"
 
 #include <algorithm>
+#include <cstring>
 
 TMP3Reader::~TMP3Reader() {
     Close();
@@ -22,6 +23,9 @@ void TMP3Reader::Open(const std::string& FileName) {
         FBuffer->SetFileName(FileName);
         FFileSize = FBuffer->FileSize();
         FFrameFound = false;
+        FHolesCheckedUntil = 0;
+        FFollowed = false;
+        FMap.Map(FHandle, FFileSize, FileName);
     } catch (...) {
         Close();
         throw;
@@ -29,11 +33,13 @@ void TMP3Reader::Open(const std::string& FileName) {
 }
 
 void TMP3Reader::Close() {
+    FMap.Unmap();
     FBuffer.reset();
     if (FHandle >= 0)
         FileClose(FHandle);
     FHandle = -1;
     FFrameFound = false;
+    FFollowed = false;
 }
 
 bool TMP3Reader::ReadHeader(int64_t At, uint32_t& Header) {
@@ -51,11 +57,38 @@ bool TMP3Reader::IsFrameAt(int64_t At) {
     return ReadHeader(At, Header) && DecodeFrameHeader(Header, Scratch);
 }
 
-bool TMP3Reader::FindNextFrame(int64_t Limit) {
+bool TMP3Reader::FindNextFrameSlow(int64_t Limit) {
     // A closed reader keeps the last file's size for its callers to report,
     // but has nothing left to search.
     if (!FBuffer)
         return false;
+    if (!FMap.Mapped())
+        return FindInWindow(Limit);
+    const bool Found = FindInMap(Limit);
+    if (!Found)
+        FFollowed = false;
+    CheckMappedStep();
+    FMap.Release(FPosition - MappedLag);
+    return Found;
+}
+
+void TMP3Reader::CheckMappedStep() {
+    // A read that met a page the file no longer holds read zeros instead.
+    // And a frame taken on its own header, because it follows a frame, is
+    // checked against the file having shrunk under the mapping: the bytes
+    // past the new end of the file read as zeros up to the end of their
+    // page, and would pass for the frame's own. Behind a whole frame lies
+    // the next header or, rarely, something else (junk, a tag, the end of
+    // the file); only then is the file's size asked.
+    if (FMap.Faulted() ||
+        (FFrameFound && !FFollowed && FMap.ShrankBelow(FPosition + FFrame.FrameLength))) {
+        FFrameFound = false;
+        FFollowed = false;
+        FMap.RaiseShrunk();
+    }
+}
+
+bool TMP3Reader::FindInWindow(int64_t Limit) {
     if (FFrameFound)
         FPosition += FFrame.FrameLength;
     TMP3FrameInfo Scratch;
@@ -98,9 +131,89 @@ bool TMP3Reader::FindNextFrame(int64_t Limit) {
     return false;
 }
 
+// The same search as FindInWindow, over the mapped bytes.
+bool TMP3Reader::FindInMap(int64_t Limit) {
+    if (FFrameFound)
+        FPosition += FFrame.FrameLength;
+    TMP3FrameInfo Scratch;
+    int64_t NextCheck = FPosition + SearchCheckBytes;
+    while (FPosition < FFileSize) {
+        if (Limit != 0 && FPosition > Limit)
+            break;
+        if (FSearchCheck && FPosition >= NextCheck) {
+            if (FSearchCheck())
+                break;
+            NextCheck = FPosition + SearchCheckBytes;
+        }
+        if (!FFrameFound) {
+            int64_t Stop = std::max(FPosition, FFileSize - 3);
+            if (Limit != 0 && Limit < Stop)
+                Stop = std::max(FPosition, Limit + 1);
+            if (FSearchCheck)
+                Stop = std::min(Stop, NextCheck);
+            FPosition = FindByteInMap(0xFF, FPosition, Stop);
+            if (Limit != 0 && FPosition > Limit)
+                break;
+        }
+        if (FPosition + 4 > FFileSize)
+            break;
+        if (DecodeFrameHeader(MappedHeader(FPosition), Scratch) &&
+            (FFrameFound || IsFrameInMap(FPosition + Scratch.FrameLength))) {
+            FFrame = Scratch;
+            FFrameFound = true;
+            LookBehindFrame();
+            return true;
+        }
+        ++FPosition;
+        FFrameFound = false;
+    }
+    FFrameFound = false;
+    return false;
+}
+
+bool TMP3Reader::IsFrameInMap(int64_t At) const {
+    TMP3FrameInfo Scratch;
+    return At + 4 <= FFileSize && DecodeFrameHeader(MappedHeader(At), Scratch);
+}
+
+// As TFileReadBuffer::FindByte, over the mapping: holes of a sparse file are
+// passed over unread, asking the file system once per HoleCheckStep.
+int64_t TMP3Reader::FindByteInMap(uint8_t Byte, int64_t From, int64_t Until) {
+    Until = std::min(Until, FFileSize);
+    // After a fault the rest of the map reads as zeros: no use searching it.
+    while (From < Until && !FMap.Faulted()) {
+        if (From >= FHolesCheckedUntil) {
+            const int64_t Data = FileNextData(FHandle, From, FFileSize);
+            if (Data > From)
+                From = Data;
+            if (From >= Until)
+                return Until;
+            FHolesCheckedUntil = (From / HoleCheckStep + 1) * HoleCheckStep;
+        }
+        const int64_t End = std::min(Until, FHolesCheckedUntil);
+        const uint8_t* Start = FMap.Data() + From;
+        const auto* Hit =
+            static_cast<const uint8_t*>(std::memchr(Start, Byte, static_cast<size_t>(End - From)));
+        if (Hit != nullptr)
+            return From + (Hit - Start);
+        From = End;
+    }
+    return std::max(From, Until);
+}
+
+void TMP3Reader::RaiseNoFrame() {
+    throw Exception("Frame is not found");
+}
+
 bool TMP3Reader::ReadFrame(void* Dest) {
     if (!FFrameFound)
         throw Exception("Frame is not found");
-    return FBuffer->Read(Dest, static_cast<uint32_t>(FFrame.FrameLength), FPosition) ==
-           FFrame.FrameLength;
+    if (!FMap.Mapped())
+        return FBuffer->Read(Dest, static_cast<uint32_t>(FFrame.FrameLength), FPosition) ==
+               FFrame.FrameLength;
+    const int64_t Count = std::min<int64_t>(FFrame.FrameLength, FFileSize - FPosition);
+    std::memcpy(Dest, FMap.Data() + FPosition, static_cast<size_t>(Count));
+    if (FMap.Faulted())
+        FMap.RaiseShrunk();
+    return Count == FFrame.FrameLength;
 }

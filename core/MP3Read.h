@@ -2,7 +2,9 @@
 
 #include "FileBufs.h"
 #include "MP3Utils.h"
+#include "SourceMap.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,12 +14,18 @@
 // it lies; each following frame is reached by the current frame's length, and
 // after data that isn't a frame the reader resynchronises, needing two valid
 // headers one frame length apart. Tags and junk never reach the caller.
+//
+// The file is mapped when it can be: headers are then read in place, and a
+// caller that copies frames can write them straight from Map() (see
+// TFrameWriter::AppendFrame). Otherwise, and for an empty file, the frames
+// come through a TFileReadBuffer window. Both ways find the same frames.
 class TMP3Reader {
 public:
-    // Size of the read window the reader gives its file buffer. Frames are
-    // at most 2881 bytes, so any size from 8192 up serves them from the
-    // window; 64 KiB keeps system calls rare while the window still sits in
-    // the processor's cache (measured: larger windows walk slower).
+    // Size of the read window the reader gives its file buffer when the file
+    // can't be mapped. Frames are at most 2881 bytes, so any size from 8192
+    // up serves them from the window; 64 KiB keeps system calls rare while
+    // the window still sits in the processor's cache (measured: larger
+    // windows walk slower).
     static constexpr uint32_t WindowSize = 64 * 1024;
 
     TMP3Reader() = default;
@@ -36,10 +44,26 @@ public:
     void Rewind() {
         FPosition = 0;
         FFrameFound = false;
+        FFollowed = false;
+        FHolesCheckedUntil = 0;
     }
     // Moves to the next frame. Limit bounds Position, 0 meaning none. False
     // when no further frame exists.
-    bool FindNextFrame(int64_t Limit = 0);
+    bool FindNextFrame(int64_t Limit = 0) {
+        // The usual step, kept inline: in a mapped file, to the frame right
+        // behind the current one, whose header was decoded when the current
+        // one was taken (FFollowed is never true otherwise).
+        if (FFollowed && Limit == 0) {
+            FPosition += FFrame.FrameLength;
+            FFrame = FNext;
+            LookBehindFrame();
+            if (!FFollowed || FMap.Faulted())
+                CheckMappedStep();
+            FMap.Release(FPosition - MappedLag);
+            return true;
+        }
+        return FindNextFrameSlow(Limit);
+    }
     // Asked after every SearchCheckBytes bytes that a search for the next
     // frame passes over: a long stretch without frames must not keep a
     // request to stop waiting. A true answer ends the search as if no frame
@@ -50,6 +74,14 @@ public:
     // False when the file ends inside the frame. Raises "Frame is not found"
     // without a current frame.
     bool ReadFrame(void* Dest);
+    // True when the current frame lies whole inside the file, that is when
+    // ReadFrame would return true; reads nothing. Raises "Frame is not
+    // found" without a current frame.
+    bool FrameComplete() const {
+        if (!FFrameFound)
+            RaiseNoFrame();
+        return FPosition + FFrame.FrameLength <= FFileSize;
+    }
 
     int64_t Position() const { return FPosition; }
     int64_t FileSize() const { return FFileSize; }
@@ -64,10 +96,42 @@ public:
     bool IsOpen() const { return FHandle >= 0; }
     // The open file's handle, for reading its tag without opening it again.
     int Handle() const { return FHandle; }
+    // The mapping of the open file; not Mapped() when the frames come
+    // through the read window.
+    const TSourceMap& Map() const { return FMap; }
+
+    // How far behind the current frame the mapping's pages stay mapped: a
+    // writer's run of frames not yet written lies within this distance.
+    static constexpr int64_t MappedLag = 1024 * 1024;
 
 private:
+    [[noreturn]] static void RaiseNoFrame();
     bool ReadHeader(int64_t At, uint32_t& Header);
     bool IsFrameAt(int64_t At);
+    bool FindInWindow(int64_t Limit);
+    bool FindInMap(int64_t Limit);
+    bool IsFrameInMap(int64_t At) const;
+    int64_t FindByteInMap(uint8_t Byte, int64_t From, int64_t Until);
+    bool FindNextFrameSlow(int64_t Limit);
+    // Raises "Unable to read file" when the last step may have read bytes
+    // the mapped file no longer holds.
+    void CheckMappedStep();
+    // Decodes the header right behind the current frame of a mapped file
+    // into FNext, FFollowed telling whether there is one.
+    void LookBehindFrame() {
+        const int64_t End = FPosition + FFrame.FrameLength;
+        FFollowed = End + 4 <= FFileSize && DecodeFrameHeader(MappedHeader(End), FNext);
+        // The walk touches one header per frame, too far apart for the
+        // processor to see a pattern: ask for the header some frames ahead
+        // now, guessing that they are as long as this one.
+        const int64_t Ahead = End + int64_t{PrefetchFrames} * FFrame.FrameLength;
+        __builtin_prefetch(FMap.Data() + std::min(Ahead, FFileSize - 1));
+    }
+    uint32_t MappedHeader(int64_t At) const {
+        const uint8_t* Bytes = FMap.Data() + At;
+        return static_cast<uint32_t>(Bytes[0]) | static_cast<uint32_t>(Bytes[1]) << 8 |
+               static_cast<uint32_t>(Bytes[2]) << 16 | static_cast<uint32_t>(Bytes[3]) << 24;
+    }
 
     int FHandle = -1;
     int64_t FPosition = 0;
@@ -76,4 +140,15 @@ private:
     TMP3FrameInfo FFrame{};
     std::unique_ptr<TFileReadBuffer> FBuffer;
     std::function<bool()> FSearchCheck;
+    TSourceMap FMap;
+    // Mapped: whether a valid header follows the current frame directly,
+    // and that header decoded.
+    bool FFollowed = false;
+    TMP3FrameInfo FNext{};
+    // A search through the mapping asks the file system where data lies
+    // (passing over the holes of a sparse file) once per HoleCheckStep.
+    static constexpr int64_t HoleCheckStep = 1024 * 1024;
+    // How many frames ahead of the walk the next headers are fetched.
+    static constexpr int32_t PrefetchFrames = 16;
+    int64_t FHolesCheckedUntil = 0;
 };

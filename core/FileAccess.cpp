@@ -196,7 +196,13 @@ int FileCreate(const std::string& FileName, uint32_t Mode) {
         return -1;
     if (Register(Fd, EntryFor(true, true, Mode)) < 0)
         return -1;
-    if (ftruncate(Fd, 0) != 0) {
+    // A file that is empty already is left alone: truncating it would only
+    // make ext4 push its whole new content to the disk when it is closed,
+    // as it does for every file truncated to nothing, and the job would wait
+    // for that.
+    struct stat St {};
+    const bool Empty = fstat(Fd, &St) == 0 && St.st_size == 0;
+    if (!Empty && ftruncate(Fd, 0) != 0) {
         int Saved = errno;
         Table().erase(Fd);
         close(Fd);

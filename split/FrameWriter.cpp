@@ -2,7 +2,9 @@
 
 #include "Errors.h"
 #include "FileAccess.h"
+#include "MP3Read.h"
 #include "MP3Utils.h"
+#include "SourceMap.h"
 
 #include <cerrno>
 #include <cstring>
@@ -17,11 +19,38 @@ void TFrameWriter::Attach(TFileStream& Stream) {
     FUsed = 0;
     FBytesWritten = 0;
     FFailed = false;
+    FRunLength = 0;
 }
 
 void TFrameWriter::Detach() {
     FStream = nullptr;
     FUsed = 0;
+    FRunLength = 0;
+}
+
+const uint8_t* TFrameWriter::AppendFrameSlow(TMP3Reader& Reader) {
+    const TSourceMap& Source = Reader.Map();
+    const auto Length = static_cast<uint32_t>(Reader.FrameLength());
+    if (!Source.Mapped() || FStream == nullptr) {
+        // Read into the buffer (which also raises when no file is attached).
+        uint8_t* Frame = Reserve(Length);
+        if (!Reader.ReadFrame(Frame))
+            return nullptr;
+        Commit(Length);
+        return Frame;
+    }
+    if (!Reader.FrameComplete())
+        return nullptr;
+    const uint8_t* Frame = Source.Data() + Reader.Position();
+    if (FFailed)
+        return Frame;
+    FBytesWritten += Length;
+    FlushRun();
+    FlushBuffer();
+    FRunSource = &Source;
+    FRunStart = Reader.Position();
+    FRunLength = Length;
+    return Frame;
 }
 
 void TFrameWriter::Write(const void* Data, uint32_t Count) {
@@ -30,6 +59,7 @@ void TFrameWriter::Write(const void* Data, uint32_t Count) {
     if (FFailed || Count == 0)
         return;
     FBytesWritten += Count;
+    FlushRun();
     if (Count > FCapacity - FUsed) {
         Flush();
         // Larger than the whole buffer: no point in copying it first.
@@ -45,6 +75,7 @@ void TFrameWriter::Write(const void* Data, uint32_t Count) {
 uint8_t* TFrameWriter::Reserve(uint32_t Count) {
     if (FStream == nullptr)
         throw Exception("No output file is open");
+    FlushRun();
     if (Count > FCapacity - FUsed)
         Flush();
     if (Count > FCapacity) {
@@ -62,11 +93,42 @@ void TFrameWriter::Commit(uint32_t Count) {
 }
 
 void TFrameWriter::Flush() {
+    FlushRun();
+    FlushBuffer();
+}
+
+void TFrameWriter::FlushBuffer() {
     if (FStream == nullptr || FFailed || FUsed == 0)
         return;
     const uint32_t Count = FUsed;
     FUsed = 0;
     WriteOut(FBuffer.get(), Count);
+}
+
+void TFrameWriter::FlushRun() {
+    if (FStream == nullptr || FFailed || FRunLength == 0)
+        return;
+    const uint32_t Count = FRunLength;
+    FRunLength = 0;
+    const uint8_t* Data = FRunSource->Data() + FRunStart;
+    const int64_t Start = FStream->Position();
+    errno = 0;
+    int32_t Written = 0;
+    try {
+        Written = FRunSource->WriteTo(FStream->Handle(), FRunStart, Count);
+    } catch (...) {
+        // The source lost bytes of the run, and what went out of it may
+        // hold zeros in their place: none of it is kept.
+        FFailed = true;
+        CutBackToWholeFrames(Start, Data, 0);
+        throw;
+    }
+    if (Written >= 0 && static_cast<uint32_t>(Written) == Count)
+        return;
+    const int Code = errno;
+    FFailed = true;
+    CutBackToWholeFrames(Start, Data, Written < 0 ? 0 : static_cast<uint32_t>(Written));
+    throw Exception(FStream->WriteErrorMessage(Code));
 }
 
 void TFrameWriter::WriteOut(const void* Data, uint32_t Count) {

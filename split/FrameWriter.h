@@ -3,6 +3,17 @@
 // Collects the frames a job copies and hands them to the output file in
 // large writes: one system call per frame would cost more than the copy
 // itself. A job keeps one writer and attaches it to each output file in turn.
+//
+// Frames come in by AppendFrame, one call per frame. From a mapped source
+// they are not copied at all: frames that follow each other in the source
+// make one run of source bytes, written from the mapping in one call when
+// the run ends (at junk, at a flush, at MaxRun bytes). Bytes of the job's
+// own (Write, Reserve) go through the buffer. Either way the output gets
+// every byte in the order it came. Each AppendFrame takes one whole frame,
+// so BytesWritten after it is a frame boundary of the output; a run holds
+// whole frames back to back, each starting with its header in the source.
+
+#include "MP3Read.h"
 
 #include <cstdint>
 #include <memory>
@@ -12,6 +23,9 @@ class TFileStream;
 class TFrameWriter {
 public:
     static constexpr uint32_t DefaultCapacity = 1024 * 1024;
+    // The longest run of mapped source bytes written in one call: well
+    // within TMP3Reader::MappedLag, so that its pages are still mapped.
+    static constexpr uint32_t MaxRun = 512 * 1024;
 
     explicit TFrameWriter(uint32_t Capacity = DefaultCapacity);
     virtual ~TFrameWriter();
@@ -25,6 +39,26 @@ public:
     // Forgets the stream without writing; call Flush first to keep the data.
     void Detach();
 
+    // Appends the reader's current frame, whole, and gives its bytes, to be
+    // looked at before the writer is used again; nullptr when the file ends
+    // inside the frame (nothing is appended then). From a mapped source the
+    // bytes are those of the mapping, written when their run is: the reader
+    // must stay open, and a run is written before it falls
+    // TSourceMap::KeptBehind behind the reader. Raises "Unable to read
+    // file" when the frame's bytes are gone.
+    const uint8_t* AppendFrame(TMP3Reader& Reader) {
+        // The usual case, kept inline: the frame follows the run in the
+        // source.
+        const auto Length = static_cast<uint32_t>(Reader.FrameLength());
+        if (FRunLength > 0 && Reader.Position() == FRunStart + FRunLength &&
+            &Reader.Map() == FRunSource && Length <= MaxRun - FRunLength &&
+            Reader.FrameComplete()) {
+            FRunLength += Length;
+            FBytesWritten += Length;
+            return Reader.Map().Data() + Reader.Position();
+        }
+        return AppendFrameSlow(Reader);
+    }
     // Appends Count bytes for the attached stream; writes the collected
     // bytes out when they would overflow the buffer. Raises the stream's
     // error naming the file when the disk takes fewer bytes than it was given.
@@ -45,17 +79,21 @@ public:
     // quiet, since the job's own error is the one to report.
     void FlushAfterFailure() noexcept;
 
-    // Bytes given to Write since Attach, whether or not they reached the file.
+    // Bytes given to Write, Commit and AppendFrame since Attach, whether or
+    // not they reached the file.
     int64_t BytesWritten() const { return FBytesWritten; }
     bool Failed() const { return FFailed; }
     bool Attached() const { return FStream != nullptr; }
     uint32_t Capacity() const { return FCapacity; }
 
 private:
+    const uint8_t* AppendFrameSlow(TMP3Reader& Reader);
     void WriteOut(const void* Data, uint32_t Count);
     // After a short write of frames that began at file offset Start: cuts
     // the file to the whole frames among the Reached bytes that got there.
     void CutBackToWholeFrames(int64_t Start, const void* Data, uint32_t Reached);
+    void FlushBuffer();
+    void FlushRun();
 
     TFileStream* FStream = nullptr;
     std::unique_ptr<uint8_t[]> FBuffer;
@@ -63,4 +101,10 @@ private:
     uint32_t FUsed = 0;
     int64_t FBytesWritten = 0;
     bool FFailed = false;
+    // The run of mapped source bytes not yet written: FRunLength bytes from
+    // FRunStart of FRunSource. Only one of the run and the buffer holds
+    // bytes at any time.
+    const TSourceMap* FRunSource = nullptr;
+    int64_t FRunStart = 0;
+    uint32_t FRunLength = 0;
 };

@@ -44,18 +44,16 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
     // copy's frames.
     TOutputHeader Header(Scan);
     Header.Begin(Writer);
+    TPercentOf Percent(Reader.FileSize());
     try {
         while (Reader.FindNextFrame(0)) {
             if (IsInfoFrameAt(Scan, Reader.Position()))
                 continue;
-            // Read straight into the output buffer, as the cutter does.
-            const auto Length = static_cast<uint32_t>(Reader.FrameLength());
-            uint8_t* Frame = Writer.Reserve(Length);
-            if (!Reader.ReadFrame(Frame))
+            const uint8_t* Frame = Writer.AppendFrame(Reader);
+            if (Frame == nullptr)
                 break;
-            Header.Add(Frame, Length, Reader.Position());
-            Writer.Commit(Length);
-            Progress.SetProgress(static_cast<double>(Reader.Position() * 100 / Reader.FileSize()));
+            Header.Add(Frame, static_cast<uint32_t>(Reader.FrameLength()), Reader.Position());
+            Progress.SetProgress(Percent(Reader.Position()));
             if (StopAsked())
                 break;
         }

@@ -123,11 +123,6 @@ void TSegmora::CheckPartNames() const {
     }
 }
 
-uint8_t* TSegmora::ReadFrameInto(TFrameWriter& Writer) {
-    uint8_t* Frame = Writer.Reserve(static_cast<uint32_t>(FReader.FrameLength()));
-    return FReader.ReadFrame(Frame) ? Frame : nullptr;
-}
-
 TStreamScan TSegmora::ScanSource() {
     TStreamScan Scan = ScanStream(FReader);
     // A few stray matches in a stream whose frames the reader cannot find
@@ -165,6 +160,7 @@ void TSegmora::SplitByParts() {
     // The parts share the audio: tags and junk around it are never copied.
     const int64_t PartSize =
         (Scan.AudioFrames > 0 ? Scan.AudioEnd - Scan.AudioStart : FileSize) / FPartCount;
+    TPercentOf Percent(FileSize);
 
     TFrameWriter Writer;
     TOutputHeader Header(Scan);
@@ -199,11 +195,10 @@ void TSegmora::SplitByParts() {
         while (FReader.FindNextFrame(0)) {
             if (IsInfoFrameAt(Scan, FReader.Position()))
                 continue;
-            const uint8_t* Frame = ReadFrameInto(Writer);
+            const uint8_t* Frame = Writer.AppendFrame(FReader);
             if (Frame == nullptr)
                 break;
             Header.Add(Frame, static_cast<uint32_t>(FReader.FrameLength()), FReader.Position());
-            Writer.Commit(static_cast<uint32_t>(FReader.FrameLength()));
             if (PartNumber < FPartCount && Writer.BytesWritten() - Header.Length() >= PartSize) {
                 FinishPart(Part);
                 ++PartNumber;
@@ -211,7 +206,7 @@ void TSegmora::SplitByParts() {
                 Writer.Attach(*Part);
                 Header.Begin(Writer);
             }
-            ReportProgress(static_cast<double>(FReader.Position() * 100 / FileSize));
+            ReportProgress(Percent(FReader.Position()));
             if (Cancelled())
                 break;
         }
@@ -249,21 +244,23 @@ void TSegmora::SaveSelection() {
     const int64_t Start = TenthsToTicks(FSelStart);
     const int64_t End = TenthsToTicks(FSelEnd);
     int64_t Time = 0;
+    TTimePercent Percent(FSelEnd);
     try {
         while (FReader.FindNextFrame(0)) {
             if (IsInfoFrameAt(Scan, FReader.Position()))
                 continue;
-            const uint8_t* Frame = ReadFrameInto(Writer);
-            if (Frame == nullptr)
+            // The frames before the start mark are only walked over: their
+            // bytes are never read.
+            if (!FReader.FrameComplete())
                 break;
             Time += FrameTicks(FReader.Version(), FReader.Layer(), FReader.SampleRate());
             if (End < Time)
                 break;
             if (Start <= Time) {
+                const uint8_t* Frame = Writer.AppendFrame(FReader);
                 Header.Add(Frame, static_cast<uint32_t>(FReader.FrameLength()), FReader.Position());
-                Writer.Commit(static_cast<uint32_t>(FReader.FrameLength()));
             }
-            ReportProgress(std::nearbyint(TicksToSeconds(Time) * 1000 / FSelEnd));
+            ReportProgress(Percent(TicksToSeconds(Time)));
             if (Cancelled())
                 break;
         }

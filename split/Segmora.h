@@ -20,7 +20,6 @@
 #include <string>
 
 class TFileStream;
-class TFrameWriter;
 
 class TSegmora {
 public:
@@ -81,9 +80,6 @@ public:
 private:
     void SaveSelection();
     void SplitByParts();
-    // Reads the current frame whole into the writer's free room, where it
-    // is kept by a Commit; nullptr when the file ends inside the frame.
-    uint8_t* ReadFrameInto(TFrameWriter& Writer);
     // Walks the open source once and goes back to its start; refuses
     // a source whose frames cover too little of it to be its audio.
     TStreamScan ScanSource();

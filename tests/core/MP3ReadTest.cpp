@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <fcntl.h>
+#include <memory>
 #include <random>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -237,6 +239,89 @@ TEST(FrameReader, FramesBehindThe4GiBMarkOfASparseFile) {
         Expected.push_back(At + Offset);
     EXPECT_EQ(Result.Offsets, Expected);
     EXPECT_EQ(Result.Bytes, Stream.FrameBytes());
+}
+
+TEST(FrameReader, ASourceShrunkByAnotherProcessEndsTheWalkWithAReadFailure) {
+    // The reader maps the source: pages past the new end are gone (a read
+    // of them would raise SIGBUS), and the rest of the new last page reads
+    // as zeros. Neither may end the process or pass for a frame.
+    TTempDir Dir;
+    TStreamBuilder Stream;
+    Stream.Frames(3000);
+    const auto& Offsets = Stream.FrameOffsets();
+    const auto& Original = Stream.Data();
+    struct TCase {
+        const char* What;
+        off_t Size;
+    };
+    const TCase Cases[] = {
+        {"to nothing", 0},
+        {"to one page", 4096},
+        {"inside a frame", static_cast<off_t>(Offsets[600] + 200)},
+        {"at a frame end", static_cast<off_t>(Offsets[600])},
+        {"ahead of the walk, on a page boundary", 128 * 4096},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.What);
+        const std::string Name = Dir.File("source.mp3");
+        Stream.WriteTo(Name);
+        TMP3Reader Reader;
+        Reader.Open(Name);
+        ASSERT_TRUE(Reader.Map().Mapped());
+        std::vector<uint8_t> Frame(MaxFrameLength);
+        for (int I = 0; I < 20; ++I) {
+            ASSERT_TRUE(Reader.FindNextFrame(0));
+            ASSERT_TRUE(Reader.ReadFrame(Frame.data()));
+        }
+        const pid_t Child = fork();
+        ASSERT_GE(Child, 0);
+        if (Child == 0)
+            _exit(truncate(Name.c_str(), Case.Size) == 0 ? 0 : 1);
+        int Status = 0;
+        ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+        ASSERT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0);
+
+        std::string Failure;
+        try {
+            while (Reader.FindNextFrame(0)) {
+                ASSERT_TRUE(Reader.ReadFrame(Frame.data()));
+                const int64_t At = Reader.Position();
+                ASSERT_LE(At + Reader.FrameLength(), Case.Size) << "a frame the file lost";
+                ASSERT_TRUE(std::equal(Frame.begin(), Frame.begin() + Reader.FrameLength(),
+                                       Original.begin() + At));
+            }
+        } catch (const Exception& E) {
+            Failure = E.Message();
+        }
+        EXPECT_EQ(Failure, "Unable to read file\nThe file ended early: it was cut short while it "
+                           "was read.\nFile: " +
+                               Name);
+        EXPECT_FALSE(Reader.FrameFound());
+    }
+}
+
+TEST(FrameReader, WithoutAMappingTheWindowFindsTheSameFrames) {
+    // Once every mapping the program keeps is taken, a reader reads its
+    // frames through its read window instead.
+    TTempDir Dir;
+    TStreamBuilder Stream;
+    Stream.ID3v2(3000).Frames(40).Junk(333, 0xFF).Frames(40, {.Kbps = 320}).ID3v1();
+    Stream.WriteTo(Dir.File("stream.mp3"));
+    std::vector<std::unique_ptr<TMP3Reader>> Holders;
+    for (int I = 0; I < TSourceMap::MaxMaps; ++I) {
+        Holders.push_back(std::make_unique<TMP3Reader>());
+        Holders.back()->Open(Dir.File("stream.mp3"));
+    }
+    TMP3Reader Probe;
+    Probe.Open(Dir.File("stream.mp3"));
+    EXPECT_FALSE(Probe.Map().Mapped());
+    Probe.Close();
+    auto Result = Walk(Dir.File("stream.mp3"));
+    EXPECT_EQ(Result.Offsets, Stream.FrameOffsets());
+    EXPECT_EQ(Result.Bytes, Stream.FrameBytes());
+    Holders.clear();
+    Probe.Open(Dir.File("stream.mp3"));
+    EXPECT_TRUE(Probe.Map().Mapped()) << "closing gives the mappings back";
 }
 
 namespace {

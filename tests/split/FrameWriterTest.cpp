@@ -1,9 +1,15 @@
 #include "FrameWriter.h"
 #include "FileAccess.h"
+#include "FrameBuilder.h"
+#include "JobProgress.h"
 #include "JobTestSupport.h"
+#include "MP3Read.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -78,4 +84,80 @@ TEST(FrameWriter, ReservedRoomCountsOnlyWhenCommitted) {
         Writer.Flush();
     }
     EXPECT_EQ(ReadFileBytes(Dir.File("out")), Expected);
+}
+
+TEST(FrameWriter, FramesFromAMappedSourceAndOwnBytesKeepTheirOrder) {
+    // Frames that follow each other in the source go out as one run; junk,
+    // a skipped frame and bytes of the writer's own each end a run.
+    TTempDir Dir;
+    TStreamBuilder Stream;
+    Stream.Junk(10).Frames(30).Junk(50, 0x33).Frames(30, {.Kbps = 320, .Padding = true});
+    Stream.WriteTo(Dir.File("source.mp3"));
+    TMP3Reader Reader;
+    Reader.Open(Dir.File("source.mp3"));
+    ASSERT_TRUE(Reader.Map().Mapped());
+    TBytes Expected;
+    {
+        TFileStream Output(Dir.File("out"), fmCreate | fmShareExclusive);
+        TFrameWriter Writer(3000);
+        Writer.Attach(Output);
+        int Frame = 0;
+        while (Reader.FindNextFrame(0)) {
+            const auto* Bytes = Stream.Data().data() + Reader.Position();
+            if (Frame % 11 == 5) {
+                ++Frame;
+                continue;
+            }
+            if (Frame % 7 == 3) {
+                const auto Own = Pattern(3, static_cast<uint8_t>(Frame));
+                Writer.Write(Own.data(), 3);
+                Expected.insert(Expected.end(), Own.begin(), Own.end());
+            }
+            ASSERT_TRUE(Writer.AppendFrame(Reader));
+            Expected.insert(Expected.end(), Bytes, Bytes + Reader.FrameLength());
+            EXPECT_EQ(Writer.BytesWritten(), static_cast<int64_t>(Expected.size()));
+            ++Frame;
+        }
+        EXPECT_EQ(Frame, 60);
+        Writer.Flush();
+    }
+    EXPECT_EQ(ReadFileBytes(Dir.File("out")), Expected);
+}
+
+TEST(JobPercent, MatchesTheDivisionAtEveryPosition) {
+    for (int64_t Total : {int64_t{1}, int64_t{3}, int64_t{99}, int64_t{100}, int64_t{417},
+                          int64_t{10'000'000'019}}) {
+        SCOPED_TRACE(Total);
+        TPercentOf Percent(Total);
+        // Forwards in small and large steps, then backwards.
+        std::vector<int64_t> Positions;
+        for (int64_t At = 0; At <= Total; At += std::max<int64_t>(1, Total / 1000))
+            Positions.push_back(At);
+        for (int64_t At = Total; At >= 0; At -= std::max<int64_t>(1, Total / 7))
+            Positions.push_back(At);
+        Positions.push_back(Total - 1);
+        for (int64_t At : Positions)
+            ASSERT_EQ(Percent(At), static_cast<double>(At * 100 / Total)) << At;
+    }
+}
+
+TEST(JobPercent, TheSelectionsShareMatchesTheRoundedQuotientAtEveryFrame) {
+    // Marks of every kind, times summed frame by frame as the save does, and
+    // times that land exactly on a tie (0.5 rounds to 0, 1.5 to 2).
+    for (int32_t Mark : {1, 7, 200, 36000, 2147483647, 0, -50}) {
+        for (double Frame : {1152.0 / 44100, 576.0 / 22050, 384.0 / 48000, 0.05}) {
+            SCOPED_TRACE(std::to_string(Mark) + " " + std::to_string(Frame));
+            TTimePercent Percent(Mark);
+            const double End = std::min(10.0, std::abs(Mark) / 10.0 + 1);
+            for (double Time = 0; Time < End; Time += Frame) {
+                const double Expected = std::nearbyint(Time * 1000 / Mark);
+                const double Got = Percent(Time);
+                ASSERT_TRUE(Got == Expected || (std::isnan(Got) && std::isnan(Expected))) << Time;
+            }
+        }
+    }
+    TTimePercent Ties(200);
+    EXPECT_EQ(Ties(0.1), 0);
+    EXPECT_EQ(Ties(0.3), 2);
+    EXPECT_EQ(Ties(0.2999), 1);
 }

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -275,6 +276,49 @@ TEST_F(Cutter, AReadFailureKeepsEveryFrameCopiedBeforeIt) {
     EXPECT_EQ(Concat(ReadFileBytes(Part(1)), ReadFileBytes(Part(2))), Concat(Frames, 0, Copied))
         << "the collected frames reach the file on the way out";
     EXPECT_EQ(OpenFileCount(), 0);
+}
+
+TEST_F(Cutter, ASourceCutToAFewBytesUnderTheSplitFailsWithoutLosingTheProcess) {
+    // The frames collected for part 2 are gone from the source by the time
+    // they are written: a read failure, and what is left in the parts is
+    // the source's frames as they were.
+    TStreamBuilder Stream;
+    Stream.Frames(3000);
+    Stream.WriteTo(Dir.File("source.mp3"));
+    const auto Frames = ReaderFrames(Dir.File("source.mp3"));
+    ShrinkSourceAtFrame(1000, 100);
+    Split(Dir.File("source.mp3"), 4);
+    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+    EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file\nThe file ended early: it was cut short "
+                                  "while it was read.\nFile: " +
+                                      Dir.File("source.mp3"));
+    // Part 2 lost its frames and, left empty, was removed.
+    const auto Written =
+        Concat(ReadFileBytes(Part(1)), FileExists(Part(2)) ? ReadFileBytes(Part(2)) : TBytes{});
+    const auto All = Concat(Frames);
+    EXPECT_GE(Written.size(), Concat(Frames, 0, 750).size()) << "part 1 was complete";
+    ASSERT_LE(Written.size(), All.size());
+    EXPECT_TRUE(std::equal(Written.begin(), Written.end(), All.begin()));
+    EXPECT_FALSE(FileExists(Part(3)));
+    EXPECT_EQ(OpenFileCount(), 0);
+}
+
+TEST_F(Cutter, WithEveryMappingTakenTheJobsCopyThroughTheReadWindow) {
+    TStreamBuilder Stream;
+    Stream.ID3v2(500).Frames(700).Junk(99, 0xFF).Frames(300).ID3v1("Window");
+    Stream.WriteTo(Dir.File("source.mp3"));
+    const auto Frames = ReaderFrames(Dir.File("source.mp3"));
+    std::vector<std::unique_ptr<TMP3Reader>> Holders;
+    for (int I = 0; I < TSourceMap::MaxMaps; ++I) {
+        Holders.push_back(std::make_unique<TMP3Reader>());
+        Holders.back()->Open(Dir.File("source.mp3"));
+    }
+    Split(Dir.File("source.mp3"), 3);
+    EXPECT_TRUE(FrontEnd.Errors.empty());
+    ExpectParts(ExpectedParts(Frames, FileSizeOf(Dir.File("source.mp3")), 3),
+                PackedTagOf(Dir.File("source.mp3")));
+    Select(Dir.File("source.mp3"), 100, 200);
+    EXPECT_EQ(ReadFileBytes(Out), Concat(Frames, 382, 765)) << "10 s to 20 s";
 }
 
 TEST_F(Cutter, APartCountBelowOneIsRefused) {

@@ -2,7 +2,8 @@
 # Builds with optimisation, makes a file of at least 1 GiB from a fixture
 # repeated (in a temporary folder, removed afterwards) and runs every
 # benchmark under bench/, each reporting medians and ratios measured side by
-# side in this one run.
+# side in this one run: the two commands of a comparison in turn, the ratio
+# taken pair by pair. RUNS pairs (default 11); the machine should be idle.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/ensure-packages.sh
@@ -12,7 +13,7 @@ BUILD=build-bench
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSEGMORA_BUILD_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j "$(build_jobs)"
 CLI=$BUILD/cli/segmora-cli
-RUNS=${RUNS:-5}
+RUNS=${RUNS:-11}
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/segmora-bench-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
@@ -37,7 +38,7 @@ with open(dst, 'wb') as out:
 PY
 
 export BUILD CLI RUNS WORK BIG
-echo "Source: $(stat -c %s "$BIG") bytes; medians of $RUNS runs."
+echo "Source: $(stat -c %s "$BIG") bytes; medians of $RUNS runs or pairs."
 for bench in bench/[0-9]*.sh; do
     bash "$bench"
 done

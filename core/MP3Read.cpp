@@ -68,7 +68,7 @@ bool TMP3Reader::FindNextFrameSlow(int64_t Limit) {
     if (!Found)
         FFollowed = false;
     CheckMappedStep();
-    FMap.Release(FPosition - MappedLag);
+    FMap.Follow(FPosition);
     return Found;
 }
 

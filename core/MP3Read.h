@@ -46,6 +46,7 @@ public:
         FFrameFound = false;
         FFollowed = false;
         FHolesCheckedUntil = 0;
+        FMap.Restart();
     }
     // Moves to the next frame. Limit bounds Position, 0 meaning none. False
     // when no further frame exists.
@@ -59,7 +60,7 @@ public:
             LookBehindFrame();
             if (!FFollowed || FMap.Faulted())
                 CheckMappedStep();
-            FMap.Release(FPosition - MappedLag);
+            FMap.Follow(FPosition);
             return true;
         }
         return FindNextFrameSlow(Limit);
@@ -99,10 +100,6 @@ public:
     // The mapping of the open file; not Mapped() when the frames come
     // through the read window.
     const TSourceMap& Map() const { return FMap; }
-
-    // How far behind the current frame the mapping's pages stay mapped: a
-    // writer's run of frames not yet written lies within this distance.
-    static constexpr int64_t MappedLag = 1024 * 1024;
 
 private:
     [[noreturn]] static void RaiseNoFrame();

@@ -104,6 +104,8 @@ bool TSourceMap::Map(int Handle, int64_t Size, const std::string& FileName) {
     FData = static_cast<const uint8_t*>(Address);
     FSize = Size;
     FReleased = 0;
+    FFilled = 0;
+    FNextStep = 0;
     FFaulted = false;
     return true;
 }
@@ -120,6 +122,8 @@ void TSourceMap::Unmap() {
     FSize = 0;
     FHandle = -1;
     FReleased = 0;
+    FFilled = 0;
+    FNextStep = 0;
 }
 
 int32_t TSourceMap::WriteTo(int Handle, int64_t Offset, uint32_t Count) const {
@@ -149,13 +153,34 @@ bool TSourceMap::ShrankBelow(int64_t End) const {
     return St.st_size < std::min(End, FSize);
 }
 
-void TSourceMap::ReleaseBefore(int64_t Position) {
+void TSourceMap::Restart() {
+    if (FData != nullptr)
+        madvise(const_cast<uint8_t*>(FData), static_cast<size_t>(FSize), MADV_DONTNEED);
+    FReleased = 0;
+    FFilled = 0;
+    FNextStep = 0;
+}
+
+void TSourceMap::TakeStep(int64_t Position) {
     if (FData == nullptr)
         return;
-    const int64_t Until = std::min(Position, FSize) / PageSize * PageSize;
+    FNextStep = Position + StepBytes;
+    auto* Data = const_cast<uint8_t*>(FData);
     // Only the entries go: the pages stay cached, and a later read of them
     // maps them again.
-    madvise(const_cast<uint8_t*>(FData) + FReleased, static_cast<size_t>(Until - FReleased),
-            MADV_DONTNEED);
-    FReleased = Until;
+    const int64_t Behind = std::min(Position - KeptBehind, FSize) / PageSize * PageSize;
+    if (Behind > FReleased) {
+        madvise(Data + FReleased, static_cast<size_t>(Behind - FReleased), MADV_DONTNEED);
+        FReleased = Behind;
+    }
+    // Kernels before 5.14 know no MADV_POPULATE_READ: the pages then come
+    // in by faults.
+    const int64_t Front = std::min(Position + Ahead, FSize);
+    const int64_t From = std::max(FFilled, Position) / PageSize * PageSize;
+    if (FCanFill && Front > From) {
+        if (madvise(Data + From, static_cast<size_t>(Front - From), MADV_POPULATE_READ) != 0 &&
+            errno == EINVAL)
+            FCanFill = false;
+        FFilled = Front;
+    }
 }

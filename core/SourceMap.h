@@ -22,7 +22,7 @@
 //   any fault; ShrankBelow tells when that may have happened.
 //
 // Only page-table entries are held: the pages stay in the page cache.
-// Release gives up the entries behind a position, keeping the process's
+// Follow gives up the entries behind the walk, keeping the process's
 // resident size small on files of any size.
 class TSourceMap {
 public:
@@ -59,23 +59,33 @@ public:
     // rare moments when something looks wrong.
     bool ShrankBelow(int64_t End) const;
 
-    // Gives up the page-table entries of the mapped pages before Position,
-    // in steps of ReleaseStep so that a walk can call it at every frame.
-    void Release(int64_t Position) {
-        if (Position - FReleased >= ReleaseStep)
-            ReleaseBefore(Position);
+    // Tells the map where a walk through it stands. Every StepBytes it
+    // gives up the page-table entries more than KeptBehind bytes behind
+    // Position, and fills those up to Ahead bytes in front of it in one
+    // call, instead of a page fault per few pages. Cheap enough to call at
+    // every frame.
+    void Follow(int64_t Position) {
+        if (Position >= FNextStep)
+            TakeStep(Position);
     }
-    static constexpr int64_t ReleaseStep = 1024 * 1024;
+    // For a walk that starts again from the front: gives up every entry.
+    void Restart();
+    static constexpr int64_t StepBytes = 1024 * 1024;
+    static constexpr int64_t KeptBehind = 1024 * 1024;
+    static constexpr int64_t Ahead = 1024 * 1024;
     // How many maps may be open at once in the process.
     static constexpr int MaxMaps = 64;
 
 private:
-    void ReleaseBefore(int64_t Position);
+    void TakeStep(int64_t Position);
 
     int FHandle = -1;
     const uint8_t* FData = nullptr;
     int64_t FSize = 0;
     int64_t FReleased = 0;
+    int64_t FFilled = 0;
+    int64_t FNextStep = 0;
+    bool FCanFill = true;
     int FSlot = -1;
     std::atomic<bool> FFaulted{false};
     std::string FFileName;

@@ -24,7 +24,7 @@ class TFrameWriter {
 public:
     static constexpr uint32_t DefaultCapacity = 1024 * 1024;
     // The longest run of mapped source bytes written in one call: well
-    // within TMP3Reader::MappedLag, so that its pages are still mapped.
+    // within TSourceMap::KeptBehind, so that its pages are still mapped.
     static constexpr uint32_t MaxRun = 512 * 1024;
 
     explicit TFrameWriter(uint32_t Capacity = DefaultCapacity);

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -102,4 +104,28 @@ TEST(InfoFrame, BuiltFramesDescribeTheirOutput) {
                 EXPECT_EQ(Back.Toc[0], Built.size() * 256 / Back.Bytes);
                 EXPECT_TRUE(std::is_sorted(Back.Toc.begin(), Back.Toc.end()));
             }
+}
+
+TEST(InfoFrame, TheMusicCrcTakesSixteenBytesAtATimeAsOneByOne) {
+    // CRC-16 (0x8005, reflected): the check value of "123456789", and every
+    // length and starting value against the byte-by-byte definition.
+    const std::string Check = "123456789";
+    EXPECT_EQ(Crc16(reinterpret_cast<const uint8_t*>(Check.data()), Check.size()), 0xBB3D);
+    std::vector<uint8_t> Data(300);
+    for (size_t I = 0; I < Data.size(); ++I)
+        Data[I] = static_cast<uint8_t>(I * 131 + (I >> 3) * 7);
+    auto OneByOne = [](const uint8_t* At, size_t Count, uint16_t Crc) {
+        for (size_t I = 0; I < Count; ++I) {
+            Crc ^= At[I];
+            for (int Bit = 0; Bit < 8; ++Bit)
+                Crc = static_cast<uint16_t>((Crc & 1) ? (Crc >> 1) ^ 0xA001 : Crc >> 1);
+        }
+        return Crc;
+    };
+    for (size_t Count = 0; Count < 40; ++Count)
+        for (uint16_t Start : {0x0000, 0x209B, 0xFFFF})
+            ASSERT_EQ(Crc16(Data.data() + Count % 5, Count, Start),
+                      OneByOne(Data.data() + Count % 5, Count, Start))
+                << Count;
+    EXPECT_EQ(Crc16(Data.data(), Data.size(), 0x1234), OneByOne(Data.data(), Data.size(), 0x1234));
 }

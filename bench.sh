@@ -20,7 +20,9 @@ trap 'rm -rf "$WORK"' EXIT
 
 # The source: one CBR fixture repeated until the file passes 1 GiB. A Layer
 # III stream stays a valid stream when its frames are repeated.
-SEED=tests/data/cbr-128-info.mp3
+# SEED=tests/data/layer2.mp3 measures a stream without an information
+# frame, whose outputs get none and need no pass over their audio bytes.
+SEED=${SEED:-tests/data/cbr-128-info.mp3}
 BIG=$WORK/big.mp3
 python3 - "$SEED" "$BIG" <<'PY'
 import sys

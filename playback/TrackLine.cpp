@@ -114,6 +114,15 @@ int TTrackLine::PosToX(int64_t Pos) const {
     return RoundTo<int>(Offset * static_cast<double>(R - L - 1) / Range + static_cast<double>(L));
 }
 
+void TTrackLine::SetEnabled(bool Value) {
+    if (Value == FEnabled)
+        return;
+    FEnabled = Value;
+    if (!FEnabled)
+        FDragging = false;
+    update();
+}
+
 int64_t TTrackLine::DoValidPos(TShiftState Shift, int64_t Pos) {
     if (FOnValidPos)
         FOnValidPos(this, Shift, Pos);
@@ -135,11 +144,11 @@ void TTrackLine::paintEvent(QPaintEvent*) {
     // exactly where the layout puts it whatever the paint engine.
     if (R > L && B > T) {
         Painter.fillRect(L, T, R - L, B - T, QColor(128, 128, 128));
-        const QColor Face = isEnabled() ? QColor(255, 255, 255) : QColor(192, 192, 192);
+        const QColor Face = FEnabled ? QColor(255, 255, 255) : QColor(192, 192, 192);
         if (R - L > 2 && B - T > 2)
             Painter.fillRect(L + 1, T + 1, R - L - 2, B - T - 2, Face);
     }
-    if (!isEnabled())
+    if (!FEnabled)
         return;
 
     const QColor Blue(0, 0, 255);
@@ -160,7 +169,7 @@ void TTrackLine::paintEvent(QPaintEvent*) {
 
 void TTrackLine::mousePressEvent(QMouseEvent* Event) {
     Event->accept();
-    if (Event->button() != Qt::LeftButton)
+    if (!FEnabled || Event->button() != Qt::LeftButton)
         return;
     const int X = ColumnOf(Event);
     const int Y = RowOf(Event);
@@ -175,7 +184,7 @@ void TTrackLine::mouseMoveEvent(QMouseEvent* Event) {
         FDragging = false;
         return;
     }
-    if (!FDragging)
+    if (!FDragging || !FEnabled)
         return;
     const int L = FLeftMargin;
     const int R = width() - FRightMargin;

@@ -6,6 +6,11 @@
 // the program uses tenths of a second. Owners put it in a panel and let it
 // fill the panel (a layout without margins, or a geometry that follows the
 // panel's size).
+//
+// Whether it shows the cursor and the marks and takes the mouse is its own
+// Enabled flag, set by its owner, not QWidget's enabled state: the progress
+// dialog of a job disables the whole main window, and the timeline keeps
+// showing where the job's marks lie meanwhile.
 
 #include <QWidget>
 
@@ -73,6 +78,11 @@ public:
 
     int64_t DoValidPos(TShiftState Shift, int64_t Pos);
 
+    // Disabled, the control paints only its silver bar and ignores the
+    // mouse. A change repaints.
+    bool Enabled() const { return FEnabled; }
+    void SetEnabled(bool Value);
+
 protected:
     void paintEvent(QPaintEvent* Event) override;
     void mousePressEvent(QMouseEvent* Event) override;
@@ -95,4 +105,5 @@ private:
     TNotifyEvent FOnChange;
     TPosValidEvent FOnValidPos;
     bool FDragging = false;
+    bool FEnabled = true;
 };

@@ -242,7 +242,7 @@ TEST_F(TrackLineTest, DisabledShowsOnlyTheSilverBar) {
     Track->SetCurPos(1504);
     Track->SetSelStart(300);
     Track->SetSelEnd(2700);
-    Track->setEnabled(false);
+    Track->SetEnabled(false);
     const QImage Image = Render();
     EXPECT_TRUE(PixelIs(Image, 3, 2, Grey));
     EXPECT_TRUE(PixelIs(Image, 100, 8, Silver));
@@ -253,6 +253,27 @@ TEST_F(TrackLineTest, DisabledShowsOnlyTheSilverBar) {
     QTest::mouseClick(Track, Qt::LeftButton, Qt::NoModifier, QPoint(100, 8));
     EXPECT_EQ(Track->CurPos(), 1504);
     EXPECT_TRUE(Changes.size() == 1);
+}
+
+TEST_F(TrackLineTest, UnderADisabledWindowItKeepsShowingCursorAndMarks) {
+    // What a running job does to the main window.
+    Track->SetCurPos(1504);
+    Track->SetSelStart(300);
+    Track->SetSelEnd(2700);
+    Panel.setEnabled(false);
+    const QImage Image = Render();
+    EXPECT_TRUE(PixelIs(Image, 100, 8, White));
+    EXPECT_TRUE(PixelIs(Image, 194, 8, Black));
+    EXPECT_TRUE(PixelIs(Image, 200, 19, Blue));
+    Panel.setEnabled(true);
+
+    // Its own flag takes the mouse away; turning it back on repaints.
+    Track->SetEnabled(false);
+    QTest::mouseClick(Track, Qt::LeftButton, Qt::NoModifier, QPoint(3, 8));
+    QTest::mouseMove(Track, QPoint(384, 8));
+    EXPECT_EQ(Track->CurPos(), 1504);
+    Track->SetEnabled(true);
+    EXPECT_TRUE(PixelIs(Render(), 194, 8, Black));
 }
 
 TEST_F(TrackLineTest, ClickAnywhereBetweenTheEdgesOfTheBar) {

@@ -1,0 +1,36 @@
+#include "FilePreparation.h"
+
+#include "FileDlg.h"
+#include "MP3Prepare.h"
+#include "MsgUtils.h"
+#include "ProgressDlg.h"
+
+#include <memory>
+
+bool PrepareMP3File(const QString& FileName, QString& PreparedName) {
+    if (!HasID3v2Header(FileName.toStdString()))
+        return false;
+    if (CenteredMessageDlg(QStringLiteral("The selected file has a format problem. Try to "
+                                          "prepare the file to fix the problem?"),
+                           mtConfirmation, mbYesCancel) != mrYes)
+        return false;
+
+    {
+        TFileSaveDialog Dialog;
+        Dialog.OwnerHandle = MainWindow();
+        Dialog.Filter = QStringLiteral("MP3 files|*.mp3");
+        Dialog.Title = QStringLiteral("Please select a file name for the prepared file");
+        Dialog.DefaultExt = QStringLiteral("mp3");
+        if (!Dialog.Execute())
+            return false;
+        PreparedName = Dialog.FileName;
+    }
+
+    auto Progress = std::make_unique<TfrmProgress>(MainWindow());
+    Progress->setWindowTitle(QStringLiteral("Preparing..."));
+    Progress->SetText(QStringLiteral("The selected file is being prepared. Please wait..."));
+    Progress->show();
+    CopyMP3Frames(FileName.toStdString(), PreparedName.toStdString(), *Progress);
+    // One more look at Cancel also hands out the events still waiting.
+    return !Progress->IsCancelled();
+}

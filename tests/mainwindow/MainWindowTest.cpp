@@ -1,0 +1,495 @@
+// The whole window, driven as a person would: real fixtures, real playback
+// (in real time through the fake audio sink), the real dialogs answered as
+// they come up.
+
+#include "MainForm.h"
+
+#include "AboutBox.h"
+
+#include "PlayAudio.h"
+#include "Processes.h"
+#include "TestFiles.h"
+#include "TrackLine.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+QString Q(const std::string& Text) {
+    return QString::fromStdString(Text);
+}
+
+// Handles events until Done holds or Milliseconds have passed.
+bool WaitFor(const std::function<bool()>& Done, int Milliseconds = 5000) {
+    QElapsedTimer Clock;
+    Clock.start();
+    while (!Done()) {
+        if (Clock.elapsed() > Milliseconds)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+// Answers the modal dialogs as they come up, one step each, in order; a
+// dialog beyond the last step is recorded and rejected.
+class TDialogScript : public QObject {
+public:
+    using TStep = std::function<void(QWidget*)>;
+
+    explicit TDialogScript(std::vector<TStep> Steps) : FSteps(std::move(Steps)) {
+        connect(&FPoll, &QTimer::timeout, this, &TDialogScript::Poll);
+        FPoll.start(10);
+    }
+
+    size_t Answered() const { return FNext; }
+    bool Finished() const { return FNext == FSteps.size(); }
+    QStringList Unexpected;
+
+private:
+    void Poll() {
+        QWidget* Modal = QApplication::activeModalWidget();
+        if (!Modal || !Modal->isVisible() || Modal->property("answered").toBool())
+            return;
+        Modal->setProperty("answered", true);
+        if (FNext >= FSteps.size()) {
+            auto* Box = qobject_cast<QMessageBox*>(Modal);
+            Unexpected << (Box ? Box->text() : Modal->windowTitle());
+            QMetaObject::invokeMethod(Modal, "reject", Qt::QueuedConnection);
+            return;
+        }
+        FSteps[FNext++](Modal);
+    }
+
+    std::vector<TStep> FSteps;
+    size_t FNext = 0;
+    QTimer FPoll;
+};
+
+// A message box step: records the text, then presses the button captioned
+// Caption.
+TDialogScript::TStep Press(const QString& Caption, QString* Text = nullptr) {
+    return [Caption, Text](QWidget* Modal) {
+        auto* Box = qobject_cast<QMessageBox*>(Modal);
+        ASSERT_NE(Box, nullptr) << Modal->windowTitle().toStdString();
+        if (Text)
+            *Text = Box->text();
+        for (QPushButton* Button : Box->findChildren<QPushButton*>())
+            if (Button->text() == Caption) {
+                QMetaObject::invokeMethod(Button, "click", Qt::QueuedConnection);
+                return;
+            }
+        ADD_FAILURE() << "no button " << Caption.toStdString();
+    };
+}
+
+// A file dialog step: chooses Path.
+TDialogScript::TStep Choose(const QString& Path, QString* Title = nullptr) {
+    return [Path, Title](QWidget* Modal) {
+        auto* Dialog = qobject_cast<QFileDialog*>(Modal);
+        ASSERT_NE(Dialog, nullptr) << Modal->windowTitle().toStdString();
+        if (Title)
+            *Title = Dialog->windowTitle();
+        // selectFile leaves a name box that has the focus alone.
+        Dialog->selectFile(Path);
+        if (auto* Name = Dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            Name->setText(Path);
+        QMetaObject::invokeMethod(Dialog, "accept", Qt::QueuedConnection);
+    };
+}
+
+const QString Yes = QStringLiteral("&Yes");
+const QString Cancel = QStringLiteral("Cancel");
+const QString YesToAll = QStringLiteral("Yes to &All");
+const QString OK = QStringLiteral("OK");
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Settings and the diagnostic folder in folders of the test's own.
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("quenby"),
+                  QStringLiteral("segmora"))
+            .clear();
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(Data.Path()));
+        OpenWindow();
+    }
+
+    void TearDown() override { CloseWindow(); }
+
+    void OpenWindow() {
+        Main = std::make_unique<TfrmMain>();
+        frmMain = Main.get();
+        Save = std::make_unique<TfrmSave>(Main.get(), Main.get());
+        frmSave = Save.get();
+        Main->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Main.get()));
+    }
+
+    void CloseWindow() {
+        frmSave = nullptr;
+        Save.reset();
+        frmMain = nullptr;
+        Main.reset();
+    }
+
+    template <typename T = QWidget> T* Find(const char* Name) const {
+        T* Child = Main->findChild<T*>(QLatin1String(Name));
+        EXPECT_NE(Child, nullptr) << Name;
+        return Child;
+    }
+    QString Text(const char* Name) const { return Find<QLabel>(Name)->text(); }
+    QAction* Action(const char* Name) const { return Find<QAction>(Name); }
+    QLineEdit* Edit(const char* Name) const { return Find<QLineEdit>(Name); }
+    bool Enabled(const char* Name) const { return Find(Name)->isEnabled(); }
+    TTrackLine& Track() const { return Main->TrackLine(); }
+
+    void Drop(const QString& Path) {
+        QMimeData Data;
+        Data.setUrls({QUrl::fromLocalFile(Path)});
+        const QPoint Where(200, 150);
+        QDragEnterEvent Enter(Where, Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Main.get(), &Enter);
+        ASSERT_TRUE(Enter.isAccepted());
+        QDropEvent Dropped(QPointF(Where), Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Main.get(), &Dropped);
+        // The open runs once the drop has returned.
+        QTest::qWait(20);
+    }
+
+    // Opens a playable file by dropping it.
+    void Open(const QString& Path) {
+        Drop(Path);
+        ASSERT_EQ(Text("lblSourceFileName"), Path);
+        ASSERT_TRUE(Main->Player().IsOpen());
+    }
+
+    // A key as the keyboard gives it to the control that has the focus.
+    void Key(Qt::Key Code, Qt::KeyboardModifiers Modifiers = Qt::NoModifier) {
+        QWidget* Target = QApplication::focusWidget();
+        ASSERT_NE(Target, nullptr);
+        QTest::keyClick(Target, Code, Modifiers);
+    }
+
+    QString ErrorInfo(const QString& Name) const {
+        return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
+               QStringLiteral("/errorinfo/") + Name;
+    }
+
+    TTempDir Data;
+    TTempDir Work;
+    std::unique_ptr<TfrmMain> Main;
+    std::unique_ptr<TfrmSave> Save;
+};
+
+const QString Cbr = Q(FixturePath("cbr-128-info.mp3")); // 3.05 s
+const QString Tagged = Q(FixturePath("id3v1-end.mp3")); // 2.06 s
+const QString Layer2 = Q(FixturePath("layer2.mp3"));    // 2.01 s
+
+} // namespace
+
+TEST_F(MainWindow, StartsInTheNoFileStateWithoutSettings) {
+    EXPECT_EQ(Main->windowTitle(), QStringLiteral("Segmora"));
+    EXPECT_EQ(Main->size(), QSize(432, 303));
+    EXPECT_EQ(Main->minimumSize(), Main->maximumSize());
+    EXPECT_FALSE(Main->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(Main->pos(), QPoint(231, 239));
+
+    EXPECT_EQ(Text("lblSourceFileName"), QStringLiteral("There is no selected file"));
+    EXPECT_EQ(Text("lblPosition"), QStringLiteral("Position : not selected"));
+    EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : not selected."));
+    EXPECT_EQ(Text("lblEndSelection"), QStringLiteral("End : not selected."));
+    EXPECT_EQ(Text("lblHint"),
+              QStringLiteral("Hint : select a source file that should be splited."));
+    EXPECT_FALSE(Enabled("lblPosition"));
+    EXPECT_FALSE(Enabled("tbnPlay"));
+    EXPECT_FALSE(Enabled("tbnPause"));
+    EXPECT_FALSE(Enabled("sbnSplitByParts"));
+    for (const char* Name : {"acnGoStart", "acnGoEnd", "acnSelectStart", "acnSelectEnd",
+                             "acnPlaySelected", "acnSaveSelected"})
+        EXPECT_FALSE(Action(Name)->isEnabled()) << Name;
+    EXPECT_EQ(Edit("edtPartCount")->text(), QStringLiteral("2"));
+    EXPECT_FALSE(Track().Enabled());
+    EXPECT_EQ(Find<QTabWidget>("PageControl")->currentIndex(), 0);
+    EXPECT_EQ(Action("acnSaveSelected")->toolTip(), QStringLiteral("Save the selected segment"));
+    EXPECT_EQ(Find<QToolButton>("tbnSelectStart")->toolTip(),
+              QStringLiteral("Select the start of segment"));
+    Main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    EXPECT_EQ(QApplication::focusWidget(), Find("gbxSource"));
+}
+
+TEST_F(MainWindow, OpensByDialogAndByDropAndClosesOnAnUnusableDrop) {
+    TDialogScript Answers({Choose(Tagged)});
+    Find<QPushButton>("btnSelectSourceFile")->click();
+    EXPECT_TRUE(Answers.Finished());
+    EXPECT_EQ(Text("lblSourceFileName"), Tagged);
+    EXPECT_EQ(Edit("edtOutputFilePrefix")->text(), QStringLiteral("id3v1-end-"));
+    EXPECT_EQ(Text("lblPosition"), QStringLiteral("Position : 00:00.0 of 00:02.0"));
+    EXPECT_EQ(Text("lblHint"),
+              QStringLiteral("Hint : select a start of segment that should be extracted."));
+    EXPECT_EQ(Main->LastOpenFolder(), QFileInfo(Tagged).absolutePath());
+    EXPECT_TRUE(Enabled("tbnPlay"));
+    EXPECT_FALSE(Enabled("tbnPause"));
+    EXPECT_TRUE(Action("acnSelectStart")->isEnabled());
+    EXPECT_FALSE(Action("acnSaveSelected")->isEnabled());
+    EXPECT_TRUE(Track().Enabled());
+    EXPECT_EQ(Track().MaxPos(), 20);
+
+    Main->SetLastOpenFolder(QStringLiteral("/elsewhere"));
+    Open(Cbr);
+    EXPECT_EQ(Edit("edtOutputFilePrefix")->text(), QStringLiteral("cbr-128-info-"));
+    EXPECT_EQ(Text("lblPosition"), QStringLiteral("Position : 00:00.0 of 00:03.0"));
+    EXPECT_EQ(Main->LastOpenFolder(), QStringLiteral("/elsewhere")) << "a drop keeps it";
+
+    // A folder, then a file that is gone: the source is closed, its path
+    // stays on show.
+    for (const QString& Unusable : {Q(Work.Path()), Q(Work.File("gone.mp3"))}) {
+        Open(Cbr);
+        Drop(Unusable);
+        EXPECT_EQ(Text("lblSourceFileName"), Cbr);
+        EXPECT_FALSE(Main->Player().IsOpen());
+        EXPECT_FALSE(Enabled("tbnPlay"));
+        EXPECT_FALSE(Action("acnGoEnd")->isEnabled());
+        EXPECT_EQ(Text("lblPosition"), QStringLiteral("Position : not selected"));
+    }
+}
+
+TEST_F(MainWindow, PlaybackFollowsTheTimerAndStopsByItselfAtTheEnd) {
+    Open(Layer2);
+    Find<QToolButton>("tbnPlay")->click();
+    EXPECT_FALSE(Enabled("tbnPlay"));
+    EXPECT_TRUE(Enabled("tbnPause"));
+    // The 500 ms timer moves the cursor and the position label.
+    ASSERT_TRUE(WaitFor([&] { return Track().CurPos() >= 4; }, 3000));
+    EXPECT_NE(Text("lblPosition"), QStringLiteral("Position : 00:00.0 of 00:02.0"));
+
+    // Near the end, so the end comes soon; the notification stops it.
+    Main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    Key(Qt::Key_End);
+    EXPECT_EQ(Track().CurPos(), Track().MaxPos());
+    ASSERT_TRUE(WaitFor([&] { return Enabled("tbnPlay"); }, 3000));
+    EXPECT_FALSE(Enabled("tbnPause"));
+}
+
+TEST_F(MainWindow, KeysActWindowWideOnlyWhileTheirActionsAreEnabled) {
+    Main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    Find<QTabWidget>("PageControl")->setCurrentIndex(1);
+    QLineEdit* Prefix = Edit("edtOutputFilePrefix");
+    Prefix->setFocus();
+    // No file: the keys are the box's.
+    Key(Qt::Key_1);
+    Key(Qt::Key_2);
+    Key(Qt::Key_Home);
+    EXPECT_EQ(Prefix->text(), QStringLiteral("12"));
+    EXPECT_EQ(Prefix->cursorPosition(), 0);
+
+    Open(Tagged);
+    Prefix->setFocus();
+    Prefix->setText(QStringLiteral("p-"));
+    Key(Qt::Key_End);
+    Key(Qt::Key_2);
+    Key(Qt::Key_Home);
+    Key(Qt::Key_1);
+    EXPECT_EQ(Prefix->text(), QStringLiteral("p-"));
+    EXPECT_EQ(Track().SelStart(), 0);
+    EXPECT_EQ(Track().SelEnd(), 20);
+    EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:00.0"));
+    EXPECT_EQ(Text("lblEndSelection"), QStringLiteral("End : 00:02.0"));
+    EXPECT_EQ(Text("lblHint"), QStringLiteral("Hint : save the selected segment to a file."));
+    EXPECT_TRUE(Action("acnPlaySelected")->isEnabled());
+    EXPECT_TRUE(Action("acnSaveSelected")->isEnabled());
+
+    // The numeric pad's digits are not the marks' keys.
+    Prefix->setCursorPosition(2);
+    Key(Qt::Key_1, Qt::KeypadModifier);
+    Key(Qt::Key_End);
+    Key(Qt::Key_2, Qt::KeypadModifier);
+    EXPECT_EQ(Prefix->text(), QStringLiteral("p-12"));
+    EXPECT_EQ(Track().SelStart(), 0);
+    EXPECT_EQ(Track().SelEnd(), 20);
+}
+
+TEST_F(MainWindow, MarksKeepTheStartBeforeTheEnd) {
+    Open(Tagged);
+    Main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    const QString AskStart =
+        QStringLiteral("Hint : select a start of segment that should be extracted.");
+    const QString AskEnd =
+        QStringLiteral("Hint : select a end of segment that should be extracted.");
+
+    Key(Qt::Key_End);
+    Key(Qt::Key_2); // an end before any start
+    EXPECT_EQ(Text("lblEndSelection"), QStringLiteral("End : 00:02.0"));
+    EXPECT_EQ(Text("lblHint"), AskStart);
+    EXPECT_FALSE(Action("acnSaveSelected")->isEnabled());
+
+    Key(Qt::Key_1); // a start at the end clears the end
+    EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:02.0"));
+    EXPECT_EQ(Text("lblEndSelection"), QStringLiteral("End : not selected."));
+    EXPECT_EQ(Text("lblHint"), AskEnd);
+
+    Key(Qt::Key_Home);
+    Key(Qt::Key_2); // an end before the start clears the start
+    EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : not selected."));
+    EXPECT_EQ(Text("lblEndSelection"), QStringLiteral("End : 00:00.0"));
+    EXPECT_EQ(Text("lblHint"), AskStart);
+}
+
+TEST_F(MainWindow, ATypedFolderEnablesSplitOnlyAtTheNextRefresh) {
+    Open(Cbr);
+    QTabWidget* Pages = Find<QTabWidget>("PageControl");
+    Pages->setCurrentIndex(1);
+    Edit("edtOutputFolder")->setFocus();
+    QTest::keyClicks(Edit("edtOutputFolder"), Q(Work.Path()));
+    EXPECT_FALSE(Enabled("sbnSplitByParts"));
+    Pages->setCurrentIndex(0);
+    EXPECT_TRUE(Enabled("sbnSplitByParts"));
+    Edit("edtOutputFolder")->setText(QStringLiteral("   "));
+    Find<QToolButton>("tbnPause")->click(); // disabled: no refresh
+    EXPECT_TRUE(Enabled("sbnSplitByParts"));
+    Find<QToolButton>("tbnPlay")->click();
+    EXPECT_FALSE(Enabled("sbnSplitByParts"));
+}
+
+TEST_F(MainWindow, RefusedFilesEndInTheNoFileStateWithTheirMessageAndTheDump) {
+    const std::vector<uint8_t> Frames = ReadFileBytes(FixturePath("cbr-128-info.mp3"));
+    // An ID3v2 header whose size reaches far past the end, then good frames:
+    // the player refuses it, the frame reader does not.
+    std::vector<uint8_t> BrokenTag = {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
+    BrokenTag.insert(BrokenTag.end(), Frames.begin(), Frames.end());
+    WriteFileBytes(Work.File("broken.mp3"), BrokenTag);
+    const std::string Line = "This is a plain text file, no audio in it.\n";
+    std::vector<uint8_t> Junk;
+    while (Junk.size() < 300000)
+        Junk.insert(Junk.end(), Line.begin(), Line.end());
+    WriteFileBytes(Work.File("text.mp3"), Junk);
+    const QString Broken = Q(Work.File("broken.mp3"));
+    const QString NotAudio = Q(Work.File("text.mp3"));
+    const QString Invalid = QStringLiteral("Unable to open file. The file format is invalid.");
+
+    const struct {
+        QString File;
+        std::vector<TDialogScript::TStep> Questions; // before the warning
+        QString Warning;
+        size_t HeadBytes;
+    } Cases[] = {
+        {Broken, {Press(Cancel)}, Invalid, BrokenTag.size()},
+        {NotAudio,
+         {},
+         QStringLiteral("Unable to open file. The media type of this file is not recognized."),
+         204800},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.File.toStdString());
+        Open(Cbr);
+        QFile::remove(ErrorInfo(QStringLiteral("head.dat")));
+        QFile::remove(ErrorInfo(QStringLiteral("graph.grf")));
+        QString Warning;
+        auto Steps = Case.Questions;
+        Steps.push_back(Press(OK, &Warning));
+        TDialogScript Answers(Steps);
+        Drop(Case.File);
+        ASSERT_TRUE(WaitFor([&] { return Answers.Finished(); }));
+        EXPECT_TRUE(Answers.Unexpected.isEmpty());
+        EXPECT_EQ(Warning, Case.Warning);
+        EXPECT_EQ(Text("lblSourceFileName"), QStringLiteral("There is no selected file"));
+        EXPECT_EQ(Edit("edtOutputFilePrefix")->text(), QString());
+        EXPECT_FALSE(Enabled("tbnPlay"));
+        EXPECT_EQ(Text("lblHint"),
+                  QStringLiteral("Hint : select a source file that should be splited."));
+
+        const std::vector<uint8_t> Head = ReadFileBytes(ErrorInfo("head.dat").toStdString());
+        const std::vector<uint8_t> Source = ReadFileBytes(Case.File.toStdString());
+        EXPECT_EQ(Head, std::vector<uint8_t>(Source.begin(), Source.begin() + Case.HeadBytes));
+        EXPECT_TRUE(QFileInfo(ErrorInfo(QStringLiteral("graph.grf"))).size() > 0);
+    }
+
+    // A dump that cannot be written leaves the message as it was.
+    const QString Folder = ErrorInfo(QString());
+    QDir(Folder).removeRecursively();
+    WriteFileBytes(Folder.chopped(1).toStdString(), {'x'});
+    QString Warning;
+    TDialogScript Answers({Press(OK, &Warning)});
+    Drop(NotAudio);
+    ASSERT_TRUE(WaitFor([&] { return Answers.Finished(); }));
+    EXPECT_EQ(Warning, QStringLiteral(
+                           "Unable to open file. The media type of this file is not recognized."));
+}
+
+TEST_F(MainWindow, APreparedCopyBecomesTheSource) {
+    const std::vector<uint8_t> Frames = ReadFileBytes(FixturePath("id3v1-end.mp3"));
+    std::vector<uint8_t> BrokenTag = {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
+    BrokenTag.insert(BrokenTag.end(), Frames.begin(), Frames.end());
+    WriteFileBytes(Work.File("broken song.mp3"), BrokenTag);
+    const QString Broken = Q(Work.File("broken song.mp3"));
+    const QString Prepared = Q(Work.File("prepared.mp3"));
+
+    QString Question, Title;
+    TDialogScript Answers({Press(Yes, &Question), Choose(Prepared, &Title)});
+    Drop(Broken);
+    ASSERT_TRUE(WaitFor([&] { return Answers.Finished(); }));
+    ASSERT_TRUE(WaitFor([&] { return Main->Player().IsOpen(); }));
+    EXPECT_TRUE(Answers.Unexpected.isEmpty()) << Answers.Unexpected.join(' ').toStdString();
+    EXPECT_EQ(Question, QStringLiteral("The selected file has a format problem. Try to prepare "
+                                       "the file to fix the problem?"));
+    EXPECT_EQ(Title, QStringLiteral("Please select a file name for the prepared file"));
+    EXPECT_EQ(Text("lblSourceFileName"), Prepared);
+    EXPECT_EQ(Edit("edtOutputFilePrefix")->text(), QStringLiteral("broken song-"));
+    EXPECT_EQ(Text("lblPosition"), QStringLiteral("Position : 00:00.0 of 00:02.0"));
+    // The copy holds the frames alone: no tag in front, none behind.
+    const std::vector<uint8_t> Copy = ReadFileBytes(Prepared.toStdString());
+    EXPECT_EQ(Copy, std::vector<uint8_t>(Frames.begin(), Frames.end() - 128));
+}
+
+TEST_F(MainWindow, SettingsAreKeptBetweenTwoWindows) {
+    Main->move(300, 200);
+    Main->SetLastOpenFolder(QStringLiteral("/music/in"));
+    Main->SetLastSaveFolder(QStringLiteral("/music/out"));
+    CloseWindow();
+    OpenWindow();
+    EXPECT_EQ(Main->pos(), QPoint(300, 200));
+    EXPECT_EQ(Main->LastOpenFolder(), QStringLiteral("/music/in"));
+    EXPECT_EQ(Main->LastSaveFolder(), QStringLiteral("/music/out"));
+
+    // A blank folder does not overwrite the stored one.
+    Main->SetLastSaveFolder(QStringLiteral("  "));
+    CloseWindow();
+    OpenWindow();
+    EXPECT_EQ(Main->LastSaveFolder(), QStringLiteral("/music/out"));
+}
+
+TEST(SegmoraProgram, RefusesUnknownOptionsWithAUsageLine) {
+    const TProcessResult Bad = RunProcess(SEGMORA_PROGRAM_PATH, {"--bogus"});
+    EXPECT_EQ(Bad.ExitCode, 2);
+    EXPECT_NE(Bad.Stderr.find("Usage: segmora [FILE]"), std::string::npos) << Bad.Stderr;
+    const TProcessResult Version = RunProcess(SEGMORA_PROGRAM_PATH, {"--version"});
+    EXPECT_EQ(Version.ExitCode, 0);
+    EXPECT_EQ(Q(Version.Stdout), QStringLiteral("segmora ") + SegmoraVersion() + QLatin1Char('\n'));
+}

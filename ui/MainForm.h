@@ -1,0 +1,125 @@
+#pragma once
+
+// The main window (frmMain): the program's one top-level window. It holds the
+// source file (the path is the caption of lblSourceFileName, nowhere else),
+// the player that plays it, the timeline on which the user moves the playing
+// position and marks a segment, and the cutter that writes the segment or the
+// parts. The page "Split by selection" plays, marks, auditions and saves; the
+// page "Split by parts" cuts the whole file into N files in a folder.
+
+#include "PlaySelForm.h"
+#include "SaveForm.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QTimer;
+class TAudioPlayer;
+class TPathDialog;
+class TProgressFrontEnd;
+class TSegmora;
+class TTrackLine;
+
+namespace Ui {
+class frmMain;
+}
+
+class TfrmMain : public QWidget, public IFolderHistory, public ISelectionHost {
+    Q_OBJECT
+
+public:
+    explicit TfrmMain(QWidget* Parent = nullptr);
+    ~TfrmMain() override;
+
+    TAudioPlayer& Player() override { return *FPlayer; }
+    TTrackLine& TrackLine() override { return *FTrackLine; }
+    TSegmora& Splitter() { return *FSplitter; }
+    QWidget* HostWindow() override { return this; }
+
+    QString LastOpenFolder() const override { return FLastOpenFolder; }
+    void SetLastOpenFolder(const QString& Value) { FLastOpenFolder = Value; }
+    QString LastSaveFolder() const override { return FLastSaveFolder; }
+    void SetLastSaveFolder(const QString& Value) override { FLastSaveFolder = Value; }
+
+    // The play-selected dialog calls it after writing new marks.
+    void UpdateSelectionLabels() override;
+
+    // Closes the current source and opens Name when it is an existing file,
+    // as a drop does; the start-up uses it for a file named on the command
+    // line.
+    void OpenDroppedFile(const QString& Name);
+
+protected:
+    bool event(QEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+    void dragEnterEvent(QDragEnterEvent* Event) override;
+    void dropEvent(QDropEvent* Event) override;
+
+private:
+    void FormCreate();
+    void FormDestroy();
+    void CreateTrackLine();
+    void SetShortCuts();
+    // Writes the track line's CurPos, seeking the player through OnChange.
+    void SetCurPos(int64_t Value);
+    void BindHandlers();
+
+    void UpdateControls();
+    void UpdateHint();
+    void UpdatePositionLabel();
+
+    void OpenPlayer();
+    void ClosePlayer();
+    void CloseSourceFile();
+    void OpenSourceFile(const QString& FileName);
+    void WriteErrorInfo(const QString& FileName);
+    bool ConfirmOverwriteParts();
+
+    void btnSelectSourceFileClick();
+    void btnSelectOutputFolderClick();
+    void tbnPlayClick();
+    void tbnPauseClick();
+    void TimerTimer();
+    void btnCloseClick();
+    void btnHelpClick();
+    void btnAboutClick();
+    void acnGoStartExecute();
+    void acnGoEndExecute();
+    void acnSelectStartExecute();
+    void acnSelectEndExecute();
+    void acnPlaySelectedExecute();
+    void acnSaveSelectedExecute();
+    void sbnSplitByPartsClick();
+    void PageControlChange();
+    void WMDropFiles(const QString& Name);
+    void WMPlayerNotify();
+    void TrackLineChange();
+
+    // Runs a handler the way the application's default error display
+    // would: a failure's message is shown in an error box, one at a time.
+    void Guarded(const std::function<void()>& Handler);
+    // The action whose shortcut Key is, or nullptr.
+    QAction* ShortcutAction(const QKeyEvent* Key) const;
+
+    std::unique_ptr<Ui::frmMain> ui;
+    std::unique_ptr<TSegmora> FSplitter;
+    std::unique_ptr<TProgressFrontEnd> FFrontEnd;
+    std::unique_ptr<TAudioPlayer> FPlayer;
+    TTrackLine* FTrackLine = nullptr;
+    TPathDialog* OutputDialog = nullptr;
+    QTimer* Timer = nullptr;
+    bool FFileOpened = false;
+    bool FPlaying = false;
+    bool FShowingError = false;
+    bool FWritingCurPos = false;
+    QString FLastOpenFolder;
+    QString FLastSaveFolder;
+};
+
+// The main window, from its creation at start-up to the end of the run.
+extern TfrmMain* frmMain;

@@ -29,6 +29,7 @@
 #include <QMimeData>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTabBar>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -69,6 +70,9 @@ TfrmMain::TfrmMain(QWidget* Parent) : QWidget(Parent), ui(std::make_unique<Ui::f
     setFixedSize(432, 303);
     setWindowIcon(ApplicationIcon());
     move(231, 239);
+    // The tabs are no tab stop; the page control itself is set so in the
+    // form, its tab bar is a widget of its own.
+    ui->PageControl->tabBar()->setFocusPolicy(Qt::NoFocus);
 
     ui->edtPartCount->SetMinValue(2);
     ui->edtPartCount->SetMaxValue(999);

@@ -260,7 +260,10 @@ TEST_F(MainWindow, OpensByDialogAndByDropAndClosesOnAnUnusableDrop) {
     EXPECT_EQ(Track().MaxPos(), 20);
 
     Main->SetLastOpenFolder(QStringLiteral("/elsewhere"));
+    frmSave->edtFileName()->setText(QStringLiteral("earlier cut"));
     Open(Cbr);
+    EXPECT_EQ(frmSave->edtFileName()->text(), QString());
+    EXPECT_EQ(frmSave->edtTitle()->text(), QString()) << "no tag, empty fields";
     EXPECT_EQ(Edit("edtOutputFilePrefix")->text(), QStringLiteral("cbr-128-info-"));
     EXPECT_EQ(Text("lblPosition"), QStringLiteral("Position : 00:00.0 of 00:03.0"));
     EXPECT_EQ(Main->LastOpenFolder(), QStringLiteral("/elsewhere")) << "a drop keeps it";
@@ -463,6 +466,8 @@ TEST_F(MainWindow, APreparedCopyBecomesTheSource) {
     EXPECT_EQ(Text("lblSourceFileName"), Prepared);
     EXPECT_EQ(Edit("edtOutputFilePrefix")->text(), QStringLiteral("broken song-"));
     EXPECT_EQ(Text("lblPosition"), QStringLiteral("Position : 00:00.0 of 00:02.0"));
+    // The tag fields come from the file the user picked; the copy has no tag.
+    EXPECT_EQ(frmSave->edtAlbum()->text(), QStringLiteral("Fixtures"));
     // The copy holds the frames alone: no tag in front, none behind.
     const std::vector<uint8_t> Copy = ReadFileBytes(Prepared.toStdString());
     EXPECT_EQ(Copy, std::vector<uint8_t>(Frames.begin(), Frames.end() - 128));
@@ -492,4 +497,106 @@ TEST(SegmoraProgram, RefusesUnknownOptionsWithAUsageLine) {
     const TProcessResult Version = RunProcess(SEGMORA_PROGRAM_PATH, {"--version"});
     EXPECT_EQ(Version.ExitCode, 0);
     EXPECT_EQ(Q(Version.Stdout), QStringLiteral("segmora ") + SegmoraVersion() + QLatin1Char('\n'));
+}
+
+TEST_F(MainWindow, SplitAsksOnceForEachExistingPartAndFollowsTheAnswer) {
+    Open(Tagged);
+    const std::string Expected = Work.File("expected");
+    ASSERT_EQ(RunCli({"split", Tagged.toStdString(), "--parts", "3", "--folder", Expected,
+                      "--prefix", "id3v1-end-", "--quiet"})
+                  .ExitCode,
+              0);
+    const auto Part = [](const std::string& Folder, int Number) {
+        return Folder + "/id3v1-end-" + std::to_string(Number) + ".mp3";
+    };
+    const std::vector<uint8_t> Old = {'o', 'l', 'd'};
+
+    const struct {
+        std::vector<int> Existing;
+        QString Answer;
+        bool Written;
+    } Cases[] = {
+        {{2}, Yes, true},
+        {{2, 3}, YesToAll, true}, // no question for part 3
+        {{2}, Cancel, false},
+    };
+    int Run = 0;
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Answer.toStdString());
+        const std::string Folder = Work.File("out" + std::to_string(++Run));
+        ASSERT_TRUE(QDir().mkpath(Q(Folder)));
+        for (int Number : Case.Existing)
+            WriteFileBytes(Part(Folder, Number), Old);
+        QTabWidget* Pages = Find<QTabWidget>("PageControl");
+        Pages->setCurrentIndex(1);
+        Edit("edtOutputFolder")->setText(Q(Folder));
+        Edit("edtPartCount")->setText(QStringLiteral("3"));
+        Pages->setCurrentIndex(0); // the refresh that enables Split
+        Pages->setCurrentIndex(1);
+        ASSERT_TRUE(Enabled("sbnSplitByParts"));
+
+        QString Question;
+        TDialogScript Answers({Press(Case.Answer, &Question)});
+        Find<QPushButton>("sbnSplitByParts")->click();
+        EXPECT_TRUE(Answers.Finished());
+        EXPECT_TRUE(Answers.Unexpected.isEmpty()) << Answers.Unexpected.join(' ').toStdString();
+        EXPECT_EQ(Question, QStringLiteral("The file \"") + Q(Part(Folder, 2)) +
+                                QStringLiteral("\" is already exists.\nDo you want to "
+                                               "overwrite it?"));
+        for (int Number = 1; Number <= 3; ++Number) {
+            if (Case.Written)
+                EXPECT_EQ(ReadFileBytes(Part(Folder, Number)),
+                          ReadFileBytes(Part(Expected, Number)));
+            else if (Number == 2)
+                EXPECT_EQ(ReadFileBytes(Part(Folder, Number)), Old);
+            else
+                EXPECT_FALSE(FileExists(Part(Folder, Number)));
+        }
+    }
+}
+
+TEST_F(MainWindow, PlayedMarkedAndSavedByKeyboardGivesTheCommandLinesBytes) {
+    Open(Tagged);
+    Main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    Find<QToolButton>("tbnPlay")->click();
+    ASSERT_TRUE(WaitFor([&] { return Track().CurPos() >= 3; }, 3000));
+    Key(Qt::Key_1);
+    const int64_t Start = Track().SelStart();
+    ASSERT_TRUE(WaitFor([&] { return Track().CurPos() >= Start + 4; }, 3000));
+    Key(Qt::Key_2);
+    const int64_t End = Track().SelEnd();
+    ASSERT_GT(Start, 0);
+    ASSERT_GT(End, Start);
+
+    // The tag fields come from the file's own tag; the user changes some.
+    TDialogScript Answers({[&](QWidget* Modal) {
+        ASSERT_EQ(Modal, frmSave);
+        EXPECT_EQ(frmSave->edtAlbum()->text(), QStringLiteral("Fixtures"));
+        frmSave->edtFolder()->setText(Q(Work.Path()));
+        frmSave->edtFileName()->setText(QStringLiteral("cut"));
+        frmSave->edtTitle()->setText(QStringLiteral("Segment"));
+        frmSave->edtArtist()->setText(QStringLiteral("Tester"));
+        frmSave->edtYear()->setText(QStringLiteral("2026"));
+        auto* OKButton = frmSave->findChild<QPushButton*>(QStringLiteral("btnOK"));
+        ASSERT_NE(OKButton, nullptr);
+        QMetaObject::invokeMethod(OKButton, "click", Qt::QueuedConnection);
+    }});
+    Key(Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(Answers.Finished());
+    EXPECT_TRUE(Answers.Unexpected.isEmpty()) << Answers.Unexpected.join(' ').toStdString();
+    EXPECT_FALSE(Enabled("tbnPause")) << "saving pauses";
+
+    const auto Time = [](int64_t Tenths) {
+        return std::to_string(Tenths / 10) + "." + std::to_string(Tenths % 10);
+    };
+    ASSERT_EQ(
+        RunCli({"cut", Tagged.toStdString(), "--start", Time(Start), "--end", Time(End), "--out",
+                Work.File("cli.mp3"), "--title", "Segment", "--artist", "Tester", "--album",
+                "Fixtures", "--year", "2026", "--comment", "made by make-fixtures.sh", "--quiet"})
+            .ExitCode,
+        0);
+    const std::vector<uint8_t> Saved = ReadFileBytes(Work.File("cut.mp3"));
+    EXPECT_FALSE(Saved.empty());
+    EXPECT_EQ(Saved, ReadFileBytes(Work.File("cli.mp3")));
 }

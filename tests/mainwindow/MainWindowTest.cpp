@@ -490,6 +490,23 @@ TEST_F(MainWindow, SettingsAreKeptBetweenTwoWindows) {
     EXPECT_EQ(Main->LastSaveFolder(), QStringLiteral("/music/out"));
 }
 
+TEST_F(MainWindow, TheAboutBoxShowsTheVersionAndHandsTheFocusBack) {
+    Main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    Edit("edtOutputFilePrefix")->setFocus();
+    QStringList Shown;
+    TDialogScript Answers({[&](QWidget* Modal) {
+        EXPECT_EQ(Modal->objectName(), QStringLiteral("AboutBox"));
+        for (QLabel* Label : Modal->findChildren<QLabel*>())
+            Shown << Label->text();
+        QMetaObject::invokeMethod(Modal, "reject", Qt::QueuedConnection);
+    }});
+    Find<QPushButton>("btnAbout")->click();
+    EXPECT_TRUE(Answers.Finished());
+    EXPECT_TRUE(Shown.contains(QStringLiteral("Version ") + SegmoraVersion()));
+    EXPECT_EQ(Main->focusWidget(), Find("gbxSource"));
+}
+
 TEST(SegmoraProgram, RefusesUnknownOptionsWithAUsageLine) {
     const TProcessResult Bad = RunProcess(SEGMORA_PROGRAM_PATH, {"--bogus"});
     EXPECT_EQ(Bad.ExitCode, 2);

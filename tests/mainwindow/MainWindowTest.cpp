@@ -475,6 +475,35 @@ TEST_F(MainWindow, APreparedCopyBecomesTheSource) {
     EXPECT_EQ(Copy, std::vector<uint8_t>(Frames.begin(), Frames.end() - 128));
 }
 
+TEST_F(MainWindow, ThePlaySelectedDialogGetsTheTimerAndTheEndOfPlayback) {
+    Open(Tagged);
+    Main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    Key(Qt::Key_1);
+    QTest::mouseClick(&Track(), Qt::LeftButton, Qt::NoModifier, QPoint(136, 8));
+    Key(Qt::Key_2);
+    ASSERT_EQ(Track().SelEnd(), 7);
+    Key(Qt::Key_Home);
+
+    bool Ticked = false, Ended = false;
+    TDialogScript Answers({[&](QWidget* Modal) {
+        EXPECT_EQ(Modal, frmPlaySelected);
+        // Its caption follows the ticks it is given, and turns to "Pause"
+        // when it hears of the end of the segment.
+        Ticked = WaitFor([&] { return Modal->windowTitle().startsWith("Playing ["); }, 3000);
+        Ended = WaitFor([&] { return Modal->windowTitle() == QStringLiteral("Pause"); }, 3000);
+        QMetaObject::invokeMethod(Modal, "reject", Qt::QueuedConnection);
+    }});
+    Find<QToolButton>("tbnPlaySelected")->click();
+    EXPECT_TRUE(Answers.Finished());
+    EXPECT_TRUE(Ticked);
+    EXPECT_TRUE(Ended);
+    EXPECT_EQ(frmPlaySelected, nullptr);
+    EXPECT_EQ(Track().CurPos(), 0) << "the window left the ticks to the dialog";
+    EXPECT_TRUE(Enabled("tbnPlay"));
+    EXPECT_FALSE(Enabled("tbnPause"));
+}
+
 TEST_F(MainWindow, SettingsAreKeptBetweenTwoWindows) {
     Main->move(300, 200);
     Main->SetLastOpenFolder(QStringLiteral("/music/in"));

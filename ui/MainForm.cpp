@@ -225,8 +225,8 @@ void TfrmMain::Guarded(const std::function<void()>& Handler) {
         if (FShowingError)
             return;
         FShowingError = true;
+        const auto Shown = qScopeGuard([this] { FShowingError = false; });
         CenteredMessageDlg(QString::fromStdString(Error.what()), mtError, mbOKOnly);
-        FShowingError = false;
     }
 }
 

@@ -4,8 +4,12 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -28,3 +32,30 @@ inline void TypeKey(QWidget* Window, int Key) {
     QApplication::sendEvent(Target, &Press);
     QApplication::sendEvent(Target, &Release);
 }
+
+// Answers every message box that comes up while it lives: with the buttons
+// named in Answers in turn, then with OK. Seen holds "Caption: text" of each.
+class TBoxAnswers {
+public:
+    explicit TBoxAnswers(QStringList Answers = {}) : FAnswers(std::move(Answers)) {
+        QObject::connect(&FTimer, &QTimer::timeout, [this] { Poll(); });
+        FTimer.start(5);
+    }
+    QStringList Seen;
+
+private:
+    void Poll() {
+        auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!Box || !Box->isVisible())
+            return;
+        Seen << Box->windowTitle() + QStringLiteral(": ") + Box->text();
+        const QString Answer = FAnswers.isEmpty() ? QStringLiteral("OK") : FAnswers.takeFirst();
+        for (QPushButton* Button : Box->findChildren<QPushButton*>())
+            if (Button->text() == Answer)
+                return Button->click();
+        ADD_FAILURE() << "no button " << Answer.toStdString();
+        Box->reject();
+    }
+    QStringList FAnswers;
+    QTimer FTimer;
+};

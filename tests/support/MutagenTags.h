@@ -7,13 +7,15 @@
 
 // True when /usr/bin/python3 can import mutagen.
 bool MutagenAvailable();
+#define SKIP_WITHOUT_MUTAGEN()                                                                     \
+    if (!MutagenAvailable())                                                                       \
+    GTEST_SKIP() << "/usr/bin/python3 with mutagen is missing"
 
 // The file's ID3v1 tag as mutagen decodes it, one "KEY=text" line (UTF-8)
 // each for TIT2, TPE1, TALB, TDRC and COMM, empty fields included; "no tag"
 // when there is none.
 std::string MutagenReadID3v1(const std::string& FileName);
 
-// Lets mutagen append an ID3v1 tag with these texts (given in UTF-8) to the
-// file; false when it failed.
-bool MutagenWriteID3v1(const std::string& FileName, const std::string& Title,
-                       const std::string& Artist, const std::string& Album);
+// Writes FileName as a copy of cbr-128-info.mp3 to which mutagen appended an
+// ID3v1 tag: title "Beyoncé", artist "Über", album "½"; false when it failed.
+bool MutagenTaggedCopy(const std::string& FileName);

@@ -15,7 +15,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -36,35 +35,6 @@ public:
     QString LastOpenFolder() const override { return Open; }
     QString LastSaveFolder() const override { return Save; }
     void SetLastSaveFolder(const QString& Value) override { Save = Value; }
-};
-
-// Answers every message box that comes up while it lives: with the buttons
-// named in Answers in turn, then with OK. Seen holds "Caption: text" of each.
-class TBoxAnswers {
-public:
-    explicit TBoxAnswers(QStringList Answers = {}) : FAnswers(std::move(Answers)) {
-        QObject::connect(&FTimer, &QTimer::timeout, [this] { Poll(); });
-        FTimer.start(5);
-    }
-    QStringList Seen;
-
-private:
-    void Poll() {
-        auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!Box || !Box->isVisible())
-            return;
-        Seen << Box->windowTitle() + QStringLiteral(": ") + Box->text();
-        const QString Answer = FAnswers.isEmpty() ? QStringLiteral("OK") : FAnswers.takeFirst();
-        for (QPushButton* Button : Box->findChildren<QPushButton*>())
-            if (Button->text() == Answer) {
-                Button->click();
-                return;
-            }
-        ADD_FAILURE() << "no button " << Answer.toStdString();
-        Box->reject();
-    }
-    QStringList FAnswers;
-    QTimer FTimer;
 };
 
 class SaveFormTest : public ::testing::Test {
@@ -131,62 +101,51 @@ TEST_F(SaveFormTest, TheFormAsDesigned) {
     EXPECT_EQ(Dialog->windowTitle(), QStringLiteral("Save"));
     EXPECT_EQ(Dialog->size(), QSize(444, 328));
     EXPECT_EQ(Dialog->minimumSize(), Dialog->maximumSize()) << "not resizable";
-
-    struct TPlace {
+    const struct {
         const char* Name;
         QRect Geometry; // width or height 0: not fixed
-        const char* Text;
+    } Places[] = {
+        {"GroupBox1", {10, 7, 423, 94}},  {"edtFolder", {68, 24, 269, 0}},
+        {"sbnSelect", {344, 24, 60, 22}}, {"edtFileName", {68, 56, 149, 0}},
+        {"Label8", {224, 60, 0, 0}},      {"GroupBox2", {10, 109, 423, 172}},
+        {"btnOK", {279, 293, 75, 25}},    {"btnCancel", {358, 293, 75, 25}},
+        {"edtTitle", {0, 0, 337, 0}},     {"edtComment", {0, 0, 337, 0}},
+        {"edtYear", {0, 0, 49, 0}},       {"sbnLoadFromFile", {0, 0, 100, 24}},
     };
-    const TPlace Places[] = {
-        {"GroupBox1", {10, 7, 423, 94}, " Destination "},
-        {"edtFolder", {68, 24, 269, 0}, nullptr},
-        {"sbnSelect", {344, 24, 60, 22}, "Select"},
-        {"edtFileName", {68, 56, 149, 0}, nullptr},
-        {"Label8", {224, 60, 0, 0}, ".mp3"},
-        {"GroupBox2", {10, 109, 423, 172}, " ID3 "},
-        {"btnOK", {279, 293, 75, 25}, "OK"},
-        {"btnCancel", {358, 293, 75, 25}, "Cancel"},
-    };
-    for (const auto& Place : Places) {
-        auto* Widget = Child<QWidget>(Place.Name);
-        ASSERT_NE(Widget, nullptr);
-        const QRect Is = Widget->geometry();
-        EXPECT_EQ(Is.topLeft(), Place.Geometry.topLeft()) << Place.Name;
-        if (Place.Geometry.width()) {
-            EXPECT_EQ(Is.width(), Place.Geometry.width()) << Place.Name;
+    for (const auto& [Name, Want] : Places) {
+        const QRect Is = Child<QWidget>(Name)->geometry();
+        if (!Want.topLeft().isNull()) {
+            EXPECT_EQ(Is.topLeft(), Want.topLeft()) << Name;
         }
-        if (Place.Geometry.height()) {
-            EXPECT_EQ(Is.height(), Place.Geometry.height()) << Place.Name;
-        }
-        if (!Place.Text)
-            continue;
-        QString Text;
-        if (auto* Box = qobject_cast<QGroupBox*>(Widget))
-            Text = Box->title();
-        else if (auto* Button = qobject_cast<QAbstractButton*>(Widget))
-            Text = Button->text();
-        else if (auto* Label = qobject_cast<QLabel*>(Widget))
-            Text = Label->text();
-        EXPECT_EQ(Text, QLatin1String(Place.Text)) << Place.Name;
+        EXPECT_EQ(Want.width() ? Is.width() : 0, Want.width()) << Name;
+        EXPECT_EQ(Want.height() ? Is.height() : 0, Want.height()) << Name;
     }
-    const std::pair<const char*, const char*> Labels[] = {
-        {"Label1", "Folder"}, {"Label2", "File name"}, {"Label3", "Title"}, {"Label4", "Artist"},
-        {"Label5", "Album"},  {"Label7", "Comment"},   {"Label6", "Year"}};
-    for (const auto& [Name, Text] : Labels)
-        EXPECT_EQ(Child<QLabel>(Name)->text(), QLatin1String(Text));
-
+    const std::pair<const char*, const char*> Texts[] = {{"GroupBox1", " Destination "},
+                                                         {"GroupBox2", " ID3 "},
+                                                         {"sbnSelect", "Select"},
+                                                         {"btnOK", "OK"},
+                                                         {"btnCancel", "Cancel"},
+                                                         {"Label8", ".mp3"},
+                                                         {"Label1", "Folder"},
+                                                         {"Label2", "File name"},
+                                                         {"Label3", "Title"},
+                                                         {"Label4", "Artist"},
+                                                         {"Label5", "Album"},
+                                                         {"Label7", "Comment"},
+                                                         {"Label6", "Year"}};
+    for (const auto& [Name, Text] : Texts) {
+        QWidget* Widget = Child<QWidget>(Name);
+        const char* Property = qobject_cast<QGroupBox*>(Widget) ? "title" : "text";
+        EXPECT_EQ(Widget->property(Property).toString(), QLatin1String(Text)) << Name;
+    }
     const std::pair<QLineEdit*, int> Limits[] = {
         {Dialog->edtFolder(), 200}, {Dialog->edtFileName(), 100}, {Dialog->edtTitle(), 30},
         {Dialog->edtArtist(), 30},  {Dialog->edtAlbum(), 30},     {Dialog->edtComment(), 30},
         {Dialog->edtYear(), 4}};
     for (const auto& [Edit, Limit] : Limits)
         EXPECT_EQ(Edit->maxLength(), Limit) << Edit->objectName().toStdString();
-    EXPECT_EQ(Dialog->edtTitle()->width(), 337);
-    EXPECT_EQ(Dialog->edtComment()->width(), 337);
-    EXPECT_EQ(Dialog->edtYear()->width(), 49);
-    EXPECT_LT(Dialog->edtComment()->y(), Dialog->edtYear()->y());
     auto* Load = Child<QToolButton>("sbnLoadFromFile");
-    EXPECT_EQ(Load->size(), QSize(100, 24));
+    EXPECT_LT(Dialog->edtComment()->y(), Dialog->edtYear()->y());
     EXPECT_EQ(Load->geometry().right(), Dialog->edtComment()->geometry().right());
     EXPECT_GT(Load->geometry().bottom(), Dialog->edtYear()->y());
 
@@ -263,53 +222,42 @@ TEST_F(SaveFormTest, MissingEntriesKeepItOpen) {
     EXPECT_FALSE(QDir(Q(Temp.Path())).exists(Blank)) << "a blank folder is never made";
 }
 
-TEST_F(SaveFormTest, AMissingFolderIsMadeOnlyWhenTheAnswerIsYes) {
-    Fill(Path("a/b/c"), QStringLiteral("part"));
-    {
-        TBoxAnswers Boxes({QStringLiteral("Cancel")});
-        EXPECT_FALSE(PressOK());
-        EXPECT_EQ(Boxes.Seen, QStringList{CreateQuestion});
+// The two questions: Cancel keeps the dialog open and changes nothing, Yes
+// makes the folder with its parents or lets the existing file be replaced.
+TEST_F(SaveFormTest, AMissingFolderOrAnExistingFileIsAcceptedOnlyWithYes) {
+    WriteFileBytes(Temp.File("part1.mp3"), {7});
+    const QString Replace = QStringLiteral("Confirm: The file \"") + Path("part1.mp3") +
+                            QStringLiteral("\" already exists. Do you want to overwrite it?");
+    const struct {
+        QString Folder, Name, Answer, Question;
+    } Cases[] = {{Path("a/b/c"), "part", "Cancel", CreateQuestion},
+                 {Q(Temp.Path()), "part1", "Cancel", Replace},
+                 {Path("a/b/c"), "part", "&Yes", CreateQuestion},
+                 {Q(Temp.Path()), "part1", "&Yes", Replace}};
+    for (const auto& Case : Cases) {
+        Fill(Case.Folder, Case.Name);
+        TBoxAnswers Boxes({Case.Answer});
+        EXPECT_EQ(PressOK(), Case.Answer == "&Yes");
+        EXPECT_EQ(Boxes.Seen, QStringList{Case.Question});
+        EXPECT_EQ(QDir(Path("a")).exists(), Case.Answer == "&Yes") << "made only on Yes";
     }
-    EXPECT_FALSE(QDir(Path("a")).exists());
-    {
-        TBoxAnswers Boxes({QStringLiteral("&Yes")});
-        EXPECT_TRUE(PressOK());
-        EXPECT_EQ(Boxes.Seen, QStringList{CreateQuestion});
-    }
+    EXPECT_EQ(Dialog->FileName(), Path("part1.mp3"));
+    EXPECT_EQ(ReadFileBytes(Temp.File("part1.mp3")), std::vector<uint8_t>{7});
     EXPECT_TRUE(QDir(Path("a/b/c")).exists());
-    EXPECT_EQ(Dialog->FileName(), Path("a/b/c/part.mp3"));
 
-    // Below a file no folder can be made.
+    // Below a file no folder can be made; a blank folder is refused silently.
     WriteFileBytes(Temp.File("file"), {1});
     Fill(Path("file/sub"), QStringLiteral("part"));
     TBoxAnswers Boxes({QStringLiteral("&Yes")});
     EXPECT_FALSE(PressOK());
+    EXPECT_FALSE(CheckDestFolder(QStringLiteral(" \n ")));
     EXPECT_EQ(Boxes.Seen,
               (QStringList{CreateQuestion,
                            QStringLiteral("Warning: Unable to create the destination folder.")}));
-    EXPECT_FALSE(CheckDestFolder(QStringLiteral(" \n ")));
-    EXPECT_EQ(Boxes.Seen.size(), 2) << "a blank folder is refused without a word";
-}
-
-TEST_F(SaveFormTest, AnExistingFileIsReplacedOnlyWhenTheAnswerIsYes) {
-    WriteFileBytes(Temp.File("part1.mp3"), {7});
-    const QString Question = QStringLiteral("Confirm: The file \"") + Path("part1.mp3") +
-                             QStringLiteral("\" already exists. Do you want to overwrite it?");
-    Fill(Q(Temp.Path()), QStringLiteral("part1"));
-    {
-        TBoxAnswers Boxes({QStringLiteral("Cancel")});
-        EXPECT_FALSE(PressOK());
-        EXPECT_EQ(Boxes.Seen, QStringList{Question});
-    }
-    TBoxAnswers Boxes({QStringLiteral("&Yes")});
-    EXPECT_TRUE(PressOK());
-    EXPECT_EQ(Boxes.Seen, QStringList{Question});
-    EXPECT_EQ(ReadFileBytes(Temp.File("part1.mp3")), std::vector<uint8_t>{7});
 }
 
 TEST_F(SaveFormTest, SelectTakesFolderAndNameOfTheChosenFile) {
-    ASSERT_TRUE(QDir().mkpath(Path("in")));
-    ASSERT_TRUE(QDir().mkpath(Path("music")));
+    ASSERT_TRUE(QDir().mkpath(Path("in")) && QDir().mkpath(Path("music")));
     const struct {
         QString Chosen, Folder, Name;
     } Cases[] = {
@@ -330,23 +278,19 @@ TEST_F(SaveFormTest, SelectTakesFolderAndNameOfTheChosenFile) {
             static_cast<QDialog*>(Files)->accept();
         });
         EXPECT_EQ(Dialog->edtFolder()->text(), Case.Folder);
-        EXPECT_EQ(Dialog->edtFileName()->text(), Case.Name);
-        EXPECT_EQ(Dialog->edtFileName()->selectedText(), Case.Name);
+        EXPECT_EQ(Dialog->edtFileName()->selectedText(), Case.Name) << "all of the name selected";
         EXPECT_EQ(Folders.Save, Case.Folder);
     }
-
     RunFileDialog("sbnSelect", [](QFileDialog* Files) { Files->reject(); });
-    EXPECT_EQ(Dialog->edtFolder()->text(), QStringLiteral("/"));
-    EXPECT_EQ(Dialog->edtFileName()->text(), QStringLiteral("take"));
+    EXPECT_EQ(Dialog->edtFolder()->text() + Dialog->edtFileName()->text(), QStringLiteral("/take"));
 }
 
 TEST_F(SaveFormTest, LoadFillsTheTagFieldsOrEmptiesThem) {
     const QString Tagged = Q(FixturePath("id3v1-end.mp3"));
-    const QString DataDir = QFileInfo(Tagged).absolutePath();
     TID3Info Source;
     ASSERT_TRUE(ReadID3Tag(FixturePath("id3v1-end.mp3"), Source));
-    Folders.Open = DataDir;
-    Dialog->edtTitle()->setText(QStringLiteral("before"));
+    ASSERT_FALSE(Source.Title.empty());
+    Folders.Open = QFileInfo(Tagged).absolutePath();
     RunFileDialog("sbnLoadFromFile", [&](QFileDialog* Files) {
         EXPECT_EQ(QDir(Files->directory()).absolutePath(), Folders.Open);
         EXPECT_EQ(Files->acceptMode(), QFileDialog::AcceptOpen);
@@ -356,30 +300,31 @@ TEST_F(SaveFormTest, LoadFillsTheTagFieldsOrEmptiesThem) {
     });
     EXPECT_EQ(TagFields(), (QStringList{Q(Source.Title), Q(Source.Artist), Q(Source.Album),
                                         Q(Source.Year), Q(Source.Comment)}));
-    EXPECT_FALSE(Source.Title.empty());
 
     // A file that can't be read (another open keeps everyone out): the
     // error is shown, the fields stay.
-    WriteFileBytes(Temp.File("busy.mp3"), ReadFileBytes(FixturePath("cbr-128-info.mp3")));
-    {
-        const int Busy = FileOpen(Temp.File("busy.mp3"), fmOpenReadWrite | fmShareExclusive);
-        ASSERT_GE(Busy, 0);
-        TBoxAnswers Boxes;
-        RunFileDialog("sbnLoadFromFile", [&](QFileDialog* Files) {
-            Files->selectFile(Path("busy.mp3"));
-            static_cast<QDialog*>(Files)->accept();
-        });
-        FileClose(Busy);
-        ASSERT_EQ(Boxes.Seen.size(), 1);
-        EXPECT_TRUE(Boxes.Seen[0].startsWith(QStringLiteral("Error: ")))
-            << Boxes.Seen[0].toStdString();
-    }
+    WriteFileBytes(Temp.File("busy.mp3"), {1});
+    const int Busy = FileOpen(Temp.File("busy.mp3"), fmOpenReadWrite | fmShareExclusive);
+    ASSERT_GE(Busy, 0);
+    TBoxAnswers Boxes;
+    RunFileDialog("sbnLoadFromFile", [&](QFileDialog* Files) {
+        Files->selectFile(Path("busy.mp3"));
+        static_cast<QDialog*>(Files)->accept();
+    });
+    FileClose(Busy);
+    ASSERT_EQ(Boxes.Seen.size(), 1);
+    EXPECT_TRUE(Boxes.Seen[0].startsWith(QStringLiteral("Error: "))) << Boxes.Seen[0].toStdString();
     EXPECT_EQ(Dialog->edtTitle()->text(), Q(Source.Title));
-    EXPECT_THROW(Dialog->LoadID3Info(Path("gone.mp3")), EOSError);
 
     Dialog->LoadID3Info(Q(FixturePath("cbr-128-info.mp3")));
     EXPECT_EQ(TagFields(), QStringList(5, QString()));
-    EXPECT_EQ(Folders.Open, DataDir) << "Load keeps the open folder";
+    EXPECT_EQ(Folders.Open, QFileInfo(Tagged).absolutePath()) << "Load keeps the open folder";
+
+    // A tag another program wrote in ISO-8859-1 shows as it was meant.
+    SKIP_WITHOUT_MUTAGEN();
+    ASSERT_TRUE(MutagenTaggedCopy(Temp.File("other.mp3")));
+    Dialog->LoadID3Info(Path("other.mp3"));
+    EXPECT_EQ(TagFields(), (QStringList{"Beyonc\u00e9", "\u00dcber", "\u00bd", "", ""}));
 }
 
 TEST_F(SaveFormTest, ShowPlacesFocusesAndAnswersEnterAndEsc) {
@@ -415,9 +360,8 @@ TEST_F(SaveFormTest, ShowPlacesFocusesAndAnswersEnterAndEsc) {
 // the file, where every tag reader finds the same characters; without text
 // the segment gets no tag.
 TEST_F(SaveFormTest, TheCutterWritesTheDialogsTag) {
-    ASSERT_TRUE(QDir().mkpath(Path("out")));
     auto Save = [&](const QString& Name) {
-        Fill(Path("out"), Name);
+        Fill(Q(Temp.Path()), Name);
         EXPECT_TRUE(PressOK());
         TSegmora Cutter;
         Cutter.SetSourceFile(FixturePath("cbr-128-info.mp3"));
@@ -426,15 +370,15 @@ TEST_F(SaveFormTest, TheCutterWritesTheDialogsTag) {
         Cutter.SetSelEnd(8);
         Cutter.SetID3Info(Dialog->ID3Info());
         Cutter.Execute(true);
-        return Temp.File("out/" + Name.toStdString() + ".mp3");
+        return QFile::encodeName(Dialog->FileName()).toStdString();
     };
-
     // "e" and a combining acute accent make one "é".
-    Dialog->edtTitle()->setText(QStringLiteral("Beyonc\u00e9"));
-    Dialog->edtArtist()->setText(QStringLiteral("\u00dcber e\u0301"));
-    Dialog->edtAlbum()->setText(QStringLiteral("\u2713 done"));
-    Dialog->edtYear()->setText(QStringLiteral("\u00bd\u2713"));
-    Dialog->edtComment()->setText(QString(30, QChar(0x00e9)));
+    const QStringList Fields = {"Beyonc\u00e9", "\u00dcber e\u0301", "\u2713 done", "\u00bd\u2713",
+                                QString(30, QChar(0x00e9))};
+    const QList<QLineEdit*> Edits = {Dialog->edtTitle(), Dialog->edtArtist(), Dialog->edtAlbum(),
+                                     Dialog->edtYear(), Dialog->edtComment()};
+    for (int I = 0; I < 5; ++I)
+        Edits[I]->setText(Fields[I]);
     const std::string Tagged = Save(QStringLiteral("tagged"));
     TID3Info Tag;
     ASSERT_TRUE(ReadID3Tag(Tagged, Tag));
@@ -443,37 +387,16 @@ TEST_F(SaveFormTest, TheCutterWritesTheDialogsTag) {
                              "ber \xE9",
                              "? done", "\xBD?", std::string(30, '\xE9'), 255}));
 
-    for (QLineEdit* Edit : {Dialog->edtTitle(), Dialog->edtArtist(), Dialog->edtAlbum(),
-                            Dialog->edtYear(), Dialog->edtComment()})
+    for (QLineEdit* Edit : Edits)
         Edit->clear();
     const std::string Plain = Save(QStringLiteral("plain"));
     EXPECT_FALSE(ReadID3Tag(Plain, Tag)) << "no text, no tag";
     EXPECT_EQ(FileSizeOf(Plain) + 128, FileSizeOf(Tagged));
 
-    if (!MutagenAvailable())
-        GTEST_SKIP() << "/usr/bin/python3 with mutagen is missing";
-    const std::string Read = MutagenReadID3v1(Tagged);
-    for (const char* Line : {"TIT2=Beyonc\xC3\xA9\n",
-                             "TPE1=\xC3\x9C"
-                             "ber \xC3\xA9\n",
-                             "TALB=? done\n"})
-        EXPECT_NE(Read.find(Line), std::string::npos) << Read;
-}
-
-// A tag another program wrote in ISO-8859-1 shows as it was meant.
-TEST_F(SaveFormTest, LoadDecodesIso8859_1) {
-    if (!MutagenAvailable())
-        GTEST_SKIP() << "/usr/bin/python3 with mutagen is missing";
-    const std::string File = Temp.File("other.mp3");
-    WriteFileBytes(File, ReadFileBytes(FixturePath("cbr-128-info.mp3")));
-    ASSERT_TRUE(MutagenWriteID3v1(File, "Beyonc\xC3\xA9",
-                                  "\xC3\x9C"
-                                  "ber",
-                                  "\xC2\xBD"));
-    Dialog->LoadID3Info(Q(File));
-    EXPECT_EQ(Dialog->edtTitle()->text(), QStringLiteral("Beyonc\u00e9"));
-    EXPECT_EQ(Dialog->edtArtist()->text(), QStringLiteral("\u00dcber"));
-    EXPECT_EQ(Dialog->edtAlbum()->text(), QStringLiteral("\u00bd"));
+    SKIP_WITHOUT_MUTAGEN();
+    const std::string Read = "TIT2=Beyonc\xC3\xA9\nTPE1=\xC3\x9C"
+                             "ber \xC3\xA9\nTALB=? done\n";
+    EXPECT_EQ(MutagenReadID3v1(Tagged).substr(0, Read.size()), Read);
 }
 
 } // namespace

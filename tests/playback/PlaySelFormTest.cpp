@@ -8,10 +8,8 @@
 #include "TrackLine.h"
 #include "UiTestSupport.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -20,14 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <ostream>
-#include <string>
-#include <vector>
-
-// Readable texts in failure messages.
-void PrintTo(const QString& Text, std::ostream* Out) {
-    *Out << '"' << Text.toStdString() << '"';
-}
 
 // The dialog end to end: a stand-in for the main window owns a real player
 // on a fixture and routes its 500 ms timer and the player's notifications to
@@ -113,35 +103,27 @@ QString TimeText(int64_t Tenths) {
 
 // The dialog's components, found by their names.
 struct TView {
-    explicit TView(TfrmPlaySelected& Dialog)
-        : Dialog(Dialog), PlayPause(Dialog.findChild<QToolButton*>("tbnPlayPause")),
-          Start(Dialog.findChild<QLineEdit*>("edtStart")),
-          End(Dialog.findChild<QLineEdit*>("edtEnd")),
-          Apply(Dialog.findChild<QPushButton*>("btnApply")),
-          Cancel(Dialog.findChild<QPushButton*>("btnCancel")),
-          Track(Dialog.findChild<TTrackLine*>()) {}
+    TfrmPlaySelected& Dialog;
+    QToolButton* PlayPause = Dialog.findChild<QToolButton*>("tbnPlayPause");
+    QLineEdit* Start = Dialog.findChild<QLineEdit*>("edtStart");
+    QLineEdit* End = Dialog.findChild<QLineEdit*>("edtEnd");
+    QPushButton* Apply = Dialog.findChild<QPushButton*>("btnApply");
+    QPushButton* Cancel = Dialog.findChild<QPushButton*>("btnCancel");
+    TTrackLine* Track = Dialog.findChild<TTrackLine*>();
 
     bool Playing() const { return PlayPause->toolTip() == QLatin1String("Pause"); }
     bool Paused() const { return PlayPause->toolTip() == QLatin1String("Play"); }
-
     QToolButton* Arrow(const char* UpDown, TUpDown::TUDBtnType Button) const {
         auto* Control = Dialog.findChild<TUpDown*>(UpDown);
         return Button == TUpDown::btNext ? Control->UpButton() : Control->DownButton();
     }
-    void Click(const char* UpDown, TUpDown::TUDBtnType Button) const {
-        QTest::mouseClick(Arrow(UpDown, Button), Qt::LeftButton);
+    void Click(const char* UpDown, TUpDown::TUDBtnType Button, int Times = 1) const {
+        for (int I = 0; I < Times; ++I)
+            QTest::mouseClick(Arrow(UpDown, Button), Qt::LeftButton);
     }
     void ClickTrack(int X) const {
         QTest::mouseClick(Track, Qt::LeftButton, Qt::NoModifier, QPoint(X, 8));
     }
-
-    TfrmPlaySelected& Dialog;
-    QToolButton* PlayPause;
-    QLineEdit* Start;
-    QLineEdit* End;
-    QPushButton* Apply;
-    QPushButton* Cancel;
-    TTrackLine* Track;
 };
 
 // Shows the dialog through ShowPlaySelected and runs Script inside its modal
@@ -156,7 +138,7 @@ void RunDialog(TTestHost& Host, const std::function<void(TView&)>& Script) {
             Modal->close();
             return;
         }
-        TView View(*Dialog);
+        TView View{*Dialog};
         Script(View);
         if (Dialog->isVisible())
             View.Cancel->click();
@@ -182,29 +164,17 @@ void ExpectPlayerRestored(TTestHost& Host, int64_t Saved) {
 class PlaySelected : public ::testing::Test {
 protected:
     // A failure inside the dialog shows a message box: it is noted and
-    // closed, so that no test waits for a click that never comes.
-    PlaySelected() {
-        FBoxWatch.setInterval(100);
-        QObject::connect(&FBoxWatch, &QTimer::timeout, [this] {
-            if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                Messages.push_back(Box->text().toStdString());
-                Box->reject();
-            }
-        });
-        FBoxWatch.start();
-    }
-
+    // answered, so that no test waits for a click that never comes.
     void TearDown() override {
-        if (!MessagesExpected && !Messages.empty())
-            ADD_FAILURE() << "message: " << Messages.front();
+        if (!MessagesExpected) {
+            EXPECT_EQ(Boxes.Seen, QStringList());
+        }
     }
-
     int64_t Position() { return Host.Player().Position(); }
 
     TTestHost Host;
-    std::vector<std::string> Messages;
+    TBoxAnswers Boxes;
     bool MessagesExpected = false;
-    QTimer FBoxWatch;
 };
 
 TEST_F(PlaySelected, OpeningPlaysTheSegmentAloneAndPausesAtItsEnd) {
@@ -276,8 +246,7 @@ TEST_F(PlaySelected, EachClickMovesAnEndByOneTenthWithinItsBounds) {
         TTestHost Local;
         Local.Open(Case.SelStart, Case.SelEnd, 0);
         RunDialog(Local, [&](TView& View) {
-            for (int I = 0; I < Case.Clicks; ++I)
-                View.Click(Case.UpDown, Case.Button);
+            View.Click(Case.UpDown, Case.Button, Case.Clicks);
             EXPECT_EQ(View.Track->MinPos(), Case.NewStart);
             EXPECT_EQ(View.Track->MaxPos(), Case.NewEnd);
             EXPECT_EQ(View.Start->text(), TimeText(Case.NewStart));
@@ -377,10 +346,8 @@ TEST_F(PlaySelected, OKWritesTheMarksBackAndEveryWayOutRestoresThePlayer) {
         TTestHost Local;
         Local.Open(Case.SelStart, Case.SelEnd, 27);
         RunDialog(Local, [&](TView& View) {
-            for (int I = 0; I < Case.StartUps; ++I)
-                View.Click("udnStart", TUpDown::btNext);
-            for (int I = 0; I < Case.EndDowns; ++I)
-                View.Click("udnEnd", TUpDown::btPrev);
+            View.Click("udnStart", TUpDown::btNext, Case.StartUps);
+            View.Click("udnEnd", TUpDown::btPrev, Case.EndDowns);
             if (Case.Way == OK)
                 QTest::mouseClick(View.Apply, Qt::LeftButton);
             else if (Case.Way == Cancel)
@@ -421,27 +388,27 @@ TEST_F(PlaySelected, TheTrackLineSeeksWithinTheSegmentOnly) {
     });
 }
 
-TEST_F(PlaySelected, FrmPlaySelectedIsEmptyAgainWhenTheDialogCannotOpen) {
-    // Marks but no open player: reading its position fails.
+TEST_F(PlaySelected, FailuresAreReportedAndFrmPlaySelectedIsEmptyAgain) {
+    // Marks but no open player: reading its position fails, the error
+    // escapes the dialog's opening.
     Host.TrackLine().SetMaxPos(30);
     Host.TrackLine().SetSelStart(10);
     Host.TrackLine().SetSelEnd(20);
     EXPECT_THROW(ShowPlaySelected(Host), Exception);
     EXPECT_EQ(frmPlaySelected, nullptr);
     EXPECT_EQ(Host.findChild<TfrmPlaySelected*>(), nullptr);
-}
 
-TEST_F(PlaySelected, AFailingPlayerIsReportedAndTheDialogStays) {
+    // A player failing while the dialog is up: reported, the dialog stays,
+    // and putting the player back fails as well on the way out.
     Host.Open(10, 20, 0);
     MessagesExpected = true;
     RunDialog(Host, [&](TView& View) {
         Host.Player().Close();
         View.ClickTrack(165);
-        EXPECT_EQ(Messages, std::vector<std::string>{"Unable to set position"});
+        EXPECT_EQ(Boxes.Seen, QStringList{"Error: Unable to set position"});
         EXPECT_TRUE(View.Dialog.isVisible());
     });
-    // Putting the player back fails as well on the way out.
-    EXPECT_EQ(Messages.back(), "Unable to determine duration");
+    EXPECT_EQ(Boxes.Seen.back(), "Error: Unable to determine duration");
 }
 
 } // namespace

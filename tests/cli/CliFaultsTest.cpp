@@ -40,35 +40,29 @@ void ExpectWholeFrames(const std::string& File, bool Tagged) {
     EXPECT_EQ(Concat(ReaderFrames(File)), Bytes);
 }
 
-// segmora-cli that must end within Seconds; a hang is killed and reported.
-TProcessResult RunCliWithin(const std::vector<std::string>& Args, int Seconds = 10) {
-    TRunningProcess Process(SEGMORA_CLI_PATH, Args);
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
-    siginfo_t Info{};
-    while (std::chrono::steady_clock::now() < Deadline) {
-        Info.si_pid = 0;
-        if (waitid(P_PID, static_cast<id_t>(Process.Pid()), &Info, WEXITED | WNOHANG | WNOWAIT) ==
-                0 &&
-            Info.si_pid != 0)
-            return Process.Wait();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    Process.Signal(SIGKILL);
-    auto Result = Process.Wait();
-    Result.Stderr += "\n(killed: still running after " + std::to_string(Seconds) + " s)";
-    return Result;
-}
-
 bool Ended(pid_t Pid) {
     siginfo_t Info{};
     return waitid(P_PID, static_cast<id_t>(Pid), &Info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
            Info.si_pid != 0;
 }
 
-void WaitForFile(const std::string& Name) {
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!FileExists(Name) && std::chrono::steady_clock::now() < Deadline)
+// Waits up to Seconds for Done to hold.
+template <typename TDone> bool WaitFor(TDone Done, int Seconds) {
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
+    while (!Done() && std::chrono::steady_clock::now() < Deadline)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
+    return Done();
+}
+
+// segmora-cli that must end within 10 s; a hang is killed and reported.
+TProcessResult RunCliWithin(const std::vector<std::string>& Args) {
+    TRunningProcess Process(SEGMORA_CLI_PATH, Args);
+    if (WaitFor([&] { return Ended(Process.Pid()); }, 10))
+        return Process.Wait();
+    Process.Signal(SIGKILL);
+    auto Result = Process.Wait();
+    Result.Stderr += "\n(killed: still running after 10 s)";
+    return Result;
 }
 
 class CliFaults : public testing::Test {
@@ -92,7 +86,7 @@ TEST_F(CliFaults, AStopSignalDuringALongSearchEndsTheJobAtOnceWithNothingLeft) {
     Stream.WriteTo(Source);
     TRunningProcess Split(SEGMORA_CLI_PATH, {"split", Source, "--parts", "2", "--folder",
                                              Dir.Path(), "--prefix", "p"});
-    WaitForFile(Dir.File("p1.mp3"));
+    WaitFor([&] { return FileExists(Dir.File("p1.mp3")); }, 30);
     if (Ended(Split.Pid()))
         GTEST_SKIP() << "the split ended before the signal could be sent";
     Split.Signal(SIGTERM);
@@ -242,22 +236,14 @@ TEST_F(CliFaults, TagTextIsTextEvenWhenItLooksLikeAnOptionOrDrivesATerminal) {
     ASSERT_EQ(RunCli({"tag", Copy, "--title", "-h", "--artist", "--help"}).ExitCode, 0);
     TID3Info Tag;
     ASSERT_TRUE(ReadID3Tag(Copy, Tag));
-    EXPECT_EQ(Tag.Title, "-h");
-    EXPECT_EQ(Tag.Artist, "--help");
+    EXPECT_EQ(Tag.Title + " " + Tag.Artist, "-h --help");
     EXPECT_TRUE(Contains(RunCli({"tag", Copy, "-h"}).Stdout, "Usage: segmora-cli tag"));
 
     // A title that would clear the screen and a comment with track 9.
-    auto Bytes = ReadFileBytes(Plain);
-    TBytes Raw(128, 0);
-    const std::string Title = "Red\x1b[2J\x9b"
-                              "31m\\";
-    std::memcpy(Raw.data(), "TAG", 3);
-    std::memcpy(Raw.data() + 3, Title.data(), Title.size());
-    std::memcpy(Raw.data() + 97, "Side A", 6);
-    Raw[126] = 9;
-    Raw[127] = 12;
-    Bytes.insert(Bytes.end(), Raw.begin(), Raw.end());
-    WriteFileBytes(Copy, Bytes);
+    WriteID3Tag(Copy,
+                {"Red\x1b[2J\x9b"
+                 "31m\\",
+                 "", "", "", "Side A" + std::string(22, '\0') + std::string("\0\x09", 2), 12});
     const auto Shown = RunCli({"tag", Copy});
     EXPECT_EQ(Shown.ExitCode, 0);
     EXPECT_EQ(Shown.Stdout, "Title:   Red\\x1B[2J\\x9B31m\\\\\nArtist:  \nAlbum:   \nYear:    \n"

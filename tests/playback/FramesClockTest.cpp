@@ -2,6 +2,7 @@
 
 #include "FrameClock.h"
 #include "FrameFiles.h"
+#include "Processes.h"
 #include "Segmora.h"
 #include "TestFiles.h"
 
@@ -12,17 +13,16 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
+#include <cstring>
 #include <thread>
 #include <vector>
 
 // One clock for what is heard, marked and cut. The burst fixtures hold
 // silence with a 20 ms tone at 0.5 s and at 1.5 s, one file per kind of
 // stream whose timeline the pipeline may shift. Where a burst lies on the
-// frames' clock comes from mpg123 decoding every audio frame without
-// trimming anything, the information frame taken off; where the pipeline plays it comes from
-// decoding the file through the same GStreamer elements the player uses.
+// frames' clock comes from mpg123 decoding every audio frame untrimmed;
+// where the pipeline plays it, from decoding the file through the same
+// GStreamer elements the player uses.
 
 namespace {
 
@@ -61,35 +61,22 @@ int64_t Onset(const TSamples& Samples, size_t From = 0) {
     return -1;
 }
 
-// Every audio frame decoded by mpg123, mixed to mono, nothing trimmed.
-TSamples DecodeUntrimmed(const std::string& FileName) {
-    const std::string Command = "mpg123 -q --no-gapless -m -s '" + FileName + "' 2>/dev/null";
-    std::unique_ptr<FILE, int (*)(FILE*)> Pipe(popen(Command.c_str(), "r"), pclose);
-    TSamples Samples;
-    if (!Pipe)
-        return Samples;
-    int16_t Chunk[4096];
-    size_t Count;
-    while ((Count = std::fread(Chunk, sizeof Chunk[0], 4096, Pipe.get())) > 0)
-        Samples.insert(Samples.end(), Chunk, Chunk + Count);
-    return Samples;
-}
+const char* const Mpg123 = "/usr/bin/mpg123";
 
-// The same for the audio frames alone: decoders play a VBRI frame as one of
-// silence, so a leading information frame is taken off first.
+// Every audio frame decoded by mpg123, mixed to mono, nothing trimmed. A
+// leading information frame is taken off first: decoders play a VBRI frame
+// as one of silence.
 TSamples DecodeAudioFrames(const std::string& FileName, const TTempDir& Dir) {
     const std::string Audio = Dir.File("audio-only.mp3");
     WriteFileBytes(Audio, OutputAudio(FileName));
-    return DecodeUntrimmed(Audio);
+    const std::string Raw = RunProcess(Mpg123, {"-q", "--no-gapless", "-m", "-s", Audio}).Stdout;
+    TSamples Samples(Raw.size() / 2);
+    std::memcpy(Samples.data(), Raw.data(), Samples.size() * 2);
+    return Samples;
 }
 
-bool HaveMpg123() {
-    return std::system("command -v mpg123 >/dev/null 2>&1") == 0;
-}
-
-// Where the pipeline plays the first burst: its time in 100 ns units on the
-// pipeline's own timeline, -1 when none is heard; and the length the
-// pipeline gives the stream.
+// Where the pipeline plays the first burst, in 100 ns units on its own
+// timeline (-1 when none is heard), and the length it gives the stream.
 struct TPipelineOnset {
     int64_t Time = -1;
     int64_t Duration = -1;
@@ -146,7 +133,7 @@ TPipelineOnset PipelineOnset(const std::string& FileName) {
 class FramesClock : public testing::TestWithParam<TBurstFile> {
 protected:
     void SetUp() override {
-        if (!HaveMpg123())
+        if (!FileExists(Mpg123))
             GTEST_SKIP() << "mpg123 is missing";
     }
     TTempDir Dir;
@@ -202,18 +189,18 @@ TEST_P(FramesClock, WhatIsHeardIsWhereTheCutterCutsIt) {
                 File.SampleRate / 1000.0)
         << "marks " << Start << " to " << End;
     // Played back, the cut is on the same clock: its own information frame
-    // tells the player what the pipeline trims from it.
+    // tells the player what the pipeline trims from it, and gives the
+    // pipeline the cut's length, less at most the decoder's delay.
     TAudioPlayer CutPlayer;
     CutPlayer.Open(Dir.File("cut.mp3"));
-    EXPECT_NEAR(PipelineOnset(Dir.File("cut.mp3")).Time + CutPlayer.TimelineLead(),
+    const TPipelineOnset CutPlayed = PipelineOnset(Dir.File("cut.mp3"));
+    EXPECT_NEAR(CutPlayed.Time + CutPlayer.TimelineLead(),
                 Onset(Cut) * 10'000'000 / File.SampleRate, Millisecond);
-    // The pipeline takes the cut's length from the cut's own information
-    // frame: the cut's frames, less at most the decoder's delay.
-    const auto CutFrames =
-        static_cast<int64_t>(Cut.size() / static_cast<size_t>(File.FrameSamples));
-    const int64_t CutLength = CutFrames * File.FrameSamples * 10'000'000 / File.SampleRate;
-    EXPECT_NEAR(PipelineOnset(Dir.File("cut.mp3")).Duration, CutLength,
-                static_cast<double>(File.FrameSamples) * 1e7 / File.SampleRate);
+    const double FrameTicks = FrameSeconds * 1e7;
+    EXPECT_NEAR(CutPlayed.Duration,
+                static_cast<double>(Cut.size() / static_cast<size_t>(File.FrameSamples)) *
+                    FrameTicks,
+                FrameTicks);
 }
 
 TEST_P(FramesClock, PlayingToTheEndReachesTheDuration) {
@@ -222,14 +209,10 @@ TEST_P(FramesClock, PlayingToTheEndReachesTheDuration) {
     const int64_t Duration = Player.Duration();
     Player.Seek(Duration - 300 * Millisecond, -1);
     Player.Play();
-    const auto Deadline = std::chrono::steady_clock::now() + 5s;
     bool Ended = false;
-    while (!Ended && std::chrono::steady_clock::now() < Deadline) {
-        Ended = Player.CheckCompletion();
-        if (!Ended)
-            std::this_thread::sleep_for(10ms);
-    }
-    ASSERT_TRUE(Ended);
+    for (int Wait = 0; Wait < 500 && !(Ended = Player.CheckCompletion()); ++Wait)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(Ended) << "within 5 s";
     EXPECT_EQ(Player.Position(), Duration);
 }
 

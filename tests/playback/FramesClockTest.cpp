@@ -53,9 +53,9 @@ constexpr int16_t Loud = 2000;
 
 using TSamples = std::vector<int16_t>;
 
-// The first sample louder than Loud at or after From; -1 when none is.
-int64_t Onset(const TSamples& Samples, size_t From = 0) {
-    for (size_t I = From; I < Samples.size(); ++I)
+// The first sample louder than Loud; -1 when none is.
+int64_t Onset(const TSamples& Samples) {
+    for (size_t I = 0; I < Samples.size(); ++I)
         if (std::abs(Samples[I]) > Loud)
             return static_cast<int64_t>(I);
     return -1;
@@ -78,30 +78,26 @@ TSamples DecodeAudioFrames(const std::string& FileName, const TTempDir& Dir) {
 // Where the pipeline plays the first burst, in 100 ns units on its own
 // timeline (-1 when none is heard), and the length it gives the stream.
 struct TPipelineOnset {
+    int32_t Rate;
     int64_t Time = -1;
     int64_t Duration = -1;
 };
 
-void OnHandoff(GstElement*, GstBuffer* Buffer, GstPad* Pad, gpointer Data) {
+void OnHandoff(GstElement*, GstBuffer* Buffer, GstPad*, gpointer Data) {
     auto& Found = *static_cast<TPipelineOnset*>(Data);
-    if (Found.Time >= 0)
-        return;
-    GstCaps* Caps = gst_pad_get_current_caps(Pad);
-    gint Rate = 0;
-    gst_structure_get_int(gst_caps_get_structure(Caps, 0), "rate", &Rate);
-    gst_caps_unref(Caps);
     GstMapInfo Map;
-    if (Rate <= 0 || !gst_buffer_map(Buffer, &Map, GST_MAP_READ))
+    if (Found.Time >= 0 || !gst_buffer_map(Buffer, &Map, GST_MAP_READ))
         return;
     const TSamples Samples(reinterpret_cast<const int16_t*>(Map.data),
                            reinterpret_cast<const int16_t*>(Map.data) + Map.size / 2);
     gst_buffer_unmap(Buffer, &Map);
     const int64_t At = Onset(Samples);
     if (At >= 0)
-        Found.Time = static_cast<int64_t>(GST_BUFFER_PTS(Buffer)) / 100 + At * 10'000'000 / Rate;
+        Found.Time =
+            static_cast<int64_t>(GST_BUFFER_PTS(Buffer)) / 100 + At * 10'000'000 / Found.Rate;
 }
 
-TPipelineOnset PipelineOnset(const std::string& FileName) {
+TPipelineOnset PipelineOnset(const std::string& FileName, int32_t Rate) {
     gst_init(nullptr, nullptr);
     gchar* Uri = gst_filename_to_uri(FileName.c_str(), nullptr);
     const std::string Description = std::string("uridecodebin uri=") + Uri +
@@ -109,7 +105,7 @@ TPipelineOnset PipelineOnset(const std::string& FileName) {
                                     "fakesink name=sink signal-handoffs=true sync=false";
     g_free(Uri);
     GstElement* Pipeline = gst_parse_launch(Description.c_str(), nullptr);
-    TPipelineOnset Found;
+    TPipelineOnset Found{Rate};
     if (Pipeline == nullptr)
         return Found;
     GstElement* Sink = gst_bin_get_by_name(GST_BIN(Pipeline), "sink");
@@ -155,7 +151,7 @@ TEST_P(FramesClock, WhatIsHeardIsWhereTheCutterCutsIt) {
     // it, moved onto the frames' clock.
     TAudioPlayer Player;
     Player.Open(Source);
-    const int64_t Heard = PipelineOnset(Source).Time;
+    const int64_t Heard = PipelineOnset(Source, File.SampleRate).Time;
     ASSERT_GE(Heard, 0);
     std::printf("[ lead ] %-18s %7.3f ms\n", File.Name,
                 static_cast<double>(Player.TimelineLead()) / Millisecond);
@@ -193,7 +189,7 @@ TEST_P(FramesClock, WhatIsHeardIsWhereTheCutterCutsIt) {
     // pipeline the cut's length, less at most the decoder's delay.
     TAudioPlayer CutPlayer;
     CutPlayer.Open(Dir.File("cut.mp3"));
-    const TPipelineOnset CutPlayed = PipelineOnset(Dir.File("cut.mp3"));
+    const TPipelineOnset CutPlayed = PipelineOnset(Dir.File("cut.mp3"), File.SampleRate);
     EXPECT_NEAR(CutPlayed.Time + CutPlayer.TimelineLead(),
                 Onset(Cut) * 10'000'000 / File.SampleRate, Millisecond);
     const double FrameTicks = FrameSeconds * 1e7;

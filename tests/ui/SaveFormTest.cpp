@@ -28,21 +28,18 @@ QString Q(const std::string& Text) {
     return QString::fromStdString(Text);
 }
 
-class TFolders : public IFolderHistory {
-public:
-    QString Open, Save;
-    QString LastOpenFolder() const override { return Open; }
-    QString LastSaveFolder() const override { return Save; }
-    void SetLastSaveFolder(const QString& Value) override { Save = Value; }
-};
-
-class SaveFormTest : public ::testing::Test {
+// The fixture keeps the main window's two folders.
+class SaveFormTest : public ::testing::Test, public IFolderHistory {
 protected:
+    QString LastOpenFolder() const override { return OpenFolder; }
+    QString LastSaveFolder() const override { return SaveFolder; }
+    void SetLastSaveFolder(const QString& Value) override { SaveFolder = Value; }
+
     void SetUp() override {
         Main.setGeometry(70, 90, 640, 480);
         Main.show();
         SetMainWindow(&Main);
-        Dialog = std::make_unique<TfrmSave>(&Main, &Folders);
+        Dialog = std::make_unique<TfrmSave>(&Main, this);
         frmSave = Dialog.get();
     }
     void TearDown() override {
@@ -100,7 +97,7 @@ protected:
 
     TTempDir Temp;
     QWidget Main;
-    TFolders Folders;
+    QString OpenFolder, SaveFolder;
     std::unique_ptr<TfrmSave> Dialog;
 };
 
@@ -118,23 +115,16 @@ TEST_F(SaveFormTest, TheFormAsDesigned) {
     EXPECT_EQ(Dialog->windowTitle(), QStringLiteral("Save"));
     EXPECT_EQ(Dialog->size(), QSize(444, 328));
     EXPECT_EQ(Dialog->minimumSize(), Dialog->maximumSize()) << "not resizable";
-    const std::pair<const char*, const char*> Texts[] = {{"GroupBox1", " Destination "},
-                                                         {"GroupBox2", " ID3 "},
-                                                         {"sbnSelect", "Select"},
-                                                         {"btnOK", "OK"},
-                                                         {"btnCancel", "Cancel"},
-                                                         {"Label8", ".mp3"},
-                                                         {"Label1", "Folder"},
-                                                         {"Label2", "File name"},
-                                                         {"Label3", "Title"},
-                                                         {"Label4", "Artist"},
-                                                         {"Label5", "Album"},
-                                                         {"Label7", "Comment"},
-                                                         {"Label6", "Year"}};
-    for (const auto& [Name, Text] : Texts) {
-        QWidget* Widget = Child<QWidget>(Name);
+    const QStringList Names = {"GroupBox1", "GroupBox2", "sbnSelect", "btnOK",  "btnCancel",
+                               "Label8",    "Label1",    "Label2",    "Label3", "Label4",
+                               "Label5",    "Label6",    "Label7"};
+    const QStringList Texts = {" Destination ", " ID3 ",  "Select",    "OK",    "Cancel",
+                               ".mp3",          "Folder", "File name", "Title", "Artist",
+                               "Album",         "Year",   "Comment"};
+    for (int I = 0; I < Names.size(); ++I) {
+        QWidget* Widget = Child<QWidget>(Names[I].toLatin1().constData());
         const char* Property = qobject_cast<QGroupBox*>(Widget) ? "title" : "text";
-        EXPECT_EQ(Widget->property(Property).toString(), QLatin1String(Text)) << Name;
+        EXPECT_EQ(Widget->property(Property).toString(), Texts[I]) << Names[I].toStdString();
     }
     const std::pair<QLineEdit*, int> Limits[] = {
         {Dialog->edtFolder(), 200}, {Dialog->edtFileName(), 100}, {Dialog->edtTitle(), 30},
@@ -237,7 +227,7 @@ TEST_F(SaveFormTest, SelectTakesFolderAndNameOfTheChosenFile) {
         {"/take.wav", "/", "take"},
     };
     for (const auto& Case : Cases) {
-        Folders.Save = Path("in");
+        SaveFolder = Path("in");
         Fill("", "old");
         RunFileDialog("sbnSelect", Case.Chosen, [&](QFileDialog* Files) {
             EXPECT_EQ(QDir(Files->directory()).absolutePath(), Path("in"));
@@ -248,7 +238,7 @@ TEST_F(SaveFormTest, SelectTakesFolderAndNameOfTheChosenFile) {
         });
         EXPECT_EQ(Dialog->edtFolder()->text(), Case.Folder);
         EXPECT_EQ(Dialog->edtFileName()->selectedText(), Case.Name) << "all of the name selected";
-        EXPECT_EQ(Folders.Save, Case.Folder);
+        EXPECT_EQ(SaveFolder, Case.Folder);
     }
     RunFileDialog("sbnSelect", "");
     EXPECT_EQ(Dialog->edtFolder()->text() + Dialog->edtFileName()->text(), QStringLiteral("/take"));
@@ -259,9 +249,9 @@ TEST_F(SaveFormTest, LoadFillsTheTagFieldsOrEmptiesThem) {
     TID3Info Source;
     ASSERT_TRUE(ReadID3Tag(FixturePath("id3v1-end.mp3"), Source));
     ASSERT_FALSE(Source.Title.empty());
-    Folders.Open = QFileInfo(Tagged).absolutePath();
+    OpenFolder = QFileInfo(Tagged).absolutePath();
     RunFileDialog("sbnLoadFromFile", Tagged, [&](QFileDialog* Files) {
-        EXPECT_EQ(QDir(Files->directory()).absolutePath(), Folders.Open);
+        EXPECT_EQ(QDir(Files->directory()).absolutePath(), OpenFolder);
         EXPECT_EQ(Files->acceptMode(), QFileDialog::AcceptOpen);
         EXPECT_EQ(Files->nameFilters(), (QStringList{"MP3 Files (*.mp3)", "All Files (*.*)"}));
     });
@@ -282,7 +272,7 @@ TEST_F(SaveFormTest, LoadFillsTheTagFieldsOrEmptiesThem) {
 
     Dialog->LoadID3Info(Q(FixturePath("cbr-128-info.mp3")));
     EXPECT_EQ(TagFields(), QStringList(5, QString()));
-    EXPECT_EQ(Folders.Open, QFileInfo(Tagged).absolutePath()) << "Load keeps the open folder";
+    EXPECT_EQ(OpenFolder, QFileInfo(Tagged).absolutePath()) << "Load keeps the open folder";
 
     // A tag another program wrote in ISO-8859-1 shows as it was meant.
     SKIP_WITHOUT_MUTAGEN();

@@ -12,6 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
+
+// Texts readable in failure messages.
+inline void PrintTo(const QString& Text, std::ostream* Out) {
+    *Out << '"' << Text.toStdString() << '"';
+}
 
 // Runs Action on the next modal dialog as soon as it is on screen.
 inline void OnNextModal(std::function<void(QWidget*)> Action, QWidget* Previous = nullptr) {

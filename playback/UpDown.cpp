@@ -1,24 +1,13 @@
 #include "UpDown.h"
 
+#include "EditLib.h"
+
 #include <QResizeEvent>
 #include <QToolButton>
 
-namespace {
-
-QToolButton* MakeArrow(QWidget* Parent, const char* Name, Qt::ArrowType Arrow) {
-    auto* Button = new QToolButton(Parent);
-    Button->setObjectName(QString::fromLatin1(Name));
-    Button->setArrowType(Arrow);
-    Button->setFocusPolicy(Qt::NoFocus);
-    Button->setAutoRepeat(true);
-    return Button;
-}
-
-} // namespace
-
 TUpDown::TUpDown(QWidget* Parent) : QWidget(Parent) {
-    FUp = MakeArrow(this, "btnUp", Qt::UpArrow);
-    FDown = MakeArrow(this, "btnDown", Qt::DownArrow);
+    FUp = MakeArrowButton(this, "btnUp", Qt::UpArrow);
+    FDown = MakeArrowButton(this, "btnDown", Qt::DownArrow);
     connect(FUp, &QToolButton::clicked, this, [this] { emit Click(btNext); });
     connect(FDown, &QToolButton::clicked, this, [this] { emit Click(btPrev); });
 }

@@ -49,7 +49,9 @@ bool IsRejectedInput(const QKeyEvent* Event) {
     return !Text.isEmpty() && !IsAllDigits(Text);
 }
 
-QToolButton* MakeArrow(QWidget* Parent, const char* Name, Qt::ArrowType Arrow) {
+} // namespace
+
+QToolButton* MakeArrowButton(QWidget* Parent, const char* Name, Qt::ArrowType Arrow) {
     auto* Button = new QToolButton(Parent);
     Button->setObjectName(QString::fromLatin1(Name));
     Button->setArrowType(Arrow);
@@ -59,13 +61,11 @@ QToolButton* MakeArrow(QWidget* Parent, const char* Name, Qt::ArrowType Arrow) {
     return Button;
 }
 
-} // namespace
-
 TNaturalEdit::TNaturalEdit(QWidget* Parent) : QLineEdit(Parent) {
     setText(QStringLiteral("0"));
     resize(width(), 20);
-    btnSpinUp = MakeArrow(this, "btnSpinUp", Qt::UpArrow);
-    btnSpinDown = MakeArrow(this, "btnSpinDown", Qt::DownArrow);
+    btnSpinUp = MakeArrowButton(this, "btnSpinUp", Qt::UpArrow);
+    btnSpinDown = MakeArrowButton(this, "btnSpinDown", Qt::DownArrow);
     connect(btnSpinUp, &QToolButton::clicked, this, [this] { VScroll(SB_LINEUP); });
     connect(btnSpinDown, &QToolButton::clicked, this, [this] { VScroll(SB_LINEDOWN); });
     setTextMargins(0, 0, ArrowWidth, 0);

@@ -10,6 +10,10 @@
 
 class QToolButton;
 
+// A small arrow button that repeats while held and takes no focus, as the
+// spin arrows of an edit box; owned by Parent.
+QToolButton* MakeArrowButton(QWidget* Parent, const char* Name, Qt::ArrowType Arrow);
+
 class TNaturalEdit : public QLineEdit {
     Q_OBJECT
 

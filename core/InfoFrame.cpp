@@ -211,19 +211,47 @@ TInfoFrameBuilder::TInfoFrameBuilder(const TInfoFrame& Source, uint32_t FirstAud
         FHeader = HeaderWith(14);
     DecodeFrameHeader(FHeader, Built);
     FLength = Built.FrameLength;
+    FSample.reserve(SampleCapacity);
 }
 
 void TInfoFrameBuilder::Reset() {
-    FStarts.clear();
+    FSample.clear();
+    FStride = 1;
+    FFrames = 0;
     FAudioBytes = 0;
     FMusicCRC = 0;
 }
 
 void TInfoFrameBuilder::AddFrame(const uint8_t* Frame, uint32_t Length) {
-    FStarts.push_back(FAudioBytes);
+    if (FFrames % FStride == 0) {
+        if (FSample.size() == SampleCapacity) {
+            // The next index is SampleCapacity * FStride, a multiple of
+            // the doubled stride too: it is kept.
+            for (size_t I = 0; I < SampleCapacity / 2; ++I)
+                FSample[I] = FSample[2 * I];
+            FSample.resize(SampleCapacity / 2);
+            FStride *= 2;
+        }
+        FSample.push_back(FAudioBytes);
+    }
+    ++FFrames;
     FAudioBytes += Length;
     if (FSource.HasExtension)
         FMusicCRC = Crc16(Frame, Length, FMusicCRC);
+}
+
+uint64_t TInfoFrameBuilder::StartOf(uint64_t Index) const {
+    const uint64_t Kept = Index / FStride;
+    const uint64_t Rest = Index % FStride;
+    if (Rest == 0)
+        return FSample[Kept];
+    // Between two kept starts, or between the last kept one and the end of
+    // the last frame.
+    const uint64_t From = FSample[Kept];
+    const bool Next = Kept + 1 < FSample.size();
+    const uint64_t To = Next ? FSample[Kept + 1] : FAudioBytes;
+    const uint64_t Span = (Next ? (Kept + 1) * FStride : FFrames) - Kept * FStride;
+    return From + (To - From) * Rest / Span;
 }
 
 std::vector<uint8_t> TInfoFrameBuilder::Build(bool StartsAtFirst, bool EndsAtLast) const {
@@ -238,7 +266,7 @@ std::vector<uint8_t> TInfoFrameBuilder::Build(bool StartsAtFirst, bool EndsAtLas
 
 void TInfoFrameBuilder::WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsAtLast) const {
     const uint64_t Total = static_cast<uint64_t>(FLength) + FAudioBytes;
-    const auto Frames = static_cast<uint64_t>(FStarts.size());
+    const uint64_t Frames = FFrames;
     uint8_t* At = Frame + 4 + FSideInfo;
     std::memcpy(At, FSource.Kind == TInfoKind::Info ? "Info" : "Xing", 4);
     WriteBE(At + 4, XingFlagFrames | XingFlagBytes | XingFlagToc | XingFlagQuality, 4);
@@ -252,7 +280,7 @@ void TInfoFrameBuilder::WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsA
             Toc[I] = static_cast<uint8_t>(I * 256 / TocSize);
             continue;
         }
-        const uint64_t Start = static_cast<uint64_t>(FLength) + FStarts[I * Frames / TocSize];
+        const uint64_t Start = static_cast<uint64_t>(FLength) + StartOf(I * Frames / TocSize);
         Toc[I] = static_cast<uint8_t>(std::min<uint64_t>(255, Start * 256 / Total));
     }
     WriteBE(At + 16 + TocSize, FSource.HasQuality ? FSource.Quality : 0, 4);

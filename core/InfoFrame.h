@@ -78,8 +78,16 @@ public:
     void Reset();
     // Counts one audio frame of the output, in order.
     void AddFrame(const uint8_t* Frame, uint32_t Length);
-    uint32_t Frames() const { return static_cast<uint32_t>(FStarts.size()); }
+    uint32_t Frames() const { return static_cast<uint32_t>(FFrames); }
     uint64_t AudioBytes() const { return FAudioBytes; }
+    // The seek table needs only where a hundred frames start. The builder
+    // keeps the start of every Stride()-th frame, at most SampleCapacity of
+    // them: when the sample is full, every second start is dropped and the
+    // stride doubles. Up to SampleCapacity frames the table is exact; beyond,
+    // an entry between two kept starts is interpolated between them.
+    static constexpr size_t SampleCapacity = 4096;
+    size_t SampleSize() const { return FSample.size(); }
+    uint64_t Stride() const { return FStride; }
     // The frame for the output counted so far. The encoder's delay is kept
     // only when the output starts with the source's first audio frame, its
     // padding only when it ends with the last.
@@ -87,12 +95,17 @@ public:
 
 private:
     void WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsAtLast) const;
+    // Where audio frame Index starts: exact when the sample holds it.
+    uint64_t StartOf(uint64_t Index) const;
 
     TInfoFrame FSource;
     uint32_t FHeader = 0; // the built frame's header, b0 in the low byte
     int32_t FLength = 0;
     int32_t FSideInfo = 0;
-    std::vector<uint64_t> FStarts; // of each audio frame, from the first one
+    // Where every FStride-th audio frame starts, from the first one.
+    std::vector<uint64_t> FSample;
+    uint64_t FStride = 1;
+    uint64_t FFrames = 0;
     uint64_t FAudioBytes = 0;
     uint16_t FMusicCRC = 0;
 };

@@ -1,5 +1,6 @@
 #include "InfoFrame.h"
 
+#include "FrameBuilder.h"
 #include "FrameFiles.h"
 #include "TestFiles.h"
 
@@ -87,6 +88,51 @@ TEST(InfoFrame, BuiltFramesDescribeTheirOutput) {
         const size_t Before = Built.size() + Concat(Audio, 0, 25).size();
         EXPECT_EQ(Back.Toc[50], Before * 256 / Back.Bytes);
         EXPECT_EQ(Back.Toc[0], Built.size() * 256 / Back.Bytes);
+        EXPECT_TRUE(std::is_sorted(Back.Toc.begin(), Back.Toc.end()));
+    }
+}
+
+// The seek table of a long output comes from a bounded sample of frame
+// starts: exact while every start fits, nearly always exact and never more
+// than one step of 256 off beyond, and
+// the sample never grows past its capacity.
+TEST(InfoFrame, TheSeekTableOfALongOutputComesFromABoundedSample) {
+    // Frames of three lengths in an uneven pattern, as a VBR stream has.
+    std::vector<std::vector<uint8_t>> Kinds;
+    for (const int Kbps : {32, 128, 320})
+        Kinds.push_back(BuildFrame(TFrameSpec{.Kbps = Kbps}));
+    const auto First = BuildHeader(TFrameSpec{});
+    uint32_t FirstHeader;
+    std::memcpy(&FirstHeader, First.data(), 4);
+    for (const uint64_t Count :
+         {uint64_t{4096}, uint64_t{4097}, uint64_t{100003}, uint64_t{1000000}}) {
+        SCOPED_TRACE(Count);
+        TInfoFrameBuilder Builder(TInfoFrame{}, FirstHeader, false);
+        Builder.Reset();
+        std::vector<uint64_t> Starts;
+        uint64_t Bytes = 0;
+        for (uint64_t I = 0; I < Count; ++I) {
+            const auto& Frame = Kinds[(I * 7 + I / 1000) % 3];
+            Starts.push_back(Bytes);
+            Bytes += Frame.size();
+            Builder.AddFrame(Frame.data(), static_cast<uint32_t>(Frame.size()));
+            ASSERT_LE(Builder.SampleSize(), TInfoFrameBuilder::SampleCapacity);
+        }
+        EXPECT_EQ(Builder.Frames(), Count);
+        const std::vector<uint8_t> Built = Builder.Build(false, false);
+        TInfoFrame Back;
+        ASSERT_TRUE(ParseInfoFrame(Built.data(), Built.size(), Back));
+        const uint64_t Total = Built.size() + Bytes;
+        EXPECT_EQ(Back.Bytes, Total);
+        int Off = 0;
+        for (size_t I = 0; I < 100; ++I) {
+            const uint64_t Exact =
+                std::min<uint64_t>(255, (Built.size() + Starts[I * Count / 100]) * 256 / Total);
+            EXPECT_NEAR(Back.Toc[I], Exact, 1) << I;
+            Off += Back.Toc[I] != Exact;
+        }
+        // Interpolated entries land on the exact one nearly always.
+        EXPECT_LE(Off, Count <= TInfoFrameBuilder::SampleCapacity ? 0 : 2);
         EXPECT_TRUE(std::is_sorted(Back.Toc.begin(), Back.Toc.end()));
     }
 }

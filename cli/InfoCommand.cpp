@@ -55,7 +55,7 @@ const char* KindName(TInfoKind Kind) {
 }
 
 // What the information frame claims, and each claim that the frames belie.
-void PrintInfoFrame(const TStreamScan& Scan, uint16_t MusicCRC) {
+void PrintInfoFrame(const TStreamScan& Scan) {
     const TInfoFrame& Info = Scan.Info;
     if (!Scan.HasInfoFrame()) {
         std::printf("Information frame: none\n");
@@ -90,7 +90,8 @@ void PrintInfoFrame(const TStreamScan& Scan, uint16_t MusicCRC) {
             std::snprintf(Text, sizeof Text, "%04X", Value);
             return std::string(Text);
         };
-        Claim("music CRC " + Hex(Info.MusicCRC), Info.MusicCRC == MusicCRC, Hex(MusicCRC));
+        Claim("music CRC " + Hex(Info.MusicCRC), Info.MusicCRC == Scan.MusicCRC,
+              Hex(Scan.MusicCRC));
         if (!Info.TagCRCValid)
             Wrong += std::string(Wrong.empty() ? "" : "; ") + "its own CRC does not verify";
     }
@@ -107,53 +108,32 @@ int RunInfo(const std::vector<std::string>& Args) {
 
     TMP3Reader Reader;
     Reader.Open(FileName);
-    const TStreamScan Scan = ScanStream(Reader);
-    Reader.Open(FileName);
-    std::vector<uint8_t> Frame(MaxFrameLength);
-    uint16_t MusicCRC = 0;
-    bool HaveFirst = false;
-    int64_t FirstOffset = 0;
-    uint8_t Version = 0, Layer = 0, ChannelMode = 0;
-    int32_t Bitrate = 0, SampleRate = 0;
-
-    // The frames a cutter would copy: found, and read whole.
-    while (Reader.FindNextFrame(0)) {
-        if (static_cast<size_t>(Reader.FrameLength()) > Frame.size())
-            Frame.resize(static_cast<size_t>(Reader.FrameLength()));
-        if (!Reader.ReadFrame(Frame.data()))
-            break;
-        if (!HaveFirst) {
-            HaveFirst = true;
-            FirstOffset = Reader.Position();
-            Version = Reader.Version();
-            Layer = Reader.Layer();
-            Bitrate = Reader.Bitrate();
-            SampleRate = Reader.SampleRate();
-            ChannelMode = Reader.ChannelMode();
-        }
-        if (!IsInfoFrameAt(Scan, Reader.Position()))
-            MusicCRC = Crc16(Frame.data(), static_cast<size_t>(Reader.FrameLength()), MusicCRC);
-        if (ListFrames)
+    if (ListFrames) {
+        // The frames a cutter would copy: found, and whole.
+        while (Reader.FindNextFrame(0) && Reader.FrameComplete())
             std::printf("%lld\t%d\n", static_cast<long long>(Reader.Position()),
                         Reader.FrameLength());
-    }
-    Reader.Close();
-    if (ListFrames)
         return ExitOk;
+    }
+    // One walk tells everything; the audio bytes are read only when the
+    // information frame has a music CRC to check them against.
+    const TStreamScan Scan = ScanStream(Reader, true);
+    Reader.Close();
 
     std::printf("File: %s\n", FileName.c_str());
-    std::printf("Size: %lld bytes\n", static_cast<long long>(Reader.FileSize()));
-    if (HaveFirst) {
-        std::printf("First frame offset: %lld\n", static_cast<long long>(FirstOffset));
-        std::printf("Version: %s\n", VersionName(Version));
-        std::printf("Layer: %s\n", LayerName(Layer));
-        std::printf("Bit rate: %d kbit/s\n", Bitrate / 1000);
-        std::printf("Sample rate: %d Hz\n", SampleRate);
-        std::printf("Channel mode: %s\n", ChannelModeName(ChannelMode));
+    std::printf("Size: %lld bytes\n", static_cast<long long>(Scan.FileSize));
+    if (Scan.FirstFrameOffset >= 0) {
+        const TMP3FrameInfo& First = Scan.FirstFrame;
+        std::printf("First frame offset: %lld\n", static_cast<long long>(Scan.FirstFrameOffset));
+        std::printf("Version: %s\n", VersionName(First.Version));
+        std::printf("Layer: %s\n", LayerName(First.Layer));
+        std::printf("Bit rate: %d kbit/s\n", First.Bitrate / 1000);
+        std::printf("Sample rate: %d Hz\n", First.SampleRate);
+        std::printf("Channel mode: %s\n", ChannelModeName(First.ChannelMode));
     } else {
         std::printf("First frame offset: none (no frame found)\n");
     }
-    PrintInfoFrame(Scan, MusicCRC);
+    PrintInfoFrame(Scan);
     std::printf("Frames: %lld\n", static_cast<long long>(Scan.AudioFrames));
     std::printf("Play time: %.3f s\n", TicksToSeconds(Scan.Ticks));
     return ExitOk;

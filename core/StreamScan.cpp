@@ -20,7 +20,7 @@ bool TStreamScan::MostlyUnframed() const {
     return AudioFrames == 0 || AudioBytes * 2 < Span - 128;
 }
 
-TStreamScan ScanStream(TMP3Reader& Reader) {
+TStreamScan ScanStream(TMP3Reader& Reader, bool WithMusicCRC) {
     TStreamScan Scan;
     Scan.FileSize = Reader.FileSize();
     std::vector<uint8_t> Frame(MaxFrameLength);
@@ -35,6 +35,10 @@ TStreamScan ScanStream(TMP3Reader& Reader) {
             // frame to tell whether it is an information frame.
             if (!Reader.ReadFrame(Frame.data()))
                 break;
+            if (First) {
+                Scan.FirstFrameOffset = At;
+                DecodeFrameHeader(HeaderOf(Frame.data()), Scan.FirstFrame);
+            }
             if (First && ParseInfoFrame(Frame.data(), static_cast<size_t>(Length), Scan.Info)) {
                 Scan.InfoOffset = At;
                 Scan.InfoLength = Length;
@@ -44,6 +48,20 @@ TStreamScan ScanStream(TMP3Reader& Reader) {
             Scan.FirstHeader = HeaderOf(Frame.data());
             DecodeFrameHeader(Scan.FirstHeader, Scan.First);
             Scan.AudioStart = At;
+            Scan.HasMusicCRC = WithMusicCRC && Scan.Info.HasExtension;
+        }
+        if (Scan.HasMusicCRC) {
+            // In place from the mapping; a source shrunk under it fails
+            // the read rather than giving the zeros laid over the gone pages.
+            const TSourceMap& Map = Reader.Map();
+            const uint8_t* Bytes = Frame.data();
+            if (Map.Mapped())
+                Bytes = Map.Data() + At;
+            else if (Scan.AudioFrames > 0 && !Reader.ReadFrame(Frame.data()))
+                break;
+            Scan.MusicCRC = Crc16(Bytes, static_cast<size_t>(Length), Scan.MusicCRC);
+            if (Map.Mapped() && Map.Faulted())
+                Map.RaiseShrunk();
         }
         First = false;
         if (Reader.Bitrate() != Scan.First.Bitrate)

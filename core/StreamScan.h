@@ -27,6 +27,13 @@ struct TStreamScan {
     TMP3FrameInfo First{};
     bool BitrateVaries = false;
     int64_t FileSize = 0;
+    // The first whole frame found, the information frame when there is one.
+    int64_t FirstFrameOffset = -1;
+    TMP3FrameInfo FirstFrame{};
+    // The CRC of the audio frames' bytes, as the encoder's extension keeps
+    // it; only when asked for and the information frame has an extension.
+    bool HasMusicCRC = false;
+    uint16_t MusicCRC = 0;
 
     bool HasInfoFrame() const { return Info.Kind != TInfoKind::None; }
     // Outputs get a fresh information frame when the source had one, or
@@ -42,8 +49,10 @@ struct TStreamScan {
 };
 
 // Walks the open reader from the start to the end of the file; the reader is
-// left at the end. Errors of the reader pass to the caller.
-TStreamScan ScanStream(TMP3Reader& Reader);
+// left at the end. Errors of the reader pass to the caller. WithMusicCRC
+// also reads every audio frame's bytes for MusicCRC, when the information
+// frame has an extension to compare it with.
+TStreamScan ScanStream(TMP3Reader& Reader, bool WithMusicCRC = false);
 TStreamScan ScanStream(const std::string& FileName);
 
 // True when the frame the reader stands on is the information frame the

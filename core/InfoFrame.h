@@ -45,7 +45,10 @@ struct TInfoFrame {
 
 // CRC-16 with the polynomial 0x8005, bits reflected, starting from Crc: the
 // checksum of the encoder's extension.
+// Folds sixteen bytes per carry-less multiplication where the processor has
+// one, and looks up a table otherwise (Crc16Portable, everywhere the same).
 uint16_t Crc16(const uint8_t* Data, size_t Count, uint16_t Crc = 0);
+uint16_t Crc16Portable(const uint8_t* Data, size_t Count, uint16_t Crc = 0);
 
 // Bytes of Layer III side information behind the header.
 int32_t SideInfoSize(uint8_t Version, uint8_t ChannelMode);

@@ -137,14 +137,15 @@ TEST(InfoFrame, TheSeekTableOfALongOutputComesFromABoundedSample) {
     }
 }
 
-TEST(InfoFrame, TheMusicCrcTakesSixteenBytesAtATimeAsOneByOne) {
+TEST(InfoFrame, TheMusicCrcFoldedOrLookedUpIsTheBitByBitDefinition) {
     // CRC-16 (0x8005, reflected): the check value of "123456789", and every
-    // length and starting value against the byte-by-byte definition.
+    // length up to a few folding rounds, at every alignment and from several
+    // starting values, against the bit-by-bit definition.
     const std::string Check = "123456789";
     EXPECT_EQ(Crc16(reinterpret_cast<const uint8_t*>(Check.data()), Check.size()), 0xBB3D);
-    std::vector<uint8_t> Data(300);
+    std::vector<uint8_t> Data(3000);
     for (size_t I = 0; I < Data.size(); ++I)
-        Data[I] = static_cast<uint8_t>(I * 131 + (I >> 3) * 7);
+        Data[I] = static_cast<uint8_t>(I * 131 + (I >> 3) * 7 + (I >> 9));
     auto OneByOne = [](const uint8_t* At, size_t Count, uint16_t Crc) {
         for (size_t I = 0; I < Count; ++I) {
             Crc ^= At[I];
@@ -153,10 +154,16 @@ TEST(InfoFrame, TheMusicCrcTakesSixteenBytesAtATimeAsOneByOne) {
         }
         return Crc;
     };
-    for (size_t Count = 0; Count < 40; ++Count)
-        for (uint16_t Start : {0x0000, 0x209B, 0xFFFF})
-            ASSERT_EQ(Crc16(Data.data() + Count % 5, Count, Start),
-                      OneByOne(Data.data() + Count % 5, Count, Start))
-                << Count;
-    EXPECT_EQ(Crc16(Data.data(), Data.size(), 0x1234), OneByOne(Data.data(), Data.size(), 0x1234));
+    for (size_t Count = 0; Count < 400; ++Count)
+        for (uint16_t Start : {0x0000, 0x209B, 0xFFFF}) {
+            const uint8_t* At = Data.data() + Count % 16;
+            const uint16_t Expected = OneByOne(At, Count, Start);
+            ASSERT_EQ(Crc16(At, Count, Start), Expected) << Count;
+            ASSERT_EQ(Crc16Portable(At, Count, Start), Expected) << Count;
+        }
+    // A frame at a time, as the jobs take it, equals the whole at once.
+    uint16_t Chained = 0x1234;
+    for (size_t At = 0; At < Data.size(); At += 417)
+        Chained = Crc16(Data.data() + At, std::min<size_t>(417, Data.size() - At), Chained);
+    EXPECT_EQ(Chained, OneByOne(Data.data(), Data.size(), 0x1234));
 }

@@ -314,9 +314,11 @@ void TInfoFrameBuilder::Reset() {
     FFrames = 0;
     FAudioBytes = 0;
     FMusicCRC = 0;
+    FPending = nullptr;
+    FPendingLength = 0;
 }
 
-void TInfoFrameBuilder::AddFrame(const uint8_t* Frame, uint32_t Length) {
+void TInfoFrameBuilder::AddFrame(const uint8_t* Frame, uint32_t Length, bool InPlace) {
     if (FFrames % FStride == 0) {
         if (FSample.size() == SampleCapacity) {
             // The next index is SampleCapacity * FStride, a multiple of
@@ -330,8 +332,22 @@ void TInfoFrameBuilder::AddFrame(const uint8_t* Frame, uint32_t Length) {
     }
     ++FFrames;
     FAudioBytes += Length;
-    if (FSource.HasExtension)
+    if (!FSource.HasExtension)
+        return;
+    if (InPlace && FPending != nullptr && Frame == FPending + FPendingLength &&
+        Length <= MaxPendingBytes - FPendingLength) {
+        FPendingLength += Length;
+        return;
+    }
+    FMusicCRC = Crc16(FPending, FPendingLength, FMusicCRC);
+    FPending = nullptr;
+    FPendingLength = 0;
+    if (InPlace) {
+        FPending = Frame;
+        FPendingLength = Length;
+    } else {
         FMusicCRC = Crc16(Frame, Length, FMusicCRC);
+    }
 }
 
 uint64_t TInfoFrameBuilder::StartOf(uint64_t Index) const {
@@ -386,6 +402,6 @@ void TInfoFrameBuilder::WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsA
     const uint32_t Padding = EndsAtLast ? static_cast<uint32_t>(FSource.Padding) : 0;
     WriteBE(Ext + ExtDelayPadding, (Delay & 0xFFF) << 12 | (Padding & 0xFFF), 3);
     WriteBE(Ext + ExtMusicLength, static_cast<uint32_t>(std::min<uint64_t>(Total, UINT32_MAX)), 4);
-    WriteBE(Ext + ExtMusicCRC, FMusicCRC, 2);
+    WriteBE(Ext + ExtMusicCRC, Crc16(FPending, FPendingLength, FMusicCRC), 2);
     WriteBE(Ext + ExtTagCRC, Crc16(Frame, static_cast<size_t>(Ext + ExtTagCRC - Frame)), 2);
 }

@@ -79,8 +79,12 @@ public:
     int32_t Length() const { return FLength; }
     // Starts a new output.
     void Reset();
-    // Counts one audio frame of the output, in order.
-    void AddFrame(const uint8_t* Frame, uint32_t Length);
+    // Counts one audio frame of the output, in order. A frame InPlace stays
+    // readable where it is until Build or Reset: frames lying back to back
+    // are then checksummed together, in runs of up to MaxPendingBytes, a
+    // pass over each run instead of a call per frame.
+    void AddFrame(const uint8_t* Frame, uint32_t Length, bool InPlace = false);
+    static constexpr uint32_t MaxPendingBytes = 128 * 1024;
     uint32_t Frames() const { return static_cast<uint32_t>(FFrames); }
     uint64_t AudioBytes() const { return FAudioBytes; }
     // The seek table needs only where a hundred frames start. The builder
@@ -110,5 +114,7 @@ private:
     uint64_t FStride = 1;
     uint64_t FFrames = 0;
     uint64_t FAudioBytes = 0;
-    uint16_t FMusicCRC = 0;
+    uint16_t FMusicCRC = 0; // of the frames before the pending run
+    const uint8_t* FPending = nullptr;
+    uint32_t FPendingLength = 0;
 };

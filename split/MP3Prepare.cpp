@@ -42,7 +42,7 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
     Writer.Attach(Output);
     // The source's information frame is replaced by one that counts the
     // copy's frames.
-    TOutputHeader Header(Scan);
+    TOutputHeader Header(Scan, Reader.Map());
     Header.Begin(Writer);
     TPercentOf Percent(Reader.FileSize());
     try {

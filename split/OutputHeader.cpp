@@ -2,10 +2,12 @@
 
 #include "FileAccess.h"
 #include "FrameWriter.h"
+#include "SourceMap.h"
 
 #include <vector>
 
-TOutputHeader::TOutputHeader(const TStreamScan& Scan) : FScan(Scan) {
+TOutputHeader::TOutputHeader(const TStreamScan& Scan, const TSourceMap& Source)
+    : FScan(Scan), FSource(Source) {
     if (Scan.OutputsNeedInfoFrame())
         FBuilder.emplace(Scan.Info, Scan.FirstHeader, !Scan.BitrateVaries);
 }
@@ -26,7 +28,9 @@ void TOutputHeader::Begin(TFrameWriter& Writer) {
 void TOutputHeader::Add(const uint8_t* Frame, uint32_t Length, int64_t Offset) {
     if (!FBegun)
         return;
-    FBuilder->AddFrame(Frame, Length);
+    const bool InPlace = FSource.Mapped() && Frame >= FSource.Data() &&
+                         Frame + Length <= FSource.Data() + FSource.Size();
+    FBuilder->AddFrame(Frame, Length, InPlace);
     if (FFirst < 0)
         FFirst = Offset;
     FLast = Offset;
@@ -44,6 +48,10 @@ void TOutputHeader::Finish(TFileStream& Stream) {
     }
     const std::vector<uint8_t> Frame = FBuilder->Build(FFirst >= 0 && FFirst == FScan.AudioStart,
                                                        FLast >= 0 && FLast == FScan.LastAudio);
+    // The last run was read only now: pages the file no longer holds read
+    // as zeros.
+    if (FSource.Mapped() && FSource.Faulted())
+        FSource.RaiseShrunk();
     const int64_t End = Stream.Seek(0, TSeekOrigin::End);
     Stream.Seek(0, TSeekOrigin::Begin);
     Stream.WriteBuffer(Frame.data(), static_cast<uint32_t>(Frame.size()));

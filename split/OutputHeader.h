@@ -15,10 +15,13 @@
 
 class TFileStream;
 class TFrameWriter;
+class TSourceMap;
 
 class TOutputHeader {
 public:
-    explicit TOutputHeader(const TStreamScan& Scan);
+    // Source is the reader's map: frames handed to Add from inside it stay
+    // there, and are checksummed in runs.
+    TOutputHeader(const TStreamScan& Scan, const TSourceMap& Source);
 
     bool Active() const { return FBuilder.has_value(); }
     // Bytes the frame takes at the start of the current output.
@@ -30,11 +33,13 @@ public:
     void Add(const uint8_t* Frame, uint32_t Length, int64_t Offset);
     // Writes the output's own frame at its start (offset 0 of Stream), once
     // everything else has been flushed to it, and returns to its end. An
-    // output that got no audio frame is emptied instead.
+    // output that got no audio frame is emptied instead. Raises the read
+    // failure when the source shrank under the checksum.
     void Finish(TFileStream& Stream);
 
 private:
     const TStreamScan& FScan;
+    const TSourceMap& FSource;
     std::optional<TInfoFrameBuilder> FBuilder;
     bool FBegun = false;
     int64_t FFirst = -1;

@@ -163,7 +163,7 @@ void TSegmora::SplitByParts() {
     TPercentOf Percent(FileSize);
 
     TFrameWriter Writer;
-    TOutputHeader Header(Scan);
+    TOutputHeader Header(Scan, FReader.Map());
     int32_t PartNumber = 1;
     // Flushes the collected frames, adds the source's tag and closes the
     // part. A part whose write failed gets no tag behind the gap; a first
@@ -237,7 +237,7 @@ void TSegmora::SaveSelection() {
     TFrameWriter Writer;
     Writer.Attach(*Dest);
     TOnExit Detach([&Writer] { Writer.Detach(); });
-    TOutputHeader Header(Scan);
+    TOutputHeader Header(Scan, FReader.Map());
     Header.Begin(Writer);
 
     // Exact sums: a frame ending on a mark ends on it.

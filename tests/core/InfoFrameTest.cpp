@@ -137,6 +137,34 @@ TEST(InfoFrame, TheSeekTableOfALongOutputComesFromABoundedSample) {
     }
 }
 
+// Frames counted in place are checksummed in runs: back-to-back frames
+// together, a frame left out or one past the run's bound starting a new run;
+// the music CRC is that of the frames counted, in order, whatever the runs.
+TEST(InfoFrame, TheMusicCrcOfFramesCountedInPlaceIsThatOfTheFramesCounted) {
+    const auto Source = ReaderFrames(FixturePath("vbr.mp3"));
+    TInfoFrame SourceInfo;
+    ASSERT_TRUE(ParseInfoFrame(Source[0].data(), Source[0].size(), SourceInfo));
+    std::vector<uint8_t> Mapped(TInfoFrameBuilder::MaxPendingBytes * 3);
+    for (size_t I = 0; I < Mapped.size(); ++I)
+        Mapped[I] = static_cast<uint8_t>(I * 29 + (I >> 11));
+    TInfoFrameBuilder Builder(SourceInfo, HeaderOf(Source[1]), true);
+    Builder.Reset();
+    TBytes Counted;
+    size_t Index = 0;
+    for (size_t At = 0; At + 417 <= Mapped.size(); At += 417, ++Index) {
+        if (Index % 97 == 13)
+            continue; // junk between frames
+        const bool InPlace = Index % 251 != 7;
+        Builder.AddFrame(Mapped.data() + At, 417, InPlace);
+        Counted.insert(Counted.end(), Mapped.begin() + At, Mapped.begin() + At + 417);
+    }
+    const std::vector<uint8_t> Built = Builder.Build(false, false);
+    TInfoFrame Back;
+    ASSERT_TRUE(ParseInfoFrame(Built.data(), Built.size(), Back));
+    EXPECT_EQ(Back.MusicCRC, Crc16(Counted.data(), Counted.size()));
+    EXPECT_EQ(Back.Bytes, Built.size() + Counted.size());
+}
+
 TEST(InfoFrame, TheMusicCrcFoldedOrLookedUpIsTheBitByBitDefinition) {
     // CRC-16 (0x8005, reflected): the check value of "123456789", and every
     // length up to a few folding rounds, at every alignment and from several

@@ -51,20 +51,14 @@ bool TMP3Reader::ReadHeader(int64_t At, uint32_t& Header) {
     return true;
 }
 
-bool TMP3Reader::IsFrameAt(int64_t At) {
-    uint32_t Header;
-    TMP3FrameInfo Scratch;
-    return ReadHeader(At, Header) && DecodeFrameHeader(Header, Scratch);
-}
-
 bool TMP3Reader::FindNextFrameSlow(int64_t Limit) {
     // A closed reader keeps the last file's size for its callers to report,
     // but has nothing left to search.
     if (!FBuffer)
         return false;
     if (!FMap.Mapped())
-        return FindInWindow(Limit);
-    const bool Found = FindInMap(Limit);
+        return FindFrame<false>(Limit);
+    const bool Found = FindFrame<true>(Limit);
     if (!Found)
         FFollowed = false;
     CheckMappedStep();
@@ -88,7 +82,10 @@ void TMP3Reader::CheckMappedStep() {
     }
 }
 
-bool TMP3Reader::FindInWindow(int64_t Limit) {
+// One search over either source of bytes: the read window (Mapped false)
+// or the mapping. Only how a 0xFF byte is found and how a header is read
+// differ between the two.
+template <bool Mapped> bool TMP3Reader::FindFrame(int64_t Limit) {
     if (FFrameFound)
         FPosition += FFrame.FrameLength;
     TMP3FrameInfo Scratch;
@@ -111,17 +108,27 @@ bool TMP3Reader::FindInWindow(int64_t Limit) {
                 Stop = std::max(FPosition, Limit + 1);
             if (FSearchCheck)
                 Stop = std::min(Stop, NextCheck);
-            FPosition = FBuffer->FindByte(0xFF, FPosition, Stop);
+            if constexpr (Mapped)
+                FPosition = FindByteInMap(0xFF, FPosition, Stop);
+            else
+                FPosition = FBuffer->FindByte(0xFF, FPosition, Stop);
             if (Limit != 0 && FPosition > Limit)
                 break;
         }
         uint32_t Header;
-        if (!ReadHeader(FPosition, Header))
+        if constexpr (Mapped) {
+            if (FPosition + 4 > FFileSize)
+                break;
+            Header = MappedHeader(FPosition);
+        } else if (!ReadHeader(FPosition, Header)) {
             break;
+        }
         if (DecodeFrameHeader(Header, Scratch) &&
-            (FFrameFound || IsFrameAt(FPosition + Scratch.FrameLength))) {
+            (FFrameFound || IsFrameAt<Mapped>(FPosition + Scratch.FrameLength))) {
             FFrame = Scratch;
             FFrameFound = true;
+            if constexpr (Mapped)
+                LookBehindFrame();
             return true;
         }
         ++FPosition;
@@ -131,49 +138,17 @@ bool TMP3Reader::FindInWindow(int64_t Limit) {
     return false;
 }
 
-// The same search as FindInWindow, over the mapped bytes.
-bool TMP3Reader::FindInMap(int64_t Limit) {
-    if (FFrameFound)
-        FPosition += FFrame.FrameLength;
+template <bool Mapped> bool TMP3Reader::IsFrameAt(int64_t At) {
     TMP3FrameInfo Scratch;
-    int64_t NextCheck = FPosition + SearchCheckBytes;
-    while (FPosition < FFileSize) {
-        if (Limit != 0 && FPosition > Limit)
-            break;
-        if (FSearchCheck && FPosition >= NextCheck) {
-            if (FSearchCheck())
-                break;
-            NextCheck = FPosition + SearchCheckBytes;
-        }
-        if (!FFrameFound) {
-            int64_t Stop = std::max(FPosition, FFileSize - 3);
-            if (Limit != 0 && Limit < Stop)
-                Stop = std::max(FPosition, Limit + 1);
-            if (FSearchCheck)
-                Stop = std::min(Stop, NextCheck);
-            FPosition = FindByteInMap(0xFF, FPosition, Stop);
-            if (Limit != 0 && FPosition > Limit)
-                break;
-        }
-        if (FPosition + 4 > FFileSize)
-            break;
-        if (DecodeFrameHeader(MappedHeader(FPosition), Scratch) &&
-            (FFrameFound || IsFrameInMap(FPosition + Scratch.FrameLength))) {
-            FFrame = Scratch;
-            FFrameFound = true;
-            LookBehindFrame();
-            return true;
-        }
-        ++FPosition;
-        FFrameFound = false;
+    uint32_t Header;
+    if constexpr (Mapped) {
+        if (At + 4 > FFileSize)
+            return false;
+        Header = MappedHeader(At);
+    } else if (!ReadHeader(At, Header)) {
+        return false;
     }
-    FFrameFound = false;
-    return false;
-}
-
-bool TMP3Reader::IsFrameInMap(int64_t At) const {
-    TMP3FrameInfo Scratch;
-    return At + 4 <= FFileSize && DecodeFrameHeader(MappedHeader(At), Scratch);
+    return DecodeFrameHeader(Header, Scratch);
 }
 
 // As TFileReadBuffer::FindByte, over the mapping: holes of a sparse file are

@@ -104,10 +104,8 @@ public:
 private:
     [[noreturn]] static void RaiseNoFrame();
     bool ReadHeader(int64_t At, uint32_t& Header);
-    bool IsFrameAt(int64_t At);
-    bool FindInWindow(int64_t Limit);
-    bool FindInMap(int64_t Limit);
-    bool IsFrameInMap(int64_t At) const;
+    template <bool Mapped> bool IsFrameAt(int64_t At);
+    template <bool Mapped> bool FindFrame(int64_t Limit);
     int64_t FindByteInMap(uint8_t Byte, int64_t From, int64_t Until);
     bool FindNextFrameSlow(int64_t Limit);
     // Raises "Unable to read file" when the last step may have read bytes

@@ -322,7 +322,8 @@ void TInfoFrameBuilder::Reset() {
 }
 
 void TInfoFrameBuilder::AddFrame(const uint8_t* Frame, uint32_t Length, bool InPlace) {
-    if (FFrames % FStride == 0) {
+    // FStride is a power of two: a mask instead of a division per frame.
+    if ((FFrames & (FStride - 1)) == 0) {
         if (FSample.size() == SampleCapacity) {
             // The next index is SampleCapacity * FStride, a multiple of
             // the doubled stride too: it is kept.

@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr uint32_t SyncByte0 = 0xFF;
 constexpr uint32_t SyncMaskByte1 = 0xE0;
 
 // Kilobits per second by [version - 1][layer - 1][index]. 0 and -1 mark the
@@ -85,16 +84,8 @@ constexpr bool DecodeRateFields(uint32_t B1, uint32_t B2, TMP3FrameInfo& Info) {
     return true;
 }
 
-// Every combination of b1's version and layer bits and of b2, decoded once:
-// the frame reader decodes at every 0xFF byte it meets, and a look-up costs
-// far less than the two divisions.
-struct TDecodedFields {
-    bool Valid;
-    TMP3FrameInfo Info;
-};
-
-constexpr std::array<TDecodedFields, 16 * 256> BuildFieldTable() {
-    std::array<TDecodedFields, 16 * 256> Table{};
+constexpr std::array<MP3HeaderTable::TDecodedFields, MP3HeaderTable::Entries> BuildFieldTable() {
+    std::array<MP3HeaderTable::TDecodedFields, MP3HeaderTable::Entries> Table{};
     for (uint32_t VersionLayer = 0; VersionLayer < 16; ++VersionLayer)
         for (uint32_t B2 = 0; B2 < 256; ++B2) {
             auto& Entry = Table[VersionLayer << 8 | B2];
@@ -103,25 +94,13 @@ constexpr std::array<TDecodedFields, 16 * 256> BuildFieldTable() {
     return Table;
 }
 
-constexpr std::array<TDecodedFields, 16 * 256> FieldTable = BuildFieldTable();
-
 } // namespace
 
-bool DecodeFrameHeader(uint32_t Header, TMP3FrameInfo& Info) {
-    const uint32_t B0 = Header & 0xFF;
-    const uint32_t B1 = (Header >> 8) & 0xFF;
-    const uint32_t B2 = (Header >> 16) & 0xFF;
-    const uint32_t B3 = (Header >> 24) & 0xFF;
-
-    if (B0 != SyncByte0 || (B1 & SyncMaskByte1) != SyncMaskByte1)
-        return false;
-    const auto& Entry = FieldTable[((B1 >> 1) & 0x0F) << 8 | B2];
-    if (!Entry.Valid)
-        return false;
-    Info = Entry.Info;
-    Info.ChannelMode = static_cast<uint8_t>((B3 >> 6) & 0x03);
-    return true;
-}
+// Every combination of b1's version and layer bits and of b2, decoded once:
+// the frame reader decodes at every 0xFF byte it meets, and a look-up costs
+// far less than the two divisions.
+constinit const std::array<MP3HeaderTable::TDecodedFields, MP3HeaderTable::Entries>
+    MP3HeaderTable::FieldTable = BuildFieldTable();
 
 uint32_t WholeFramesLength(const uint8_t* Data, uint32_t Count) {
     uint32_t At = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 // A decoded MPEG audio frame header.
@@ -17,10 +18,35 @@ struct TMP3FrameInfo {
 // 8000 Hz, padded).
 constexpr int32_t MaxFrameLength = 2881;
 
+// What DecodeFrameHeader looks up, one entry per b1 version and layer bits
+// and b2; in the header so that the walks over the frames decode inline.
+namespace MP3HeaderTable {
+struct TDecodedFields {
+    bool Valid;
+    TMP3FrameInfo Info;
+};
+constexpr uint32_t Entries = 16 * 256;
+extern const std::array<TDecodedFields, Entries> FieldTable;
+} // namespace MP3HeaderTable
+
 // Decodes the four header bytes as they stand in the file (b0 in the low
 // byte of Header). True when they form a valid header; Info is then filled.
 // A pure function: the frame reader calls it at every byte it tries.
-bool DecodeFrameHeader(uint32_t Header, TMP3FrameInfo& Info);
+inline bool DecodeFrameHeader(uint32_t Header, TMP3FrameInfo& Info) {
+    const uint32_t B0 = Header & 0xFF;
+    const uint32_t B1 = (Header >> 8) & 0xFF;
+    const uint32_t B2 = (Header >> 16) & 0xFF;
+    const uint32_t B3 = (Header >> 24) & 0xFF;
+    // Sync: b0 0xFF and the top three bits of b1.
+    if (B0 != 0xFF || (B1 & 0xE0) != 0xE0)
+        return false;
+    const auto& Entry = MP3HeaderTable::FieldTable[((B1 >> 1) & 0x0F) << 8 | B2];
+    if (!Entry.Valid)
+        return false;
+    Info = Entry.Info;
+    Info.ChannelMode = static_cast<uint8_t>((B3 >> 6) & 0x03);
+    return true;
+}
 
 // How many of the Count bytes at Data are whole frames, walking from a frame
 // that starts at Data by each header's length: where a failed write must

@@ -321,8 +321,9 @@ void TInfoFrameBuilder::Reset() {
     FPendingLength = 0;
 }
 
-void TInfoFrameBuilder::AddFrame(const uint8_t* Frame, uint32_t Length, bool InPlace) {
-    // FStride is a power of two: a mask instead of a division per frame.
+// A frame whose start is sampled, or that begins a new run to checksum.
+// FStride is a power of two: a mask tells the sampled frames, no division.
+void TInfoFrameBuilder::AddFrameSlow(const uint8_t* Frame, uint32_t Length, bool InPlace) {
     if ((FFrames & (FStride - 1)) == 0) {
         if (FSample.size() == SampleCapacity) {
             // The next index is SampleCapacity * FStride, a multiple of

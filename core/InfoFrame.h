@@ -83,7 +83,21 @@ public:
     // readable where it is until Build or Reset: frames lying back to back
     // are then checksummed together, in runs of up to MaxPendingBytes, a
     // pass over each run instead of a call per frame.
-    void AddFrame(const uint8_t* Frame, uint32_t Length, bool InPlace = false);
+    void AddFrame(const uint8_t* Frame, uint32_t Length, bool InPlace = false) {
+        // The usual case, kept inline: a frame whose start is not sampled
+        // and that needs no checksum or extends the pending run.
+        if ((FFrames & (FStride - 1)) != 0 &&
+            (!FSource.HasExtension ||
+             (InPlace && FPending != nullptr && Frame == FPending + FPendingLength &&
+              Length <= MaxPendingBytes - FPendingLength))) {
+            ++FFrames;
+            FAudioBytes += Length;
+            if (FSource.HasExtension)
+                FPendingLength += Length;
+            return;
+        }
+        AddFrameSlow(Frame, Length, InPlace);
+    }
     static constexpr uint32_t MaxPendingBytes = 128 * 1024;
     uint32_t Frames() const { return static_cast<uint32_t>(FFrames); }
     uint64_t AudioBytes() const { return FAudioBytes; }
@@ -101,6 +115,7 @@ public:
     std::vector<uint8_t> Build(bool StartsAtFirst, bool EndsAtLast) const;
 
 private:
+    void AddFrameSlow(const uint8_t* Frame, uint32_t Length, bool InPlace);
     void WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsAtLast) const;
     // Where audio frame Index starts: exact when the sample holds it.
     uint64_t StartOf(uint64_t Index) const;

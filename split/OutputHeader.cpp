@@ -25,17 +25,6 @@ void TOutputHeader::Begin(TFrameWriter& Writer) {
     FBegun = true;
 }
 
-void TOutputHeader::Add(const uint8_t* Frame, uint32_t Length, int64_t Offset) {
-    if (!FBegun)
-        return;
-    const bool InPlace = FSource.Mapped() && Frame >= FSource.Data() &&
-                         Frame + Length <= FSource.Data() + FSource.Size();
-    FBuilder->AddFrame(Frame, Length, InPlace);
-    if (FFirst < 0)
-        FFirst = Offset;
-    FLast = Offset;
-}
-
 void TOutputHeader::Finish(TFileStream& Stream) {
     if (!FBegun)
         return;

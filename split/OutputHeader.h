@@ -8,6 +8,7 @@
 // nothing.
 
 #include "InfoFrame.h"
+#include "SourceMap.h"
 #include "StreamScan.h"
 
 #include <cstdint>
@@ -15,7 +16,6 @@
 
 class TFileStream;
 class TFrameWriter;
-class TSourceMap;
 
 class TOutputHeader {
 public:
@@ -30,7 +30,16 @@ public:
     // Starts a new output whose first byte is the next the writer takes.
     void Begin(TFrameWriter& Writer);
     // Counts the frame at Offset in the source, copied into the output.
-    void Add(const uint8_t* Frame, uint32_t Length, int64_t Offset);
+    void Add(const uint8_t* Frame, uint32_t Length, int64_t Offset) {
+        if (!FBegun)
+            return;
+        const bool InPlace = FSource.Mapped() && Frame >= FSource.Data() &&
+                             Frame + Length <= FSource.Data() + FSource.Size();
+        FBuilder->AddFrame(Frame, Length, InPlace);
+        if (FFirst < 0)
+            FFirst = Offset;
+        FLast = Offset;
+    }
     // Writes the output's own frame at its start (offset 0 of Stream), once
     // everything else has been flushed to it, and returns to its end. An
     // output that got no audio frame is emptied instead. Raises the read

@@ -2,7 +2,7 @@
 
 #include "MsgUtils.h"
 #include "PlayAudio.h"
-#include "TimeFormat.h"
+#include "Tenths.h"
 #include "ToolbarImages.h"
 #include "TrackLine.h"
 #include "ui_PlaySelForm.h"
@@ -19,8 +19,6 @@ TfrmPlaySelected* frmPlaySelected = nullptr;
 
 namespace {
 
-// Player times are in 100 ns, the track lines count tenths of a second.
-constexpr int64_t RefTimePerTenth = 1'000'000;
 // After the end moved, playback resumes this many tenths before it.
 constexpr int64_t LeadIn = 20;
 // Playback resumes at the first timer tick more than this many seconds after
@@ -30,11 +28,6 @@ constexpr double AdjustDelay = 1.0;
 double MonotonicSeconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-// The time display takes the low 32 bits of a position.
-QString TimeText(int64_t Tenths) {
-    return QString::fromStdString(FormatTime(static_cast<int32_t>(Tenths)));
 }
 
 // A failure inside a handler is shown as it stands and leaves the dialog as
@@ -94,8 +87,8 @@ TfrmPlaySelected::~TfrmPlaySelected() {
 void TfrmPlaySelected::FormCreate() {
     FAdjustTime = 0;
     CreateTrackLine();
-    ui->edtStart->setText(TimeText(FTrackLine->MinPos()));
-    ui->edtEnd->setText(TimeText(FTrackLine->MaxPos()));
+    ui->edtStart->setText(FormatTenths(FTrackLine->MinPos()));
+    ui->edtEnd->setText(FormatTenths(FTrackLine->MaxPos()));
     FSavedPosition = FPlayer->Position();
     // The segment's end is the stop point, so playback halts there by itself.
     FPlayer->Seek(FTrackLine->MinPos() * RefTimePerTenth, FTrackLine->MaxPos() * RefTimePerTenth);
@@ -167,7 +160,7 @@ void TfrmPlaySelected::UpdateProgress() {
     }
     // The position in the whole stream, not within the segment.
     if (FPlaying)
-        setWindowTitle(QStringLiteral("Playing [") + TimeText(Position) + QStringLiteral("]"));
+        setWindowTitle(QStringLiteral("Playing [") + FormatTenths(Position) + QStringLiteral("]"));
 }
 
 void TfrmPlaySelected::PlaybackComplete() {
@@ -193,7 +186,7 @@ void TfrmPlaySelected::udnStartClick(TUpDown::TUDBtnType Button) {
     StopPlaying();
     FTrackLine->SetMinPos(NewStart);
     FTrackLine->update();
-    ui->edtStart->setText(TimeText(NewStart));
+    ui->edtStart->setText(FormatTenths(NewStart));
     FPlayer->Seek(NewStart * RefTimePerTenth, -1);
     FAdjustTime = MonotonicSeconds();
 }
@@ -206,7 +199,7 @@ void TfrmPlaySelected::udnEndClick(TUpDown::TUDBtnType Button) {
     StopPlaying();
     FTrackLine->SetMaxPos(NewEnd);
     FTrackLine->update();
-    ui->edtEnd->setText(TimeText(NewEnd));
+    ui->edtEnd->setText(FormatTenths(NewEnd));
     // The lead-in is counted back from the end alone, so it may begin before
     // the segment, or before the stream, where it begins at 0.
     const int64_t LeadInStart = std::max<int64_t>(NewEnd - LeadIn, 0);

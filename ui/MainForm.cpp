@@ -16,7 +16,7 @@
 #include "Segmora.h"
 #include "Settings.h"
 #include "ShellUtils.h"
-#include "TimeFormat.h"
+#include "Tenths.h"
 #include "ToolbarImages.h"
 #include "TrackLine.h"
 
@@ -42,17 +42,10 @@ TfrmMain* frmMain = nullptr;
 
 namespace {
 
-// Player times are in 100 ns, the track line's in tenths of a second.
-constexpr int64_t TenthsFactor = 1'000'000;
-
 // The first bytes of a source that could not be opened, kept for diagnosis.
 constexpr int64_t HeadSize = 204800;
 
 const QString NoSelectedFile = QStringLiteral("There is no selected file");
-
-QString FormatTenths(int64_t Tenths) {
-    return QString::fromStdString(FormatTime(static_cast<int32_t>(Tenths)));
-}
 
 bool IsDigitKey(int Key) {
     return Key >= Qt::Key_0 && Key <= Qt::Key_9;
@@ -266,8 +259,8 @@ void TfrmMain::UpdateHint() {
 void TfrmMain::UpdatePositionLabel() {
     if (FPlayer->IsOpen())
         ui->lblPosition->setText(
-            QStringLiteral("Position : ") + FormatTenths(FPlayer->Position() / TenthsFactor) +
-            QStringLiteral(" of ") + FormatTenths(FPlayer->Duration() / TenthsFactor));
+            QStringLiteral("Position : ") + FormatTenths(FPlayer->Position() / RefTimePerTenth) +
+            QStringLiteral(" of ") + FormatTenths(FPlayer->Duration() / RefTimePerTenth));
     else
         ui->lblPosition->setText(QStringLiteral("Position : not selected"));
 }
@@ -284,7 +277,7 @@ void TfrmMain::OpenPlayer() {
     FPlayer->NotifyWindow(this);
     FPlayer->Open(ui->lblSourceFileName->text().toStdString());
     SetCurPos(0);
-    FTrackLine->SetMaxPos(FPlayer->Duration() / TenthsFactor);
+    FTrackLine->SetMaxPos(FPlayer->Duration() / RefTimePerTenth);
     FTrackLine->SetEnabled(true);
     FTrackLine->update();
     Timer->start();
@@ -443,12 +436,12 @@ void TfrmMain::TimerTimer() {
         frmPlaySelected->UpdateProgress();
         return;
     }
-    FTrackLine->UpdateCurPos(FPlayer->Position() / TenthsFactor);
+    FTrackLine->UpdateCurPos(FPlayer->Position() / RefTimePerTenth);
     UpdatePositionLabel();
 }
 
 void TfrmMain::TrackLineChange() {
-    FPlayer->Seek(FTrackLine->CurPos() * TenthsFactor, -1);
+    FPlayer->Seek(FTrackLine->CurPos() * RefTimePerTenth, -1);
     UpdatePositionLabel();
 }
 

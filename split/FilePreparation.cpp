@@ -26,10 +26,9 @@ bool PrepareMP3File(const QString& FileName, QString& PreparedName) {
         PreparedName = Dialog.FileName;
     }
 
-    auto Progress = std::make_unique<TfrmProgress>(MainWindow());
-    Progress->setWindowTitle(QStringLiteral("Preparing..."));
-    Progress->SetText(QStringLiteral("The selected file is being prepared. Please wait..."));
-    Progress->show();
+    const std::unique_ptr<IJobProgress> Progress =
+        TProgressFrontEnd(MainWindow())
+            .BeginJob("Preparing...", "The selected file is being prepared. Please wait...");
     CopyMP3Frames(FileName.toStdString(), PreparedName.toStdString(), *Progress);
     // One more look at Cancel also hands out the events still waiting.
     return !Progress->IsCancelled();

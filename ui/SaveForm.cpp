@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
+#include <array>
+#include <utility>
 #include <vector>
 
 TfrmSave* frmSave = nullptr;
@@ -78,6 +80,14 @@ private:
     QWidget* FParent;
     std::vector<TAnchored> FChildren;
 };
+// The tag's text fields and the edits that show them, in the form's order.
+std::array<std::pair<QLineEdit*, std::string TID3Info::*>, 5> TagEdits(const Ui::frmSave& Form) {
+    return {{{Form.edtTitle, &TID3Info::Title},
+             {Form.edtArtist, &TID3Info::Artist},
+             {Form.edtAlbum, &TID3Info::Album},
+             {Form.edtYear, &TID3Info::Year},
+             {Form.edtComment, &TID3Info::Comment}}};
+}
 
 } // namespace
 
@@ -123,27 +133,18 @@ QLineEdit* TfrmSave::edtComment() const {
 
 void TfrmSave::LoadID3Info(const QString& FileName) {
     TID3Info Info;
-    if (ReadID3Tag(QFile::encodeName(FileName).toStdString(), Info)) {
-        ui->edtTitle->setText(TagText(Info.Title));
-        ui->edtArtist->setText(TagText(Info.Artist));
-        ui->edtAlbum->setText(TagText(Info.Album));
-        ui->edtYear->setText(TagText(Info.Year));
-        ui->edtComment->setText(TagText(Info.Comment));
-    } else {
-        ui->edtTitle->clear();
-        ui->edtArtist->clear();
-        ui->edtAlbum->clear();
-        ui->edtYear->clear();
-        ui->edtComment->clear();
+    const bool Found = ReadID3Tag(QFile::encodeName(FileName).toStdString(), Info);
+    for (const auto& [Edit, Field] : TagEdits(*ui)) {
+        if (Found)
+            Edit->setText(TagText(Info.*Field));
+        else
+            Edit->clear();
     }
 }
 
 void TfrmSave::StoreID3Info() {
-    FID3Info.Title = TagBytes(ui->edtTitle->text());
-    FID3Info.Artist = TagBytes(ui->edtArtist->text());
-    FID3Info.Album = TagBytes(ui->edtAlbum->text());
-    FID3Info.Year = TagBytes(ui->edtYear->text());
-    FID3Info.Comment = TagBytes(ui->edtComment->text());
+    for (const auto& [Edit, Field] : TagEdits(*ui))
+        FID3Info.*Field = TagBytes(Edit->text());
     FID3Info.Genre = 255;
 }
 

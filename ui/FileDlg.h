@@ -20,6 +20,9 @@ constexpr uint32_t OFN_PATHMUSTEXIST = 0x800;
 constexpr uint32_t OFN_FILEMUSTEXIST = 0x1000;
 constexpr uint32_t OFN_EXPLORER = 0x80000;
 
+// The filter of the dialogs that pick an MP3 file.
+inline const QString Mp3Filter = QStringLiteral("MP3 Files|*.mp3|All Files|*.*");
+
 class TFileCommonDialog {
 public:
     TFileCommonDialog() = default;

@@ -360,7 +360,7 @@ void TfrmMain::btnSelectSourceFileClick() {
     Dialog.OwnerHandle = this;
     if (!FLastOpenFolder.isEmpty())
         Dialog.InitialDir = FLastOpenFolder;
-    Dialog.Filter = QStringLiteral("MP3 Files|*.mp3|All Files|*.*");
+    Dialog.Filter = Mp3Filter;
     if (!Dialog.Execute())
         return;
     FLastOpenFolder = QFileInfo(Dialog.FileName).absolutePath();

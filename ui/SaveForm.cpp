@@ -20,8 +20,6 @@ TfrmSave* frmSave = nullptr;
 
 namespace {
 
-const QString Mp3Filter = QStringLiteral("MP3 Files|*.mp3|All Files|*.*");
-
 // What a person typed, as the tag's single bytes: ISO-8859-1, each character
 // outside it one "?". Composed first, so an "e" followed by a combining
 // accent is stored as the one byte of "é".

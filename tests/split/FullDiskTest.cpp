@@ -14,6 +14,23 @@
 
 namespace {
 
+std::string JoinedErrors(const TRecordingFrontEnd& FrontEnd) {
+    std::string Result;
+    for (const auto& Error : FrontEnd.Errors)
+        Result += Error + "\n";
+    return Result;
+}
+
+// The message of the Exception Body throws, or "no failure".
+template <typename F> std::string ThrownMessage(F Body) {
+    try {
+        Body();
+    } catch (const Exception& E) {
+        return E.Message();
+    }
+    return "no failure";
+}
+
 class FullDisk : public testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
@@ -35,18 +52,27 @@ protected:
         EXPECT_EQ(Concat(ReaderFrames(File)), Written) << "the file ends on a whole frame";
     }
 
+    // Cuts the first 600 ms of Source to cut.mp3 on the full disk with Tag.
+    std::string CutSelection(const TID3Info& Tag) {
+        return Disk.Run([&] {
+            TRecordingFrontEnd FrontEnd;
+            TSegmora Segmora;
+            Segmora.SetFrontEnd(&FrontEnd);
+            Segmora.SetSourceFile(Source);
+            Segmora.SetDestFile(Disk.File("cut.mp3"));
+            Segmora.SetSelStart(0);
+            Segmora.SetSelEnd(600);
+            Segmora.SetID3Info(Tag);
+            Segmora.Execute(true);
+            return JoinedErrors(FrontEnd);
+        });
+    }
+
     TTempDir Dir;
     std::string Source = Dir.File("source.mp3");
     TStreamBuilder Stream;
     TTinyDisk Disk{64 * 1024, GetParam()};
 };
-
-std::string JoinedErrors(const TRecordingFrontEnd& FrontEnd) {
-    std::string Result;
-    for (const auto& Error : FrontEnd.Errors)
-        Result += Error + "\n";
-    return Result;
-}
 
 } // namespace
 
@@ -67,20 +93,9 @@ TEST_P(FullDisk, SplitStopsAtThePartThatDidNotFit) {
 }
 
 TEST_P(FullDisk, SelectionEndsWithoutATag) {
-    const std::string Message = Disk.Run([&] {
-        TRecordingFrontEnd FrontEnd;
-        TSegmora Segmora;
-        Segmora.SetFrontEnd(&FrontEnd);
-        Segmora.SetSourceFile(Source);
-        Segmora.SetDestFile(Disk.File("cut.mp3"));
-        Segmora.SetSelStart(0);
-        Segmora.SetSelEnd(600);
-        TID3Info Tag;
-        Tag.Title = "Never";
-        Segmora.SetID3Info(Tag);
-        Segmora.Execute(true);
-        return JoinedErrors(FrontEnd);
-    });
+    TID3Info Tag;
+    Tag.Title = "Never";
+    const std::string Message = CutSelection(Tag);
     ExpectCutShort(Message, Disk.File("cut.mp3"), Stream.FrameBytes());
 }
 
@@ -88,12 +103,7 @@ TEST_P(FullDisk, FramesOnlyCopyReportsTheShortWrite) {
     const std::string Message = Disk.Run([&] {
         TRecordingFrontEnd FrontEnd;
         TRecordingProgress Progress(FrontEnd);
-        try {
-            CopyMP3Frames(Source, Disk.File("copy.mp3"), Progress);
-        } catch (const Exception& E) {
-            return E.Message();
-        }
-        return std::string("no failure");
+        return ThrownMessage([&] { CopyMP3Frames(Source, Disk.File("copy.mp3"), Progress); });
     });
     ExpectCutShort(Message, Disk.File("copy.mp3"), Stream.FrameBytes());
 }
@@ -103,16 +113,10 @@ TEST_P(FullDisk, TagWriterReportsATagThatDidNotFit) {
     // fits is taken back off.
     const TBytes Audio(64 * 1024 - 50, 0x41);
     WriteFileBytes(Disk.File("full.mp3"), Audio);
-    const std::string Message = Disk.Run([&] {
-        TID3Info Tag;
-        Tag.Title = "No room";
-        try {
-            WriteID3Tag(Disk.File("full.mp3"), Tag);
-        } catch (const Exception& E) {
-            return E.Message();
-        }
-        return std::string("no failure");
-    });
+    TID3Info Tag;
+    Tag.Title = "No room";
+    const std::string Message =
+        Disk.Run([&] { return ThrownMessage([&] { WriteID3Tag(Disk.File("full.mp3"), Tag); }); });
     EXPECT_NE(Message.find("Unable to write file " + Disk.File("full.mp3")), std::string::npos)
         << Message;
     EXPECT_EQ(ReadFileBytes(Disk.File("full.mp3")), Audio) << "the file is as it was";
@@ -124,18 +128,7 @@ TEST_P(FullDisk, ASelectionsTagThatDoesNotFitIsCutOffItsFrames) {
     Fits.Frames(65536 / 417);
     ASSERT_GT(Fits.FrameBytes().size() + ID3TagSize, 65536u);
     Fits.WriteTo(Source);
-    const std::string Message = Disk.Run([&] {
-        TRecordingFrontEnd FrontEnd;
-        TSegmora Segmora;
-        Segmora.SetFrontEnd(&FrontEnd);
-        Segmora.SetSourceFile(Source);
-        Segmora.SetDestFile(Disk.File("cut.mp3"));
-        Segmora.SetSelStart(0);
-        Segmora.SetSelEnd(600);
-        Segmora.SetID3Info(TID3Info{"Too late", "", "", "", "", 255});
-        Segmora.Execute(true);
-        return JoinedErrors(FrontEnd);
-    });
+    const std::string Message = CutSelection(TID3Info{"Too late", "", "", "", "", 255});
     EXPECT_NE(Message.find("Unable to write file " + Disk.File("cut.mp3")), std::string::npos)
         << Message;
     EXPECT_EQ(ReadFileBytes(Disk.File("cut.mp3")), Fits.FrameBytes()) << "no torn tag";

@@ -39,14 +39,27 @@ protected:
         Segmora.Execute(true);
     }
 
-    // The source shrinks to Size bytes under the reader once Frame frames
-    // were reported: the reader's next window comes up short.
-    void ShrinkSourceAtFrame(size_t Frame, off_t Size) {
-        FrontEnd.OnProgress = [this, Frame, Size](double) {
-            if (FrontEnd.Progress.size() == Frame) {
+    // Writes 3000 frames to source.mp3, which shrinks to Size bytes under
+    // the reader once 1000 frames were reported: the reader's next window
+    // comes up short. Returns the source's frames as they were.
+    std::vector<TBytes> ShrinkingSource(off_t Size) {
+        TStreamBuilder Stream;
+        Stream.Frames(3000);
+        Stream.WriteTo(Dir.File("source.mp3"));
+        FrontEnd.OnProgress = [this, Size](double) {
+            if (FrontEnd.Progress.size() == 1000) {
                 ASSERT_EQ(truncate(Dir.File("source.mp3").c_str(), Size), 0);
             }
         };
+        return ReaderFrames(Dir.File("source.mp3"));
+    }
+
+    // The job reported the one failure a shrunken source gives.
+    void ExpectSourceEndedEarly() {
+        ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+        EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file\nThe file ended early: it was cut short "
+                                      "while it was read.\nFile: " +
+                                          Dir.File("source.mp3"));
     }
 
     std::string Part(int Number) const {
@@ -260,17 +273,9 @@ TEST_F(Cutter, APartAtTheSourcesOwnPathFailsAndLeavesTheSourceAlone) {
 }
 
 TEST_F(Cutter, AReadFailureKeepsEveryFrameCopiedBeforeIt) {
-    // The source shrinks under the reader: its next window comes up short.
-    TStreamBuilder Stream;
-    Stream.Frames(3000);
-    Stream.WriteTo(Dir.File("source.mp3"));
-    const auto Frames = ReaderFrames(Dir.File("source.mp3"));
-    ShrinkSourceAtFrame(1000, 600'000);
+    const auto Frames = ShrinkingSource(600'000);
     Split(Dir.File("source.mp3"), 4); // part 1 closes at frame 750
-    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
-    EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file\nThe file ended early: it was cut short "
-                                  "while it was read.\nFile: " +
-                                      Dir.File("source.mp3"));
+    ExpectSourceEndedEarly();
     const size_t Copied = FrontEnd.Progress.size();
     EXPECT_GT(Copied, 1000u);
     EXPECT_EQ(Concat(ReadFileBytes(Part(1)), ReadFileBytes(Part(2))), Concat(Frames, 0, Copied))
@@ -282,16 +287,9 @@ TEST_F(Cutter, ASourceCutToAFewBytesUnderTheSplitFailsWithoutLosingTheProcess) {
     // The frames collected for part 2 are gone from the source by the time
     // they are written: a read failure, and what is left in the parts is
     // the source's frames as they were.
-    TStreamBuilder Stream;
-    Stream.Frames(3000);
-    Stream.WriteTo(Dir.File("source.mp3"));
-    const auto Frames = ReaderFrames(Dir.File("source.mp3"));
-    ShrinkSourceAtFrame(1000, 100);
+    const auto Frames = ShrinkingSource(100);
     Split(Dir.File("source.mp3"), 4);
-    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
-    EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file\nThe file ended early: it was cut short "
-                                  "while it was read.\nFile: " +
-                                      Dir.File("source.mp3"));
+    ExpectSourceEndedEarly();
     // Part 2 lost its frames and, left empty, was removed.
     const auto Written =
         Concat(ReadFileBytes(Part(1)), FileExists(Part(2)) ? ReadFileBytes(Part(2)) : TBytes{});
@@ -477,16 +475,9 @@ TEST_F(Cutter, ASelectionAtTheSourcesOwnPathFailsUnderEverySpelling) {
 }
 
 TEST_F(Cutter, AReadFailureEndsTheSelectionWithItsFramesButNoTag) {
-    TStreamBuilder Stream;
-    Stream.Frames(3000);
-    Stream.WriteTo(Dir.File("source.mp3"));
-    const auto Frames = ReaderFrames(Dir.File("source.mp3"));
-    ShrinkSourceAtFrame(1000, 600'000);
+    const auto Frames = ShrinkingSource(600'000);
     Select(Dir.File("source.mp3"), 0, 1000, YearOnly());
-    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
-    EXPECT_EQ(FrontEnd.Errors[0], "Unable to read file\nThe file ended early: it was cut short "
-                                  "while it was read.\nFile: " +
-                                      Dir.File("source.mp3"));
+    ExpectSourceEndedEarly();
     EXPECT_EQ(ReadFileBytes(Out), Concat(Frames, 0, FrontEnd.Progress.size()));
 }
 

@@ -52,6 +52,12 @@ protected:
         Stream.WriteTo(Dir.File("stream.mp3"));
         return Walk(Dir.File("stream.mp3"));
     }
+    // Writes Stream to a file, opens Reader on it and returns the file's name.
+    std::string OpenOn(TMP3Reader& Reader, const TStreamBuilder& Stream) {
+        Stream.WriteTo(Dir.File("stream.mp3"));
+        Reader.Open(Dir.File("stream.mp3"));
+        return Dir.File("stream.mp3");
+    }
     TTempDir Dir;
 };
 
@@ -108,10 +114,8 @@ TEST_F(FrameWalk, TinyFilesHoldNoFrame) {
 
 TEST_F(FrameWalk, ALastFrameCutShortIsFoundButNotRead) {
     TStreamBuilder Stream;
-    Stream.Frames(4).TruncatedFrame(200);
-    Stream.WriteTo(Dir.File("cut.mp3"));
     TMP3Reader Reader;
-    Reader.Open(Dir.File("cut.mp3"));
+    OpenOn(Reader, Stream.Frames(4).TruncatedFrame(200));
     std::vector<uint8_t> Frame(MaxFrameLength);
     for (int I = 0; I < 4; ++I) {
         ASSERT_TRUE(Reader.FindNextFrame(0));
@@ -134,11 +138,8 @@ TEST_F(FrameWalk, FramesAcrossEveryWindowBoundaryComeWhole) {
 }
 
 TEST_F(FrameWalk, LimitStopsTheSearch) {
-    TStreamBuilder Stream;
-    Stream.Junk(5000).Frames(3);
-    Stream.WriteTo(Dir.File("limit.mp3"));
     TMP3Reader Reader;
-    Reader.Open(Dir.File("limit.mp3"));
+    OpenOn(Reader, TStreamBuilder().Junk(5000).Frames(3));
     EXPECT_FALSE(Reader.FindNextFrame(1000));
     EXPECT_EQ(Reader.Position(), 1001);
     EXPECT_TRUE(Reader.FindNextFrame(0));
@@ -148,12 +149,9 @@ TEST_F(FrameWalk, LimitStopsTheSearch) {
 TEST_F(FrameWalk, ALimitedSearchReadsNothingFarBehindItsLimit) {
     // A megabyte without a sync byte, cut short under the open reader: only
     // a search that reads beyond the limit meets the missing bytes.
-    TStreamBuilder Stream;
-    Stream.Junk(1 << 20, 0x11);
-    Stream.WriteTo(Dir.File("long.mp3"));
     TMP3Reader Reader;
-    Reader.Open(Dir.File("long.mp3"));
-    ASSERT_EQ(truncate(Dir.File("long.mp3").c_str(), 200 * 1024), 0);
+    const std::string Name = OpenOn(Reader, TStreamBuilder().Junk(1 << 20, 0x11));
+    ASSERT_EQ(truncate(Name.c_str(), 200 * 1024), 0);
     EXPECT_FALSE(Reader.FindNextFrame(1000));
     EXPECT_EQ(Reader.Position(), 1001);
     EXPECT_FALSE(Reader.FindNextFrame(150 * 1024));

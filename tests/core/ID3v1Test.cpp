@@ -38,14 +38,7 @@ std::vector<uint8_t> Join(std::vector<uint8_t> A, const std::vector<uint8_t>& B)
 }
 
 TID3Info SampleInfo() {
-    TID3Info Info;
-    Info.Title = "Title";
-    Info.Artist = "Artist";
-    Info.Album = "Album";
-    Info.Year = "1999";
-    Info.Comment = "Comment";
-    Info.Genre = 17;
-    return Info;
+    return {"Title", "Artist", "Album", "1999", "Comment", 17};
 }
 
 class ID3Tag : public testing::Test {
@@ -57,13 +50,8 @@ protected:
 } // namespace
 
 TEST(ID3Pack, FieldsLandAtTheirOffsetsCutOrZeroFilled) {
-    TID3Info Info;
-    Info.Title = std::string(29, 'a') + "bc"; // 31 bytes
-    Info.Artist = "";
-    Info.Album = "Al";
-    Info.Year = "2024";
-    Info.Comment = "C";
-    Info.Genre = 255;
+    // A 31-byte title, an empty artist, a year that fills its four bytes.
+    const TID3Info Info{std::string(29, 'a') + "bc", "", "Al", "2024", "C", 255};
     TID3TagBlock Block;
     Block.fill(0xEE);
     PackID3Tag(Info, Block);

@@ -47,11 +47,7 @@ TEST(CliPlay, PlaysThePartBetweenTheMarksAndEnds) {
 
 TEST(CliPlay, AFileThatCannotBePlayedEndsWithThePlayersMessage) {
     TTempDir Dir;
-    const std::string Text = "Just words, no sound in here at all.\n";
-    std::vector<uint8_t> Bytes;
-    for (int Line = 0; Line < 40; ++Line)
-        Bytes.insert(Bytes.end(), Text.begin(), Text.end());
-    WriteFileBytes(Dir.File("words.mp3"), Bytes);
+    WriteTextFile(Dir.File("words.mp3"), 1480);
 
     auto Run = RunCli({"play", Dir.File("words.mp3")});
     EXPECT_EQ(Run.ExitCode, 1);

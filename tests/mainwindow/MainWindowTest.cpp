@@ -384,17 +384,8 @@ TEST_F(MainWindow, ATypedFolderEnablesSplitOnlyAtTheNextRefresh) {
 }
 
 TEST_F(MainWindow, RefusedFilesEndInTheNoFileStateWithTheirMessageAndTheDump) {
-    const std::vector<uint8_t> Frames = ReadFileBytes(FixturePath("cbr-128-info.mp3"));
-    // An ID3v2 header whose size reaches far past the end, then good frames:
-    // the player refuses it, the frame reader does not.
-    std::vector<uint8_t> BrokenTag = {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
-    BrokenTag.insert(BrokenTag.end(), Frames.begin(), Frames.end());
-    WriteFileBytes(Work.File("broken.mp3"), BrokenTag);
-    const std::string Line = "This is a plain text file, no audio in it.\n";
-    std::vector<uint8_t> Junk;
-    while (Junk.size() < 300000)
-        Junk.insert(Junk.end(), Line.begin(), Line.end());
-    WriteFileBytes(Work.File("text.mp3"), Junk);
+    WriteBrokenTagFile(Work.File("broken.mp3"), ReadFileBytes(FixturePath("cbr-128-info.mp3")));
+    WriteTextFile(Work.File("text.mp3"), 300000);
     const QString Broken = Q(Work.File("broken.mp3"));
     const QString NotAudio = Q(Work.File("text.mp3"));
     const QString Invalid = QStringLiteral("Unable to open file. The file format is invalid.");
@@ -449,10 +440,7 @@ TEST_F(MainWindow, RefusedFilesEndInTheNoFileStateWithTheirMessageAndTheDump) {
 }
 
 TEST_F(MainWindow, APreparedCopyBecomesTheSource) {
-    const std::vector<uint8_t> Frames = ReadFileBytes(FixturePath("id3v1-end.mp3"));
-    std::vector<uint8_t> BrokenTag = {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
-    BrokenTag.insert(BrokenTag.end(), Frames.begin(), Frames.end());
-    WriteFileBytes(Work.File("broken song.mp3"), BrokenTag);
+    WriteBrokenTagFile(Work.File("broken song.mp3"), ReadFileBytes(FixturePath("id3v1-end.mp3")));
     const QString Broken = Q(Work.File("broken song.mp3"));
     const QString Prepared = Q(Work.File("prepared.mp3"));
 

@@ -362,17 +362,9 @@ TEST_F(AudioPlayer, ANotifyTargetDestroyedBeforeThePlayerIsLetGo) {
 
 TEST_F(AudioPlayer, FilesThatCannotBePlayedFailAndLeaveAPipelineForCloseToRelease) {
     TTempDir Dir;
-    const std::string Text = "This is a plain text file, no audio in it.\n";
-    std::vector<uint8_t> NotAudio;
-    for (int Line = 0; Line < 50; ++Line)
-        NotAudio.insert(NotAudio.end(), Text.begin(), Text.end());
-    WriteFileBytes(Dir.File("text.mp3"), NotAudio);
-    // An ID3v2 header whose size reaches far past the end of the file, then
-    // good frames: the kind of file the preparation is offered for.
-    std::vector<uint8_t> BrokenTag = {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
-    const auto Frames = ReadFileBytes(Sample);
-    BrokenTag.insert(BrokenTag.end(), Frames.begin(), Frames.end());
-    WriteFileBytes(Dir.File("broken-tag.mp3"), BrokenTag);
+    WriteTextFile(Dir.File("text.mp3"), 2200);
+    // The kind of file the preparation is offered for.
+    WriteBrokenTagFile(Dir.File("broken-tag.mp3"), ReadFileBytes(Sample));
 
     const struct {
         std::string File;

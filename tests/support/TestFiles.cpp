@@ -35,6 +35,20 @@ void WriteFileBytes(const std::string& Path, const std::vector<uint8_t>& Data) {
         throw std::runtime_error("cannot write " + Path);
 }
 
+void WriteTextFile(const std::string& Path, size_t MinBytes) {
+    const std::string Line = "This is a plain text file, no audio in it.\n";
+    std::vector<uint8_t> Text;
+    while (Text.size() < MinBytes)
+        Text.insert(Text.end(), Line.begin(), Line.end());
+    WriteFileBytes(Path, Text);
+}
+
+void WriteBrokenTagFile(const std::string& Path, const std::vector<uint8_t>& Frames) {
+    std::vector<uint8_t> Bytes = {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
+    Bytes.insert(Bytes.end(), Frames.begin(), Frames.end());
+    WriteFileBytes(Path, Bytes);
+}
+
 bool FileExists(const std::string& Path) {
     return fs::exists(Path);
 }

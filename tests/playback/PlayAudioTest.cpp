@@ -136,6 +136,14 @@ protected:
         Player.NotifyWindow(&Target);
     }
 
+    // Opens the sample and plays its last 200 ms and the end for 800 ms.
+    void PlayPastTheEnd() {
+        Player.Open(Sample);
+        Player.Seek(Ms(2800), -1);
+        Player.Play();
+        RunEventsFor(800ms);
+    }
+
     // The target outlives the player, as the main window outlives its own.
     TNotifyTarget Target;
     TAudioPlayer Player;
@@ -270,10 +278,7 @@ TEST_F(AudioPlayer, EveryOtherMessageAnswersFalseOneMessagePerCall) {
     // Count only, and fetch by hand afterwards: the end of stream must come
     // out after the messages queued before it, one per call.
     Target.Answer(nullptr);
-    Player.Open(Sample);
-    Player.Seek(Ms(2800), -1);
-    Player.Play();
-    RunEventsFor(800ms);
+    PlayPastTheEnd();
     ASSERT_GT(Target.Notifications, 5);
 
     int EndAt = -1;
@@ -310,10 +315,7 @@ TEST_F(AudioPlayer, AReceiverThatAnswersAtOnceNeverMissesTheEnd) {
 TEST_F(AudioPlayer, WithoutANotifyTargetNothingIsPosted) {
     TNotifyTarget Unused;
     Player.NotifyWindow(nullptr);
-    Player.Open(Sample);
-    Player.Seek(Ms(2800), -1);
-    Player.Play();
-    RunEventsFor(800ms);
+    PlayPastTheEnd();
     EXPECT_EQ(Target.Notifications, 0);
     EXPECT_EQ(Unused.Notifications, 0);
     // The messages still queue; a caller that polls finds the end.

@@ -1,3 +1,4 @@
+#include "CliTestSupport.h"
 #include "Errors.h"
 #include "FileAccess.h"
 #include "FrameBuilder.h"
@@ -23,10 +24,6 @@
 // ends on a whole frame, and the status and message are the documented ones.
 
 namespace {
-
-bool Contains(const std::string& Text, const std::string& Part) {
-    return Text.find(Part) != std::string::npos;
-}
 
 // The file is whole frames, then the tag when Tagged: the frame reader takes
 // every byte before the tag as a frame, and none is cut short.
@@ -65,12 +62,7 @@ TProcessResult RunCliWithin(const std::vector<std::string>& Args) {
     return Result;
 }
 
-class CliFaults : public testing::Test {
-protected:
-    TTempDir Dir;
-    const std::string Tagged = FixturePath("id3v1-end.mp3");
-    const std::string Plain = FixturePath("cbr-128-info.mp3");
-};
+class CliFaults : public TCliTest {};
 
 } // namespace
 

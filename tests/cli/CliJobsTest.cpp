@@ -1,3 +1,4 @@
+#include "CliTestSupport.h"
 #include "FrameFiles.h"
 #include "ID3v1.h"
 #include "MP3Read.h"
@@ -22,16 +23,7 @@ TBytes WithoutTag(TBytes Bytes) {
     return Bytes;
 }
 
-bool Contains(const std::string& Text, const std::string& Part) {
-    return Text.find(Part) != std::string::npos;
-}
-
-class CliJobs : public testing::Test {
-protected:
-    TTempDir Dir;
-    const std::string Tagged = FixturePath("id3v1-end.mp3");
-    const std::string Plain = FixturePath("cbr-128-info.mp3");
-};
+class CliJobs : public TCliTest {};
 
 } // namespace
 

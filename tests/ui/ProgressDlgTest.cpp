@@ -38,8 +38,13 @@ protected:
         Form->show();
         Now = 1000;
         Form->SetProgress(50);
+        return After(Seconds, 75);
+    }
+
+    // Seconds later, the job reports Percent: the estimate this gives.
+    QString After(double Seconds, double Percent) {
         Now += Seconds;
-        Form->SetProgress(75);
+        Form->SetProgress(Percent);
         return TimeLabel()->text();
     }
 
@@ -89,58 +94,39 @@ TEST_F(ProgressDlgTest, EstimateTextsAtTheirBoundaries) {
 TEST_F(ProgressDlgTest, EstimateOfZeroAtTheEnd) {
     Form->show();
     Form->SetProgress(50);
-    Now += 4;
-    Form->SetProgress(100);
-    EXPECT_EQ(TimeLabel()->text(), QStringLiteral("0 seconds remaining"));
+    EXPECT_EQ(After(4, 100), QStringLiteral("0 seconds remaining"));
 }
 
 TEST_F(ProgressDlgTest, NoEstimateWithinThreeSeconds) {
     Form->show();
     Form->SetProgress(10);
-    Now += 3;
-    Form->SetProgress(90);
-    EXPECT_TRUE(TimeLabel()->text().isEmpty());
-    Now += 0.001;
-    Form->SetProgress(91);
-    EXPECT_FALSE(TimeLabel()->text().isEmpty());
+    EXPECT_TRUE(After(3, 90).isEmpty());
+    EXPECT_FALSE(After(0.001, 91).isEmpty());
 }
 
 TEST_F(ProgressDlgTest, IntervalStartsAtTheFirstNonZeroPercentage) {
     Form->show();
     Form->SetProgress(0); // the interval's time is taken here
-    Now += 1;
-    Form->SetProgress(20); // and its percentage here
-    Now += 4;
-    Form->SetProgress(60); // 40 % in 5 s, 40 % to go
-    EXPECT_EQ(TimeLabel()->text(), QStringLiteral("5 seconds remaining"));
+    After(1, 20);         // and its percentage here
+    EXPECT_EQ(After(4, 60), QStringLiteral("5 seconds remaining")) << "40 % in 5 s, 40 % to go";
 }
 
 TEST_F(ProgressDlgTest, StalledPercentageKeepsTheTextAndTheInterval) {
     Form->show();
     Form->SetProgress(50);
-    Now += 10;
-    Form->SetProgress(75);
-    ASSERT_EQ(TimeLabel()->text(), QStringLiteral("10 seconds remaining"));
-    Now += 10;
-    Form->SetProgress(75);
-    EXPECT_EQ(TimeLabel()->text(), QStringLiteral("10 seconds remaining"));
-    Now += 10;
-    Form->SetProgress(80); // 5 % in the 20 s since the last estimate
-    EXPECT_EQ(TimeLabel()->text(), QStringLiteral("1 minutes remaining"));
+    ASSERT_EQ(After(10, 75), QStringLiteral("10 seconds remaining"));
+    EXPECT_EQ(After(10, 75), QStringLiteral("10 seconds remaining"));
+    // 5 % in the 20 s since the last estimate
+    EXPECT_EQ(After(10, 80), QStringLiteral("1 minutes remaining"));
 }
 
 TEST_F(ProgressDlgTest, NegativeEstimateSwitchesTheTimeOff) {
     Form->show();
     Form->SetProgress(50);
-    Now += 4;
-    Form->SetProgress(40); // running backwards
+    const QString Before = After(4, 40); // running backwards
     EXPECT_FALSE(Form->ShowTime());
     EXPECT_FALSE(TimeLabel()->isVisibleTo(Form.get()));
-
-    const QString Before = TimeLabel()->text();
-    Now += 10;
-    Form->SetProgress(90);
-    EXPECT_EQ(TimeLabel()->text(), Before);
+    EXPECT_EQ(After(10, 90), Before);
     EXPECT_FALSE(TimeLabel()->isVisibleTo(Form.get()));
     EXPECT_EQ(Bar()->value(), 90);
 }
@@ -148,8 +134,7 @@ TEST_F(ProgressDlgTest, NegativeEstimateSwitchesTheTimeOff) {
 TEST_F(ProgressDlgTest, PercentageBeyondHundredSwitchesTheTimeOff) {
     Form->show();
     Form->SetProgress(50);
-    Now += 4;
-    Form->SetProgress(110);
+    After(4, 110);
     EXPECT_FALSE(Form->ShowTime());
 }
 

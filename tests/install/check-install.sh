@@ -16,13 +16,8 @@ if [ "$KIND" = gui ] && ! command -v desktop-file-validate >/dev/null; then
     exit 77
 fi
 
-PREFIX=$(mktemp -d "${TMPDIR:-/tmp}/segmora-install-XXXXXX")
-trap 'rm -rf "$PREFIX"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh" segmora-install
+PREFIX=$WORK
 
 if ! log=$(cmake --install "$BUILD" --prefix "$PREFIX" 2>&1); then
     echo "$log"

@@ -25,14 +25,7 @@ for candidate in /usr/bin/python3 python3; do
 done
 [ -n "$PYTHON" ] || { echo "python3 with mutagen is missing"; exit 77; }
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/segmora-check-XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
-failures=0
-
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh" segmora-check
 
 run() {
     if ! "$CLI" "$@" >"$WORK/cli.out" 2>&1; then

@@ -158,13 +158,9 @@ TEST_F(FrameWalk, ALimitedSearchReadsNothingFarBehindItsLimit) {
     EXPECT_EQ(Reader.Position(), 150 * 1024 + 1);
 }
 
-TEST(FrameReader, ReadFrameWithoutACurrentFrameFails) {
-    TTempDir Dir;
-    TStreamBuilder Stream;
-    Stream.Frames(2);
-    Stream.WriteTo(Dir.File("two.mp3"));
+TEST_F(FrameWalk, ReadFrameWithoutACurrentFrameFails) {
     TMP3Reader Reader;
-    Reader.Open(Dir.File("two.mp3"));
+    OpenOn(Reader, TStreamBuilder().Frames(2));
     std::vector<uint8_t> Frame(MaxFrameLength);
     try {
         Reader.ReadFrame(Frame.data());

@@ -24,10 +24,6 @@
 
 namespace {
 
-QString Q(const std::string& Text) {
-    return QString::fromStdString(Text);
-}
-
 // The fixture keeps the main window's two folders.
 class SaveFormTest : public ::testing::Test, public IFolderHistory {
 protected:

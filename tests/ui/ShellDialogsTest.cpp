@@ -22,10 +22,6 @@
 
 namespace {
 
-QString Q(const std::string& Text) {
-    return QString::fromStdString(Text);
-}
-
 // The OK button: QFileDialog checks the name typed or selected first.
 void Accept(QFileDialog* Dialog) {
     static_cast<QDialog*>(Dialog)->accept();

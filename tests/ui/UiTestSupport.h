@@ -13,10 +13,15 @@
 
 #include <functional>
 #include <ostream>
+#include <string>
 
 // Texts readable in failure messages.
 inline void PrintTo(const QString& Text, std::ostream* Out) {
     *Out << '"' << Text.toStdString() << '"';
+}
+
+inline QString Q(const std::string& Text) {
+    return QString::fromStdString(Text);
 }
 
 // Runs Action on the next modal dialog as soon as it is on screen.

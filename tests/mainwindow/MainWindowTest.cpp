@@ -396,7 +396,10 @@ TEST_F(MainWindow, RefusedFilesEndInTheNoFileStateWithTheirMessageAndTheDump) {
         QString Warning;
         size_t HeadBytes;
     } Cases[] = {
-        {Broken, {Press(Cancel)}, Invalid, BrokenTag.size()},
+        {Broken,
+         {Press(Cancel)},
+         Invalid,
+         static_cast<size_t>(FileSizeOf(Work.File("broken.mp3")))},
         {NotAudio,
          {},
          QStringLiteral("Unable to open file. The media type of this file is not recognized."),

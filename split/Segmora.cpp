@@ -77,33 +77,15 @@ std::unique_ptr<TFileStream> TSegmora::CreatePartFile(int32_t Number) {
     return std::make_unique<TFileStream>(PartFileName(Number), OutputMode());
 }
 
-void TSegmora::WriteSourceTag(TFileStream& Stream) {
-    if (FReader.IsOpen()) {
-        if (FSourceTag)
-            WriteID3TagToStream(Stream, *FSourceTag);
-        return;
-    }
-    TID3Info Tag;
-    if (ReadID3Tag(FSourceFile, Tag))
-        WriteID3TagToStream(Stream, Tag);
-}
-
 void TSegmora::OpenSource() {
     FStopped = false;
-    FSourceTag.reset();
     FReader.Open(FSourceFile);
     FReader.SetSearchCheck([this] { return Cancelled(); });
-    // Read once, through the job's own handle: the name may meanwhile lead
-    // to another file, or to none, while the open source still reads.
-    TID3Info Tag;
-    if (ReadID3TagFromHandle(FReader.Handle(), Tag))
-        FSourceTag = Tag;
 }
 
 void TSegmora::CloseSource() {
     FReader.SetSearchCheck(nullptr);
     FReader.Close();
-    FSourceTag.reset();
 }
 
 void TSegmora::CheckPartNames() const {
@@ -152,6 +134,10 @@ void TSegmora::SplitByParts() {
                         std::to_string(FPartCount));
     OpenSource();
     TOnExit CloseReader([this] { CloseSource(); });
+    // Read once, through the job's own handle: the name may meanwhile lead
+    // to another file, or to none, while the open source still reads.
+    TID3Info SourceTag;
+    const bool HasSourceTag = ReadID3TagFromHandle(FReader.Handle(), SourceTag);
     CheckPartNames();
     const TStreamScan Scan = ScanSource();
     if (FStopped)
@@ -184,8 +170,8 @@ void TSegmora::SplitByParts() {
         Writer.Flush();
         const bool Audio = Writer.BytesWritten() > Header.Length();
         Header.Finish(*Closing);
-        if (PartNumber > 1 || Audio)
-            WriteSourceTag(*Closing);
+        if (HasSourceTag && (PartNumber > 1 || Audio))
+            WriteID3TagToStream(*Closing, SourceTag);
     };
 
     std::unique_ptr<TFileStream> Part = CreatePartFile(PartNumber);

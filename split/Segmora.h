@@ -16,7 +16,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 class TFileStream;
@@ -72,10 +71,6 @@ public:
     std::string PartFileName(int32_t Number) const;
     // Creates (or, with Overwrite, truncates) part Number, without sharing.
     std::unique_ptr<TFileStream> CreatePartFile(int32_t Number);
-    // Writes the source's ID3v1 tag at the stream's position when the source
-    // has one. A job reads the tag once, through the handle its reader holds;
-    // outside a job it is read by the source's name.
-    void WriteSourceTag(TFileStream& Stream);
 
 private:
     void SaveSelection();
@@ -87,7 +82,7 @@ private:
     // Asks the progress display; once it said stop, the answer stays.
     bool Cancelled();
     // Opens the reader for a job: the stop request is also asked during a
-    // long search, and the source's tag is read once.
+    // long search.
     void OpenSource();
     void CloseSource();
     // Every part's name, before the first is written: a prefix that would
@@ -112,5 +107,4 @@ private:
     IJobFrontEnd* FFrontEnd = nullptr;
     bool FOverwrite = true;
     bool FStopped = false;
-    std::optional<TID3Info> FSourceTag;
 };

@@ -59,17 +59,10 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
         }
     } catch (...) {
         // The frames read before the failure stay in the copy.
-        Writer.FlushAfterFailure();
-        try {
-            if (!Writer.Failed())
-                Header.Finish(Output);
-        } catch (...) {
-        }
+        Header.FinishAfterFailure(Writer, Output);
         throw;
     }
-    Writer.Flush();
-    const bool Audio = Writer.BytesWritten() > Header.Length();
-    Header.Finish(Output);
+    const bool Audio = Header.FinishOutput(Writer, Output);
     if (!Audio && !Stopped)
         throw Exception("No audio frame was written: no MPEG audio frame was found in " + Source +
                         ", so " + Dest + " was not made.");

@@ -35,8 +35,8 @@ void TOutputHeader::Finish(TFileStream& Stream) {
         Stream.SetSize(0);
         return;
     }
-    const std::vector<uint8_t> Frame = FBuilder->Build(FFirst >= 0 && FFirst == FScan.AudioStart,
-                                                       FLast >= 0 && FLast == FScan.LastAudio);
+    const std::vector<uint8_t> Frame =
+        FBuilder->Build(FFirst == FScan.AudioStart, FLast == FScan.LastAudio);
     // The last run was read only now: pages the file no longer holds read
     // as zeros.
     if (FSource.Mapped() && FSource.Faulted())
@@ -45,4 +45,20 @@ void TOutputHeader::Finish(TFileStream& Stream) {
     Stream.Seek(0, TSeekOrigin::Begin);
     Stream.WriteBuffer(Frame.data(), static_cast<uint32_t>(Frame.size()));
     Stream.Seek(End, TSeekOrigin::Begin);
+}
+
+bool TOutputHeader::FinishOutput(TFrameWriter& Writer, TFileStream& Stream) {
+    Writer.Flush();
+    const bool Audio = Writer.BytesWritten() > Length();
+    Finish(Stream);
+    return Audio;
+}
+
+void TOutputHeader::FinishAfterFailure(TFrameWriter& Writer, TFileStream& Stream) noexcept {
+    Writer.FlushAfterFailure();
+    try {
+        if (!Writer.Failed())
+            Finish(Stream);
+    } catch (...) {
+    }
 }

@@ -45,6 +45,13 @@ public:
     // output that got no audio frame is emptied instead. Raises the read
     // failure when the source shrank under the checksum.
     void Finish(TFileStream& Stream);
+    // Flushes Writer and finishes Stream, the output it fills; true when an
+    // audio frame reached it.
+    bool FinishOutput(TFrameWriter& Writer, TFileStream& Stream);
+    // The same after a failure: the frames that did arrive stay described by
+    // their own header as far as the writer still goes. Never raises: the
+    // failure is the one to report.
+    void FinishAfterFailure(TFrameWriter& Writer, TFileStream& Stream) noexcept;
 
 private:
     const TStreamScan& FScan;

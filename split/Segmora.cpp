@@ -167,9 +167,7 @@ void TSegmora::SplitByParts() {
         });
         if (Writer.Failed())
             return;
-        Writer.Flush();
-        const bool Audio = Writer.BytesWritten() > Header.Length();
-        Header.Finish(*Closing);
+        const bool Audio = Header.FinishOutput(Writer, *Closing);
         if (HasSourceTag && (PartNumber > 1 || Audio))
             WriteID3TagToStream(*Closing, SourceTag);
     };
@@ -251,18 +249,10 @@ void TSegmora::SaveSelection() {
                 break;
         }
     } catch (...) {
-        Writer.FlushAfterFailure();
-        // The frames that did arrive stay described by their own header.
-        try {
-            if (!Writer.Failed())
-                Header.Finish(*Dest);
-        } catch (...) {
-        }
+        Header.FinishAfterFailure(Writer, *Dest);
         throw;
     }
-    Writer.Flush();
-    const bool Audio = Writer.BytesWritten() > Header.Length();
-    Header.Finish(*Dest);
+    const bool Audio = Header.FinishOutput(Writer, *Dest);
     if (!Audio && !FStopped)
         throw Exception("No audio frame was written: no frame of " + FSourceFile +
                         " ends between the marks, so " + FDestFile + " was not made.");

@@ -71,19 +71,18 @@ const std::set<std::string> TagOptions = {"--title", "--artist", "--album", "--y
 
 // A whole number within bounds, or a usage error naming the option.
 int64_t ParseNumber(const std::string& Option, const std::string& Text, int64_t Low, int64_t High) {
-    int64_t Value = 0;
+    const TUsageError Refused(Option + " needs a number from " + std::to_string(Low) + " to " +
+                              std::to_string(High));
     if (Text.empty() || Text.size() > 18)
-        throw TUsageError(Option + " needs a number from " + std::to_string(Low) + " to " +
-                          std::to_string(High));
+        throw Refused;
+    int64_t Value = 0;
     for (char C : Text) {
         if (C < '0' || C > '9')
-            throw TUsageError(Option + " needs a number from " + std::to_string(Low) + " to " +
-                              std::to_string(High));
+            throw Refused;
         Value = Value * 10 + (C - '0');
     }
     if (Value < Low || Value > High)
-        throw TUsageError(Option + " needs a number from " + std::to_string(Low) + " to " +
-                          std::to_string(High));
+        throw Refused;
     return Value;
 }
 
@@ -153,6 +152,16 @@ std::optional<std::string> TagText(const TCommandArgs& Parsed, const std::string
     return Bytes;
 }
 
+// Runs the job under a progress bar on the terminal (none with --quiet);
+// Ctrl+C asks it to stop.
+int RunJob(TSegmora& Segmora, const TCommandArgs& Parsed, bool Selection) {
+    TCliFrontEnd FrontEnd(Parsed.Has("--quiet"));
+    Segmora.SetFrontEnd(&FrontEnd);
+    InstallInterruptHandler();
+    Segmora.Execute(Selection);
+    return FrontEnd.Finish();
+}
+
 } // namespace
 
 int RunSplit(const std::vector<std::string>& Args) {
@@ -181,12 +190,7 @@ int RunSplit(const std::vector<std::string>& Args) {
     if (!Parsed.Has("--overwrite"))
         for (int32_t Number = 1; Number <= Parts; ++Number)
             RefuseExisting(Segmora.PartFileName(Number));
-
-    TCliFrontEnd FrontEnd(Parsed.Has("--quiet"));
-    Segmora.SetFrontEnd(&FrontEnd);
-    InstallInterruptHandler();
-    Segmora.Execute(false);
-    return FrontEnd.Finish();
+    return RunJob(Segmora, Parsed, false);
 }
 
 int RunCut(const std::vector<std::string>& Args) {
@@ -220,11 +224,7 @@ int RunCut(const std::vector<std::string>& Args) {
     Segmora.SetSelStart(Start);
     Segmora.SetSelEnd(End);
     Segmora.SetID3Info(Tag);
-    TCliFrontEnd FrontEnd(Parsed.Has("--quiet"));
-    Segmora.SetFrontEnd(&FrontEnd);
-    InstallInterruptHandler();
-    Segmora.Execute(true);
-    return FrontEnd.Finish();
+    return RunJob(Segmora, Parsed, true);
 }
 
 int RunPrepare(const std::vector<std::string>& Args) {

@@ -15,11 +15,10 @@ TFrameWriter::TFrameWriter(uint32_t Capacity)
 TFrameWriter::~TFrameWriter() = default;
 
 void TFrameWriter::Attach(TFileStream& Stream) {
+    Detach();
     FStream = &Stream;
-    FUsed = 0;
     FBytesWritten = 0;
     FFailed = false;
-    FRunLength = 0;
 }
 
 void TFrameWriter::Detach() {

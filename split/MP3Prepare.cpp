@@ -49,10 +49,8 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
         while (Reader.FindNextFrame(0)) {
             if (IsInfoFrameAt(Scan, Reader.Position()))
                 continue;
-            const uint8_t* Frame = Writer.AppendFrame(Reader);
-            if (Frame == nullptr)
+            if (Header.CopyFrame(Writer, Reader) == nullptr)
                 break;
-            Header.Add(Frame, static_cast<uint32_t>(Reader.FrameLength()), Reader.Position());
             Progress.SetProgress(Percent(Reader.Position()));
             if (StopAsked())
                 break;

@@ -7,6 +7,7 @@
 // frames over the one put in front. For other sources every call does
 // nothing.
 
+#include "FrameWriter.h"
 #include "InfoFrame.h"
 #include "SourceMap.h"
 #include "StreamScan.h"
@@ -15,7 +16,6 @@
 #include <optional>
 
 class TFileStream;
-class TFrameWriter;
 
 class TOutputHeader {
 public:
@@ -39,6 +39,15 @@ public:
         if (FFirst < 0)
             FFirst = Offset;
         FLast = Offset;
+    }
+    // Copies the frame the reader stands on through Writer and counts it.
+    // Returns the frame's bytes, or nullptr (nothing copied) when the frame
+    // is cut short by the end of the file or could not be read.
+    const uint8_t* CopyFrame(TFrameWriter& Writer, TMP3Reader& Reader) {
+        const uint8_t* Frame = Writer.AppendFrame(Reader);
+        if (Frame != nullptr)
+            Add(Frame, static_cast<uint32_t>(Reader.FrameLength()), Reader.Position());
+        return Frame;
     }
     // Writes the output's own frame at its start (offset 0 of Stream), once
     // everything else has been flushed to it, and returns to its end. An

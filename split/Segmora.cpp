@@ -179,10 +179,8 @@ void TSegmora::SplitByParts() {
         while (FReader.FindNextFrame(0)) {
             if (IsInfoFrameAt(Scan, FReader.Position()))
                 continue;
-            const uint8_t* Frame = Writer.AppendFrame(FReader);
-            if (Frame == nullptr)
+            if (Header.CopyFrame(Writer, FReader) == nullptr)
                 break;
-            Header.Add(Frame, static_cast<uint32_t>(FReader.FrameLength()), FReader.Position());
             if (PartNumber < FPartCount && Writer.BytesWritten() - Header.Length() >= PartSize) {
                 FinishPart(Part);
                 ++PartNumber;
@@ -240,10 +238,9 @@ void TSegmora::SaveSelection() {
             Time += FrameTicks(FReader.Version(), FReader.Layer(), FReader.SampleRate());
             if (End < Time)
                 break;
-            if (Start <= Time) {
-                const uint8_t* Frame = Writer.AppendFrame(FReader);
-                Header.Add(Frame, static_cast<uint32_t>(FReader.FrameLength()), FReader.Position());
-            }
+            // A frame the file lost since its end was checked ends the copy.
+            if (Start <= Time && Header.CopyFrame(Writer, FReader) == nullptr)
+                break;
             ReportProgress(Percent(TicksToSeconds(Time)));
             if (Cancelled())
                 break;

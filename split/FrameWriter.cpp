@@ -7,7 +7,110 @@
 #include "SourceMap.h"
 
 #include <cerrno>
+#include <condition_variable>
+#include <csignal>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
+#include <utility>
+
+struct TFrameWriter::TRun {
+    TFileStream* Stream;
+    const TSourceMap* Source;
+    int64_t Start;
+    uint32_t Count;
+};
+
+// The thread that writes the runs, one after the other in the order they
+// were handed over. After a failure it drops every run still queued and
+// keeps the failure until the job's thread takes it.
+class TFrameWriter::TBackground {
+public:
+    TBackground() {
+        // The thread takes no asynchronous signal: the handlers of the
+        // program (Ctrl+C, SIGTERM) run on the job's own thread, as before.
+        sigset_t All, Previous;
+        sigfillset(&All);
+        for (int Sync : {SIGBUS, SIGSEGV, SIGFPE, SIGILL, SIGTRAP})
+            sigdelset(&All, Sync);
+        pthread_sigmask(SIG_BLOCK, &All, &Previous);
+        FThread = std::thread([this] { Loop(); });
+        pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
+    }
+    ~TBackground() {
+        {
+            std::lock_guard Guard(FLock);
+            FQuit = true;
+        }
+        FChanged.notify_all();
+        FThread.join();
+    }
+    TBackground(const TBackground&) = delete;
+    TBackground& operator=(const TBackground&) = delete;
+
+    // Queues Run, waiting while QueuedRuns others wait.
+    void Push(const TRun& Run) {
+        std::unique_lock Guard(FLock);
+        FChanged.wait(Guard, [this] { return FQueue.size() < QueuedRuns; });
+        FQueue.push_back(Run);
+        FChanged.notify_all();
+    }
+    // Waits until every run handed over is written or dropped.
+    void Wait() {
+        std::unique_lock Guard(FLock);
+        FChanged.wait(Guard, [this] { return FQueue.empty() && !FBusy; });
+    }
+    bool Failed() const { return FFailedFlag.load(std::memory_order_acquire); }
+    // The failure, once; null when there was none.
+    std::exception_ptr TakeFailure() {
+        std::lock_guard Guard(FLock);
+        FFailedFlag.store(false, std::memory_order_relaxed);
+        return std::exchange(FFailure, nullptr);
+    }
+
+private:
+    void Loop() {
+        std::unique_lock Guard(FLock);
+        for (;;) {
+            FChanged.wait(Guard, [this] { return FQuit || !FQueue.empty(); });
+            if (FQueue.empty())
+                return;
+            const TRun Run = FQueue.front();
+            FQueue.pop_front();
+            const bool Drop = FFailure != nullptr;
+            FBusy = true;
+            FChanged.notify_all();
+            Guard.unlock();
+            std::exception_ptr Failure;
+            if (!Drop) {
+                try {
+                    WriteRun(Run);
+                } catch (...) {
+                    Failure = std::current_exception();
+                }
+            }
+            Guard.lock();
+            FBusy = false;
+            if (Failure) {
+                FFailure = Failure;
+                FFailedFlag.store(true, std::memory_order_release);
+            }
+            FChanged.notify_all();
+        }
+    }
+
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::deque<TRun> FQueue;
+    bool FBusy = false;
+    bool FQuit = false;
+    std::exception_ptr FFailure;
+    std::atomic<bool> FFailedFlag{false};
+    std::thread FThread;
+};
 
 TFrameWriter::TFrameWriter(uint32_t Capacity)
     : FBuffer(std::make_unique_for_overwrite<uint8_t[]>(Capacity)), FCapacity(Capacity) {}
@@ -22,6 +125,11 @@ void TFrameWriter::Attach(TFileStream& Stream) {
 }
 
 void TFrameWriter::Detach() {
+    if (FBackground) {
+        FBackground->Wait();
+        // A failure not raised by now belongs to the stream let go.
+        FBackground->TakeFailure();
+    }
     FStream = nullptr;
     FUsed = 0;
     FRunLength = 0;
@@ -94,10 +202,34 @@ void TFrameWriter::Commit(uint32_t Count) {
 void TFrameWriter::Flush() {
     FlushRun();
     FlushBuffer();
+    WaitForRuns();
+}
+
+void TFrameWriter::WaitForRuns() {
+    if (FBackground) {
+        FBackground->Wait();
+        TakeRunFailure();
+    }
+}
+
+void TFrameWriter::TakeRunFailure() {
+    if (!FBackground || !FBackground->Failed())
+        return;
+    const std::exception_ptr Failure = FBackground->TakeFailure();
+    if (!Failure)
+        return;
+    FFailed = true;
+    FUsed = 0;
+    FRunLength = 0;
+    std::rethrow_exception(Failure);
 }
 
 void TFrameWriter::FlushBuffer() {
     if (FStream == nullptr || FFailed || FUsed == 0)
+        return;
+    // The runs handed over come first in the file.
+    WaitForRuns();
+    if (FFailed)
         return;
     const uint32_t Count = FUsed;
     FUsed = 0;
@@ -105,29 +237,35 @@ void TFrameWriter::FlushBuffer() {
 }
 
 void TFrameWriter::FlushRun() {
+    TakeRunFailure();
     if (FStream == nullptr || FFailed || FRunLength == 0)
         return;
-    const uint32_t Count = FRunLength;
+    const TRun Run{FStream, FRunSource, FRunStart, FRunLength};
     FRunLength = 0;
-    const uint8_t* Data = FRunSource->Data() + FRunStart;
-    const int64_t Start = FStream->Position();
+    if (!FBackground)
+        FBackground = std::make_unique<TBackground>();
+    FBackground->Push(Run);
+}
+
+void TFrameWriter::WriteRun(const TRun& Run) {
+    TFileStream& Stream = *Run.Stream;
+    const uint8_t* Data = Run.Source->Data() + Run.Start;
+    const int64_t Start = Stream.Position();
     errno = 0;
     int32_t Written = 0;
     try {
-        Written = FRunSource->WriteTo(FStream->Handle(), FRunStart, Count);
+        Written = Run.Source->WriteTo(Stream.Handle(), Run.Start, Run.Count);
     } catch (...) {
         // The source lost bytes of the run, and what went out of it may
         // hold zeros in their place: none of it is kept.
-        FFailed = true;
-        CutBackToWholeFrames(Start, Data, 0);
+        CutBackToWholeFrames(Stream, Start, Data, 0);
         throw;
     }
-    if (Written >= 0 && static_cast<uint32_t>(Written) == Count)
+    if (Written >= 0 && static_cast<uint32_t>(Written) == Run.Count)
         return;
     const int Code = errno;
-    FFailed = true;
-    CutBackToWholeFrames(Start, Data, Written < 0 ? 0 : static_cast<uint32_t>(Written));
-    throw Exception(FStream->WriteErrorMessage(Code));
+    CutBackToWholeFrames(Stream, Start, Data, Written < 0 ? 0 : static_cast<uint32_t>(Written));
+    throw Exception(Stream.WriteErrorMessage(Code));
 }
 
 void TFrameWriter::WriteOut(const void* Data, uint32_t Count) {
@@ -139,15 +277,16 @@ void TFrameWriter::WriteOut(const void* Data, uint32_t Count) {
     const int Code = errno;
     FFailed = true;
     FUsed = 0;
-    CutBackToWholeFrames(Start, Data, Written < 0 ? 0 : static_cast<uint32_t>(Written));
+    CutBackToWholeFrames(*FStream, Start, Data, Written < 0 ? 0 : static_cast<uint32_t>(Written));
     throw Exception(FStream->WriteErrorMessage(Code));
 }
 
-void TFrameWriter::CutBackToWholeFrames(int64_t Start, const void* Data, uint32_t Reached) {
+void TFrameWriter::CutBackToWholeFrames(TFileStream& Stream, int64_t Start, const void* Data,
+                                        uint32_t Reached) {
     if (Start < 0)
         return;
     try {
-        FStream->SetSize(Start + WholeFramesLength(static_cast<const uint8_t*>(Data), Reached));
+        Stream.SetSize(Start + WholeFramesLength(static_cast<const uint8_t*>(Data), Reached));
     } catch (const Exception&) {
         // The write's own failure is the one to report.
     }

@@ -7,11 +7,19 @@
 // Frames come in by AppendFrame, one call per frame. From a mapped source
 // they are not copied at all: frames that follow each other in the source
 // make one run of source bytes, written from the mapping in one call when
-// the run ends (at junk, at a flush, at MaxRun bytes). Bytes of the job's
-// own (Write, Reserve) go through the buffer. Either way the output gets
-// every byte in the order it came. Each AppendFrame takes one whole frame,
-// so BytesWritten after it is a frame boundary of the output; a run holds
+// the run ends (at junk, at a flush, at MaxRun bytes). Those calls are made
+// by a thread of the writer's own, in order, while the job walks on to the
+// next run: the copy into the output and the walk over the frames overlap.
+// At most QueuedRuns runs wait for that thread. Bytes of the job's own
+// (Write, Reserve) go through the buffer, written on the job's thread once
+// the runs before them are out. Either way the output gets every byte in
+// the order it came. Each AppendFrame takes one whole frame, so
+// BytesWritten after it is a frame boundary of the output; a run holds
 // whole frames back to back, each starting with its header in the source.
+//
+// A failed write of a run is raised by the writer's next call that hands
+// over or writes bytes, at the latest by Flush; the output is cut back and
+// the runs queued behind it are dropped, as if the job had stopped at it.
 
 #include "MP3Read.h"
 
@@ -23,9 +31,12 @@ class TFileStream;
 class TFrameWriter {
 public:
     static constexpr uint32_t DefaultCapacity = 1024 * 1024;
-    // The longest run of mapped source bytes written in one call: well
-    // within TSourceMap::KeptBehind, so that its pages are still mapped.
+    // The longest run of mapped source bytes written in one call. The run
+    // being written, those queued and the one being collected stay within
+    // TSourceMap::KeptBehind of the reader, so that their pages are still
+    // mapped when they are written.
     static constexpr uint32_t MaxRun = 512 * 1024;
+    static constexpr uint32_t QueuedRuns = 1;
 
     explicit TFrameWriter(uint32_t Capacity = DefaultCapacity);
     virtual ~TFrameWriter();
@@ -36,16 +47,16 @@ public:
     // byte count starts at 0. Whatever is still held for a previous stream
     // is dropped, so flush before.
     void Attach(TFileStream& Stream);
-    // Forgets the stream without writing; call Flush first to keep the data.
+    // Forgets the stream without writing what is still collected (call
+    // Flush first to keep it); waits for the runs already handed over.
     void Detach();
 
     // Appends the reader's current frame, whole, and gives its bytes, to be
     // looked at before the writer is used again; nullptr when the file ends
     // inside the frame (nothing is appended then). From a mapped source the
     // bytes are those of the mapping, written when their run is: the reader
-    // must stay open, and a run is written before it falls
-    // TSourceMap::KeptBehind behind the reader. Raises "Unable to read
-    // file" when the frame's bytes are gone.
+    // must stay open until Flush or Detach. Raises "Unable to read file"
+    // when the frame's bytes are gone.
     const uint8_t* AppendFrame(TMP3Reader& Reader) {
         // The usual case, kept inline: the frame follows the run in the
         // source.
@@ -82,16 +93,28 @@ public:
     // Bytes given to Write, Commit and AppendFrame since Attach, whether or
     // not they reached the file.
     int64_t BytesWritten() const { return FBytesWritten; }
+    // True once a write failed and was raised (a run's failure is raised by
+    // the next call that hands over bytes, or by Flush).
     bool Failed() const { return FFailed; }
     bool Attached() const { return FStream != nullptr; }
     uint32_t Capacity() const { return FCapacity; }
 
 private:
+    class TBackground;
+    struct TRun;
+
     const uint8_t* AppendFrameSlow(TMP3Reader& Reader);
+    // Waits for the runs handed over; raises the failure of one of them.
+    void WaitForRuns();
+    // Raises the failure of a run written meanwhile, once.
+    void TakeRunFailure();
+    // Writes one run to Stream, on the writer's thread.
+    static void WriteRun(const TRun& Run);
     void WriteOut(const void* Data, uint32_t Count);
     // After a short write of frames that began at file offset Start: cuts
     // the file to the whole frames among the Reached bytes that got there.
-    void CutBackToWholeFrames(int64_t Start, const void* Data, uint32_t Reached);
+    static void CutBackToWholeFrames(TFileStream& Stream, int64_t Start, const void* Data,
+                                     uint32_t Reached);
     void FlushBuffer();
     void FlushRun();
 
@@ -107,4 +130,6 @@ private:
     const TSourceMap* FRunSource = nullptr;
     int64_t FRunStart = 0;
     uint32_t FRunLength = 0;
+    // Started with the first run handed over.
+    std::unique_ptr<TBackground> FBackground;
 };

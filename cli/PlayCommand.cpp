@@ -2,7 +2,12 @@
 #include "Commands.h"
 #include "Errors.h"
 
-#ifndef SEGMORA_NO_PLAYBACK
+#if defined(SEGMORA_PLAY_HELPER)
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+#elif !defined(SEGMORA_NO_PLAYBACK)
 #include "PlayAudio.h"
 #include "TimeFormat.h"
 
@@ -25,12 +30,53 @@ const char* const PlayUsage =
     "  --start TIME  where to begin; the start of the file when not given\n"
     "  --end TIME    where to stop; the end of the file when not given\n";
 
-#ifdef SEGMORA_NO_PLAYBACK
+#if defined(SEGMORA_NO_PLAYBACK)
 
 int RunPlay(const std::vector<std::string>& Args) {
     // Parsed first, so that its help is still there.
     [[maybe_unused]] TCommandArgs Parsed(Args, {}, {"--start", "--end"});
     throw Exception("play is not available: this segmora-cli was built without playback");
+}
+
+#elif defined(SEGMORA_PLAY_HELPER)
+
+namespace {
+
+// The player program: beside this one in the build, else where the
+// installed tree keeps it, relative to this program and then as installed.
+std::string FindPlayHelper() {
+    std::string Self(4096, '\0');
+    const ssize_t Length = readlink("/proc/self/exe", Self.data(), Self.size() - 1);
+    std::vector<std::string> Places;
+    if (Length > 0) {
+        Self.resize(static_cast<size_t>(Length));
+        const std::string Folder = Self.substr(0, Self.rfind('/') + 1);
+        Places.push_back(Folder + SEGMORA_PLAY_HELPER);
+        Places.push_back(Folder + SEGMORA_BIN_TO_PLAY "/" SEGMORA_PLAY_HELPER);
+    }
+    Places.push_back(SEGMORA_PLAY_DIR "/" SEGMORA_PLAY_HELPER);
+    for (const auto& Place : Places)
+        if (access(Place.c_str(), X_OK) == 0)
+            return Place;
+    return Places.back();
+}
+
+} // namespace
+
+int RunPlay(const std::vector<std::string>& Args) {
+    // Checked here first, so that help and usage errors read as ever.
+    [[maybe_unused]] TCommandArgs Parsed(Args, {}, {"--start", "--end"});
+    const std::string Helper = FindPlayHelper();
+    std::vector<std::string> Words = {"segmora-cli", "play"};
+    Words.insert(Words.end(), Args.begin(), Args.end());
+    std::vector<char*> Argv;
+    for (auto& Word : Words)
+        Argv.push_back(Word.data());
+    Argv.push_back(nullptr);
+    std::fflush(nullptr);
+    execv(Helper.c_str(), Argv.data());
+    throw Exception("play is not available: cannot start " + Helper + ": " +
+                    std::strerror(errno));
 }
 
 #else

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, as a packager would, and checks
-# the tree: the programs in bin, the manual in the shared data folder, the
-# desktop entry where desktops look for it (and valid), the icon in the
-# hicolor theme, and nothing else.
+# the tree: the programs in bin, the command line's player among the
+# programs' private files, the manual in the shared data folder, the desktop
+# entry where desktops look for it (and valid), the icon in the hicolor
+# theme, and nothing else.
 #   check-install.sh BUILD_DIR SOURCE_DIR gui|cli
 # gui: the build has the window program; cli: only segmora-cli.
 # Exits 77 (skipped) when desktop-file-validate is missing.
@@ -29,6 +30,7 @@ expected=(bin/segmora-cli)
 if [ "$KIND" = gui ]; then
     expected+=(
         bin/segmora
+        libexec/segmora/segmora-cli-play
         share/applications/segmora.desktop
         share/icons/hicolor/scalable/apps/segmora.svg
         share/segmora/manual.html
@@ -44,6 +46,14 @@ $(diff <(echo "$wanted") <(echo "$actual"))"
 
 if [ "$KIND" = gui ]; then
     [ -x "$PREFIX/bin/segmora" ] || fail "bin/segmora is not executable"
+
+    # play hands over to the player program, also once the tree has moved:
+    # the player, not segmora-cli, then tries to open the missing file.
+    mv "$PREFIX" "$PREFIX-moved"
+    played=$("$PREFIX-moved/bin/segmora-cli" play "$PREFIX/none.mp3" 2>&1)
+    mv "$PREFIX-moved" "$PREFIX"
+    grep -q "not available" <<<"$played" && fail "the installed segmora-cli cannot start its player: $played"
+    grep -q "Unable to open file" <<<"$played" || fail "the installed player did not report the missing file: $played"
 
     entry=$PREFIX/share/applications/segmora.desktop
     desktop-file-validate "$entry" || fail "desktop-file-validate rejects the desktop entry"

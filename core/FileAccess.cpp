@@ -320,6 +320,10 @@ void FileClose(int Handle) {
     close(Handle);
 }
 
+int FileDuplicate(int Handle) {
+    return fcntl(Handle, F_DUPFD_CLOEXEC, 0);
+}
+
 int OpenFileCount() {
     std::lock_guard Guard(TableLock);
     return static_cast<int>(Table().size());

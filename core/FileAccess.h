@@ -79,6 +79,11 @@ int64_t FileSize(int Handle);
 // set when it can't.
 bool FileTruncate(int Handle, int64_t Size);
 void FileClose(int Handle);
+// A second handle on the open file Handle, or -1 with errno set. It shares
+// the file's position and its locks, which closing it leaves in place; it
+// is not entered in the table: the original's entry stands for both, so it
+// is closed before the original.
+int FileDuplicate(int Handle);
 
 // Number of handles the sharing table holds; for tests.
 int OpenFileCount();

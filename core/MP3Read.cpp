@@ -18,6 +18,7 @@ void TMP3Reader::Open(const std::string& FileName) {
     if (FHandle < 0)
         RaiseLastOSError(FileName);
     try {
+        FFileName = FileName;
         FPosition = 0;
         FBuffer = std::make_unique<TFileReadBuffer>(FHandle, WindowSize);
         FBuffer->SetFileName(FileName);
@@ -26,6 +27,27 @@ void TMP3Reader::Open(const std::string& FileName) {
         FHolesCheckedUntil = 0;
         FFollowed = false;
         FMap.Map(FHandle, FFileSize, FileName);
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TMP3Reader::OpenSameFile(const TMP3Reader& Other) {
+    Close();
+    FHandle = FileDuplicate(Other.FHandle);
+    if (FHandle < 0)
+        RaiseLastOSError(Other.FFileName);
+    try {
+        FFileName = Other.FFileName;
+        FPosition = 0;
+        FBuffer = std::make_unique<TFileReadBuffer>(FHandle, WindowSize);
+        FBuffer->SetFileName(FFileName);
+        FFileSize = Other.FFileSize;
+        FFrameFound = false;
+        FHolesCheckedUntil = 0;
+        FFollowed = false;
+        FMap.Map(FHandle, FFileSize, FFileName);
     } catch (...) {
         Close();
         throw;

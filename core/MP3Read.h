@@ -36,13 +36,23 @@ public:
     // Opens an existing file for reading, letting other readers in and
     // keeping writers out. Raises EOSError when the file can't be opened.
     void Open(const std::string& FileName);
+    // Opens the file that Other has open, for a walk over part of it beside
+    // Other's: through a second handle on the same open file, not by its
+    // name (which may lead to another file by now), at the size Other took
+    // it. The locks that keep writers out belong to the open file, so they
+    // stay as they are whichever handle closes first. Raises EOSError when
+    // no handle is left.
+    void OpenSameFile(const TMP3Reader& Other);
     // Releases the file; harmless in any state.
     void Close();
 
     // Back to the start of the open file, before its first frame: a job
     // that walked the frames once walks them again through the same handle.
-    void Rewind() {
-        FPosition = 0;
+    void Rewind() { SearchFrom(0); }
+    // A fresh search for the first frame at or after Offset, without a
+    // current frame: as Rewind, from anywhere.
+    void SearchFrom(int64_t Offset) {
+        FPosition = Offset;
         FFrameFound = false;
         FFollowed = false;
         FHolesCheckedUntil = 0;
@@ -70,6 +80,7 @@ public:
     // request to stop waiting. A true answer ends the search as if no frame
     // followed. Empty: never asked.
     void SetSearchCheck(std::function<bool()> Check) { FSearchCheck = std::move(Check); }
+    const std::function<bool()>& SearchCheck() const { return FSearchCheck; }
     static constexpr int64_t SearchCheckBytes = 4 * 1024 * 1024;
     // Copies the current frame (FrameLength bytes, header included) to Dest.
     // False when the file ends inside the frame. Raises "Frame is not found"
@@ -129,6 +140,7 @@ private:
     }
 
     int FHandle = -1;
+    std::string FFileName;
     int64_t FPosition = 0;
     int64_t FFileSize = 0;
     bool FFrameFound = false;

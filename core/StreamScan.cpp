@@ -2,6 +2,18 @@
 
 #include "FrameClock.h"
 
+#include <pthread.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <csignal>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -11,25 +23,263 @@ uint32_t HeaderOf(const uint8_t* Frame) {
            static_cast<uint32_t>(Frame[2]) << 16 | static_cast<uint32_t>(Frame[3]) << 24;
 }
 
-} // namespace
+// What a walk has counted of the audio frames it passed.
+struct TSums {
+    int64_t Frames = 0;
+    int64_t Bytes = 0;
+    int64_t Ticks = 0;
+};
 
-bool TStreamScan::MostlyUnframed() const {
-    // What is not frames at either end is allowed for: tags in front and
-    // behind. Half of what lies between must be frames.
-    const int64_t Span = AudioStart >= 0 ? FileSize - AudioStart : FileSize;
-    return AudioFrames == 0 || AudioBytes * 2 < Span - 128;
-}
+// The second half of a file, walked by a thread of its own on a reader of
+// the same open file. It keeps the offsets of its first frames, each with
+// the sums of the frames before it; where the calling thread's walk meets
+// one of them, both walks would go on alike, and the calling thread takes
+// the second walk's sums from there on.
+class TSecondHalf {
+public:
+    // How many of its first frames the second walk keeps.
+    static constexpr int Kept = 64;
 
-TStreamScan ScanStream(TMP3Reader& Reader, bool WithMusicCRC) {
+    struct TEntry {
+        int64_t Offset = 0;
+        TSums Before;
+    };
+    // The end of the second walk.
+    struct TTail {
+        TSums Sums;
+        int64_t LastAudio = -1;
+        int64_t AudioEnd = -1;
+        // The index of the last frame whose bit rate differs from the one
+        // before it (0 for the first), and the last frame's bit rate: the
+        // frames from index I on keep one rate when LastChange <= I.
+        int64_t LastChange = 0;
+        int32_t LastBitrate = -1;
+    };
+    enum class TAnswer { Match, NotHere, GiveUp, Stop };
+
+    // Opens the second reader; Started() is false when it could not (no
+    // handle, no mapping or no thread left): the calling thread then walks
+    // alone.
+    TSecondHalf(const TMP3Reader& Main, int64_t From) {
+        try {
+            FReader.OpenSameFile(Main);
+        } catch (const std::exception&) {
+            return;
+        }
+        if (!FReader.Map().Mapped())
+            return;
+        FReader.SearchFrom(From);
+        FReader.SetSearchCheck([this] {
+            {
+                std::lock_guard Guard(FLock);
+                ++FChecksAsked;
+            }
+            FChanged.notify_one();
+            return FStop.load(std::memory_order_relaxed);
+        });
+        // Signals sent to the process are left to the calling thread, whose
+        // handlers expect them there: the new thread starts with them
+        // blocked. Faults stay open, as the mapping's read failures come
+        // through them.
+        sigset_t Blocked, Previous;
+        sigfillset(&Blocked);
+        for (int Fault : {SIGBUS, SIGSEGV, SIGFPE, SIGILL, SIGTRAP, SIGSYS})
+            sigdelset(&Blocked, Fault);
+        pthread_sigmask(SIG_BLOCK, &Blocked, &Previous);
+        try {
+            FThread = std::thread(&TSecondHalf::Run, this);
+        } catch (const std::exception&) {
+        }
+        pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
+    }
+    ~TSecondHalf() {
+        FStop.store(true, std::memory_order_relaxed);
+        if (FThread.joinable())
+            FThread.join();
+    }
+    TSecondHalf(const TSecondHalf&) = delete;
+    TSecondHalf& operator=(const TSecondHalf&) = delete;
+
+    bool Started() const { return FThread.joinable(); }
+    void Stop() { FStop.store(true, std::memory_order_relaxed); }
+
+    // Whether the second walk took a frame at At (Match, its entry in
+    // Entry), passed At without taking it (NotHere: the calling thread goes
+    // on and asks again at its next frame), or will not be met any more
+    // (GiveUp). Waits for the second walk to get that far; Stop when the
+    // check, asked meanwhile, told to stop.
+    TAnswer Find(int64_t At, const std::function<bool()>& Check, TEntry& Entry) {
+        for (;;) {
+            const int Count = FCount.load(std::memory_order_acquire);
+            while (FNext < Count && FEntries[FNext].Offset < At)
+                ++FNext;
+            if (FNext < Count) {
+                if (FEntries[FNext].Offset != At)
+                    return TAnswer::NotHere;
+                Entry = FEntries[FNext];
+                return TAnswer::Match;
+            }
+            if (Count == Kept)
+                return TAnswer::GiveUp;
+            const bool Done = Wait(Count);
+            if (!AskChecks(Check))
+                return TAnswer::Stop;
+            if (Done && FCount.load(std::memory_order_acquire) == Count) {
+                if (FError)
+                    std::rethrow_exception(FError);
+                return TAnswer::GiveUp;
+            }
+        }
+    }
+
+    // Waits for the end of the second walk; false when the check, asked
+    // meanwhile, told to stop. Raises the second walk's error.
+    bool Finish(const std::function<bool()>& Check) {
+        for (;;) {
+            const bool Done = Wait(-1);
+            if (!AskChecks(Check))
+                return false;
+            if (Done) {
+                if (FError)
+                    std::rethrow_exception(FError);
+                return true;
+            }
+        }
+    }
+    const TTail& Tail() const { return FTail; }
+
+private:
+    void Run() {
+        try {
+            Walk();
+        } catch (...) {
+            FError = std::current_exception();
+        }
+        {
+            std::lock_guard Guard(FLock);
+            FDone = true;
+        }
+        FChanged.notify_one();
+    }
+
+    // The loop of ScanStream over audio frames, counting only.
+    void Walk() {
+        const int64_t Size = FReader.FileSize();
+        TTail Tail;
+        while (!FStop.load(std::memory_order_relaxed) && FReader.FindNextFrame(0)) {
+            const int64_t At = FReader.Position();
+            const int32_t Length = FReader.FrameLength();
+            if (At + Length > Size)
+                break;
+            if (Tail.Sums.Frames < Kept) {
+                const int Count = static_cast<int>(Tail.Sums.Frames);
+                FEntries[Count] = {At, Tail.Sums};
+                {
+                    std::lock_guard Guard(FLock);
+                    FCount.store(Count + 1, std::memory_order_release);
+                }
+                FChanged.notify_one();
+            }
+            if (FReader.Bitrate() != Tail.LastBitrate) {
+                Tail.LastChange = Tail.Sums.Frames;
+                Tail.LastBitrate = FReader.Bitrate();
+            }
+            ++Tail.Sums.Frames;
+            Tail.Sums.Bytes += Length;
+            Tail.LastAudio = At;
+            Tail.AudioEnd = At + Length;
+            Tail.Sums.Ticks += FrameTicks(FReader.Version(), FReader.Layer(), FReader.SampleRate());
+        }
+        FTail = Tail;
+    }
+
+    // Waits until the second walk kept more than Count frames (never, when
+    // Count is negative), ended, or asked for its check. True when it ended.
+    bool Wait(int Count) {
+        std::unique_lock Guard(FLock);
+        FChanged.wait(Guard, [&] {
+            return FDone || FChecksAsked > FChecksDone ||
+                   (Count >= 0 && FCount.load(std::memory_order_relaxed) > Count);
+        });
+        FChecksDue = FChecksAsked;
+        return FDone;
+    }
+
+    // Asks the real check once for each check the second walk asked for
+    // (one per SearchCheckBytes it searched). False, and the second walk
+    // told to stop, when it says stop.
+    bool AskChecks(const std::function<bool()>& Check) {
+        while (FChecksDone < FChecksDue) {
+            ++FChecksDone;
+            if (Check && Check()) {
+                Stop();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    TMP3Reader FReader;
+    std::array<TEntry, Kept> FEntries{};
+    std::atomic<int> FCount{0};
+    std::atomic<bool> FStop{false};
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    // Guarded by FLock: the checks the second walk asked for, and its end.
+    int64_t FChecksAsked = 0;
+    bool FDone = false;
+    // The calling thread's own: the checks it knows of, and asked.
+    int64_t FChecksDue = 0;
+    int64_t FChecksDone = 0;
+    int FNext = 0;
+    // Written by the second walk before it marks its end.
+    TTail FTail;
+    std::exception_ptr FError;
+    std::thread FThread;
+};
+
+// The walk of ScanStream. With Second, the frames from SecondFrom on are
+// also walked by the second half, which the walk hands over to where it can.
+TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int64_t SecondFrom) {
     TStreamScan Scan;
     Scan.FileSize = Reader.FileSize();
     std::vector<uint8_t> Frame(MaxFrameLength);
     bool First = true;
+    int64_t HandOverFrom = Second != nullptr ? SecondFrom : INT64_MAX;
     while (Reader.FindNextFrame(0)) {
         const int64_t At = Reader.Position();
         const int32_t Length = Reader.FrameLength();
         if (At + Length > Scan.FileSize)
             break;
+        if (At >= HandOverFrom) {
+            // The first frames are this walk's own: the second half knows
+            // nothing of the information frame and the first audio frame.
+            TSecondHalf::TEntry Entry;
+            const TSecondHalf::TAnswer Answer = First || Scan.AudioFrames == 0
+                                                    ? TSecondHalf::TAnswer::GiveUp
+                                                    : Second->Find(At, Reader.SearchCheck(), Entry);
+            if (Answer == TSecondHalf::TAnswer::Stop ||
+                (Answer == TSecondHalf::TAnswer::Match && !Second->Finish(Reader.SearchCheck()))) {
+                Reader.SearchFrom(Scan.FileSize);
+                return Scan;
+            }
+            if (Answer == TSecondHalf::TAnswer::Match) {
+                const TSecondHalf::TTail& Tail = Second->Tail();
+                Scan.AudioFrames += Tail.Sums.Frames - Entry.Before.Frames;
+                Scan.AudioBytes += Tail.Sums.Bytes - Entry.Before.Bytes;
+                Scan.Ticks += Tail.Sums.Ticks - Entry.Before.Ticks;
+                Scan.LastAudio = Tail.LastAudio;
+                Scan.AudioEnd = Tail.AudioEnd;
+                if (Tail.LastChange > Entry.Before.Frames || Tail.LastBitrate != Scan.First.Bitrate)
+                    Scan.BitrateVaries = true;
+                Reader.SearchFrom(Scan.FileSize);
+                return Scan;
+            }
+            if (Answer == TSecondHalf::TAnswer::GiveUp) {
+                Second->Stop();
+                HandOverFrom = INT64_MAX;
+            }
+        }
         if (First || Scan.AudioFrames == 0) {
             // The header bytes of the first audio frame, and the whole first
             // frame to tell whether it is an information frame.
@@ -73,6 +323,35 @@ TStreamScan ScanStream(TMP3Reader& Reader, bool WithMusicCRC) {
         Scan.Ticks += FrameTicks(Reader.Version(), Reader.Layer(), Reader.SampleRate());
     }
     return Scan;
+}
+
+} // namespace
+
+bool TStreamScan::MostlyUnframed() const {
+    // What is not frames at either end is allowed for: tags in front and
+    // behind. Half of what lies between must be frames.
+    const int64_t Span = AudioStart >= 0 ? FileSize - AudioStart : FileSize;
+    return AudioFrames == 0 || AudioBytes * 2 < Span - 128;
+}
+
+TStreamScan ScanStream(TMP3Reader& Reader, bool WithMusicCRC) {
+    // The walk waits on memory more than it computes: with a second
+    // processor, two walks take little longer than one.
+    if (!WithMusicCRC && Reader.Map().Mapped() && Reader.FileSize() >= ScanInHalvesMinSize &&
+        std::thread::hardware_concurrency() > 1)
+        return ScanStreamInHalves(Reader, Reader.FileSize() / 2);
+    return Walk(Reader, WithMusicCRC, nullptr, 0);
+}
+
+TStreamScan ScanStreamInHalves(TMP3Reader& Reader, int64_t SecondFrom) {
+    SecondFrom = std::max<int64_t>(SecondFrom, 0);
+    std::unique_ptr<TSecondHalf> Second;
+    if (Reader.Map().Mapped() && SecondFrom < Reader.FileSize()) {
+        Second = std::make_unique<TSecondHalf>(Reader, SecondFrom);
+        if (!Second->Started())
+            Second.reset();
+    }
+    return Walk(Reader, false, Second.get(), SecondFrom);
 }
 
 TStreamScan ScanStream(const std::string& FileName) {

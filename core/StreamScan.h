@@ -52,7 +52,20 @@ struct TStreamScan {
 // left at the end. Errors of the reader pass to the caller. WithMusicCRC
 // also reads every audio frame's bytes for MusicCRC, when the information
 // frame has an extension to compare it with.
+//
+// A mapped file of ScanInHalvesMinSize or more is walked without the CRC in
+// two halves at once, as ScanStreamInHalves does from its middle on.
 TStreamScan ScanStream(TMP3Reader& Reader, bool WithMusicCRC = false);
+constexpr int64_t ScanInHalvesMinSize = 32 * 1024 * 1024;
+// The same scan as ScanStream without the CRC, but when the reader is
+// mapped, a second thread walks the frames from SecondFrom on while the
+// calling thread walks up to there. The calling thread's walk hands over
+// where it meets a frame the second walk took too: from a frame on, the
+// frames that follow depend on the bytes alone. When it meets none, it
+// walks on alone. The reader's search check is asked on the calling thread
+// only, also for the stretches the second walk searched; an error of the
+// second walk is raised there too.
+TStreamScan ScanStreamInHalves(TMP3Reader& Reader, int64_t SecondFrom);
 TStreamScan ScanStream(const std::string& FileName);
 
 // True when the frame the reader stands on is the information frame the

@@ -150,6 +150,7 @@ public:
 
 private:
     void Run() {
+        pthread_setname_np(pthread_self(), "segmora-scan");
         try {
             Walk();
         } catch (...) {

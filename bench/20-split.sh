@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # The cutting jobs on the big file, each side by side with cp of the same
 # file: split into 10 parts, the save of the middle half, and the frames-only
-# copy; beside cp for scale, a plain loop that reads 1 MiB and writes it
-# (dd), and the floor under the jobs: the mapped source written into 10
-# parts with no frame looked at (segmora-map-write). Every run writes new files: all outputs are removed before each run,
+# copy; a plain loop that reads 1 MiB and writes it (dd) beside cp for
+# scale. Every run writes new files: all outputs are removed before each run,
 # outside its timing. The last row writes over existing files instead: the
 # split over the parts of its previous run, cp over its previous copy.
 # Goals: the split and the frames-only copy at most 1.0 x cp, the middle half
@@ -22,7 +21,6 @@ keep() { mkdir -p "$OUT/parts"; }
 
 copy_big() { cp "$BIG" "$OUT/copy.mp3"; }
 loop_big() { dd if="$BIG" of="$OUT/loop.mp3" bs=1M status=none; }
-floor_big() { "$BUILD/bench/segmora-map-write" "$BIG" "$OUT/parts" 10; }
 split_big() { "$CLI" split "$BIG" --parts 10 --folder "$OUT/parts" --overwrite --quiet; }
 cut_middle() {
     "$CLI" cut "$BIG" --start "$sel_start" --end "$sel_end" --out "$OUT/middle.mp3" \
@@ -36,8 +34,6 @@ echo "Cutting (play time ${play_time} s; A/B: median of $RUNS pairs, A and B in 
 read -r loop_s cp_s loop_ratio < <(compare fresh loop_big fresh copy_big)
 row "cp of the source" "$cp_s"
 row "read 1 MiB, write it (dd bs=1M)" "$loop_s" "$loop_ratio" "cp"
-read -r floor_s cp_s floor_ratio < <(compare fresh floor_big fresh copy_big)
-row "mapped source into 10 parts, no frame work" "$floor_s" "$floor_ratio" "cp"
 read -r split_s cp_s split_ratio < <(compare fresh split_big fresh copy_big)
 row "split into 10 parts" "$split_s" "$split_ratio" "cp (goal <= 1.00)"
 read -r cut_s cp_s cut_ratio < <(compare fresh cut_middle fresh copy_big)

@@ -39,6 +39,11 @@ with open(dst, 'wb') as out:
         written += len(block)
 PY
 
+# The new file, and whatever else waits to be written, goes to the disk now:
+# left dirty, it would be written back in the middle of the runs and slow
+# down whichever run that happens to be.
+sync
+
 export BUILD CLI RUNS WORK BIG
 echo "Source: $(stat -c %s "$BIG") bytes; medians of $RUNS runs or pairs."
 for bench in bench/[0-9]*.sh; do

@@ -14,40 +14,32 @@ void TMP3Reader::Open(const std::string& FileName) {
     // A reader still open would otherwise keep its file's writers out until
     // the program ends.
     Close();
-    FHandle = FileOpen(FileName, fmOpenRead | fmShareDenyWrite);
-    if (FHandle < 0)
+    const int Handle = FileOpen(FileName, fmOpenRead | fmShareDenyWrite);
+    if (Handle < 0)
         RaiseLastOSError(FileName);
+    TakeHandle(Handle, FileName, -1);
+}
+
+void TMP3Reader::OpenSameFile(const TMP3Reader& Other) {
+    Close();
+    const int Handle = FileDuplicate(Other.FHandle);
+    if (Handle < 0)
+        RaiseLastOSError(Other.FFileName);
+    TakeHandle(Handle, Other.FFileName, Other.FFileSize);
+}
+
+void TMP3Reader::TakeHandle(int Handle, const std::string& FileName, int64_t Size) {
+    FHandle = Handle;
     try {
         FFileName = FileName;
         FPosition = 0;
         FBuffer = std::make_unique<TFileReadBuffer>(FHandle, WindowSize);
         FBuffer->SetFileName(FileName);
-        FFileSize = FBuffer->FileSize();
+        FFileSize = Size >= 0 ? Size : FBuffer->FileSize();
         FFrameFound = false;
         FHolesCheckedUntil = 0;
         FFollowed = false;
         FMap.Map(FHandle, FFileSize, FileName);
-    } catch (...) {
-        Close();
-        throw;
-    }
-}
-
-void TMP3Reader::OpenSameFile(const TMP3Reader& Other) {
-    Close();
-    FHandle = FileDuplicate(Other.FHandle);
-    if (FHandle < 0)
-        RaiseLastOSError(Other.FFileName);
-    try {
-        FFileName = Other.FFileName;
-        FPosition = 0;
-        FBuffer = std::make_unique<TFileReadBuffer>(FHandle, WindowSize);
-        FBuffer->SetFileName(FFileName);
-        FFileSize = Other.FFileSize;
-        FFrameFound = false;
-        FHolesCheckedUntil = 0;
-        FFollowed = false;
-        FMap.Map(FHandle, FFileSize, FFileName);
     } catch (...) {
         Close();
         throw;

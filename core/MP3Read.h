@@ -113,6 +113,8 @@ public:
     const TSourceMap& Map() const { return FMap; }
 
 private:
+    // Takes the open Handle as the reader's file; Size -1 asks the file.
+    void TakeHandle(int Handle, const std::string& FileName, int64_t Size);
     [[noreturn]] static void RaiseNoFrame();
     bool ReadHeader(int64_t At, uint32_t& Header);
     template <bool Mapped> bool IsFrameAt(int64_t At);

@@ -14,6 +14,7 @@
 #include <exception>
 #include <mutex>
 #include <pthread.h>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -37,7 +38,12 @@ public:
         for (int Sync : {SIGBUS, SIGSEGV, SIGFPE, SIGILL, SIGTRAP})
             sigdelset(&All, Sync);
         pthread_sigmask(SIG_BLOCK, &All, &Previous);
-        FThread = std::thread([this] { Loop(); });
+        try {
+            FThread = std::thread([this] { Loop(); });
+        } catch (...) {
+            pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
+            throw;
+        }
         pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
     }
     ~TBackground() {
@@ -215,6 +221,10 @@ void TFrameWriter::WaitForRuns() {
 void TFrameWriter::TakeRunFailure() {
     if (!FBackground || !FBackground->Failed())
         return;
+    // The runs queued behind the failed one are dropped only while the
+    // failure stands: taken before they are, they would be written behind
+    // the gap.
+    FBackground->Wait();
     const std::exception_ptr Failure = FBackground->TakeFailure();
     if (!Failure)
         return;
@@ -242,8 +252,20 @@ void TFrameWriter::FlushRun() {
         return;
     const TRun Run{FStream, FRunSource, FRunStart, FRunLength};
     FRunLength = 0;
-    if (!FBackground)
-        FBackground = std::make_unique<TBackground>();
+    if (!FBackground) {
+        try {
+            FBackground = std::make_unique<TBackground>();
+        } catch (const std::system_error&) {
+            // No thread to be had: the run is written here and now.
+            try {
+                WriteRun(Run);
+            } catch (...) {
+                FFailed = true;
+                throw;
+            }
+            return;
+        }
+    }
     FBackground->Push(Run);
 }
 

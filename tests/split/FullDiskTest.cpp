@@ -108,6 +108,33 @@ TEST_P(FullDisk, FramesOnlyCopyReportsTheShortWrite) {
     ExpectCutShort(Message, Disk.File("copy.mp3"), Stream.FrameBytes());
 }
 
+TEST_P(FullDisk, NoFrameFollowsTheGapOfAFailedWrite) {
+    // One long run of frames that the disk cannot hold, then short runs
+    // between junk (two frames each, so that the reader finds them again):
+    // the short runs are on their way while the long one fails. It is cut
+    // back to its whole frames, and a short run would fit into the room
+    // that frees. What reached the file behind the copy's own header must
+    // be the source's frames from the first on.
+    TStreamBuilder Uneven;
+    Uneven.Frames(170);
+    for (int I = 0; I < 100; ++I)
+        Uneven.Junk(3, 0x11).Frames(2, {.Kbps = 32});
+    Uneven.WriteTo(Source);
+    for (int Round = 0; Round < 20; ++Round) {
+        const std::string Message = Disk.Run([&] {
+            TRecordingFrontEnd FrontEnd;
+            TRecordingProgress Progress(FrontEnd);
+            return ThrownMessage(
+                [&] { CopyMP3Frames(Source, Disk.File("copy.mp3"), Progress, true); });
+        });
+        ASSERT_NE(Message.find("Unable to write file"), std::string::npos) << Message;
+        const TBytes Audio = Concat(ReaderFrames(Disk.File("copy.mp3")), 1);
+        ASSERT_GT(Audio.size(), 0u);
+        ASSERT_TRUE(std::equal(Audio.begin(), Audio.end(), Uneven.FrameBytes().begin()))
+            << "round " << Round;
+    }
+}
+
 TEST_P(FullDisk, TagWriterReportsATagThatDidNotFit) {
     // A file that leaves room for only a part of a tag: the part that
     // fits is taken back off.

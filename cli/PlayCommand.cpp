@@ -43,22 +43,19 @@ int RunPlay(const std::vector<std::string>& Args) {
 namespace {
 
 // The player program: beside this one in the build, else where the
-// installed tree keeps it, relative to this program and then as installed.
+// installed tree keeps it relative to this program. Never one found by an
+// absolute path: that could be another version's.
 std::string FindPlayHelper() {
     std::string Self(4096, '\0');
     const ssize_t Length = readlink("/proc/self/exe", Self.data(), Self.size() - 1);
-    std::vector<std::string> Places;
-    if (Length > 0) {
-        Self.resize(static_cast<size_t>(Length));
-        const std::string Folder = Self.substr(0, Self.rfind('/') + 1);
-        Places.push_back(Folder + SEGMORA_PLAY_HELPER);
-        Places.push_back(Folder + SEGMORA_BIN_TO_PLAY "/" SEGMORA_PLAY_HELPER);
-    }
-    Places.push_back(SEGMORA_PLAY_DIR "/" SEGMORA_PLAY_HELPER);
-    for (const auto& Place : Places)
-        if (access(Place.c_str(), X_OK) == 0)
-            return Place;
-    return Places.back();
+    if (Length <= 0)
+        return SEGMORA_PLAY_HELPER;
+    Self.resize(static_cast<size_t>(Length));
+    const std::string Folder = Self.substr(0, Self.rfind('/') + 1);
+    const std::string Beside = Folder + SEGMORA_PLAY_HELPER;
+    if (access(Beside.c_str(), X_OK) == 0)
+        return Beside;
+    return Folder + SEGMORA_BIN_TO_PLAY "/" SEGMORA_PLAY_HELPER;
 }
 
 } // namespace
@@ -75,8 +72,7 @@ int RunPlay(const std::vector<std::string>& Args) {
     Argv.push_back(nullptr);
     std::fflush(nullptr);
     execv(Helper.c_str(), Argv.data());
-    throw Exception("play is not available: cannot start " + Helper + ": " +
-                    std::strerror(errno));
+    throw Exception("play is not available: cannot start " + Helper + ": " + std::strerror(errno));
 }
 
 #else

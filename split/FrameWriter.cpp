@@ -252,21 +252,24 @@ void TFrameWriter::FlushRun() {
         return;
     const TRun Run{FStream, FRunSource, FRunStart, FRunLength};
     FRunLength = 0;
-    if (!FBackground) {
+    if (FWriteBehind && !FBackground) {
         try {
             FBackground = std::make_unique<TBackground>();
         } catch (const std::system_error&) {
-            // No thread to be had: the run is written here and now.
-            try {
-                WriteRun(Run);
-            } catch (...) {
-                FFailed = true;
-                throw;
-            }
-            return;
+            // No thread to be had: the runs are written here and now.
+            FWriteBehind = false;
         }
     }
-    FBackground->Push(Run);
+    if (FWriteBehind) {
+        FBackground->Push(Run);
+        return;
+    }
+    try {
+        WriteRun(Run);
+    } catch (...) {
+        FFailed = true;
+        throw;
+    }
 }
 
 void TFrameWriter::WriteRun(const TRun& Run) {

@@ -7,19 +7,20 @@
 // Frames come in by AppendFrame, one call per frame. From a mapped source
 // they are not copied at all: frames that follow each other in the source
 // make one run of source bytes, written from the mapping in one call when
-// the run ends (at junk, at a flush, at MaxRun bytes). Those calls are made
-// by a thread of the writer's own, in order, while the job walks on to the
-// next run: the copy into the output and the walk over the frames overlap.
-// At most QueuedRuns runs wait for that thread. Bytes of the job's own
-// (Write, Reserve) go through the buffer, written on the job's thread once
-// the runs before them are out. Either way the output gets every byte in
-// the order it came. Each AppendFrame takes one whole frame, so
+// the run ends (at junk, at a flush, at MaxRun bytes). With SetWriteBehind,
+// those calls are made by a thread of the writer's own, in order, while the
+// job walks on to the next run: the copy into the output and the job's work
+// on the frames overlap. At most QueuedRuns runs wait for that thread.
+// Bytes of the job's own (Write, Reserve) go through the buffer, written on
+// the job's thread once the runs before them are out. Either way the output
+// gets every byte in the order it came. Each AppendFrame takes one whole frame, so
 // BytesWritten after it is a frame boundary of the output; a run holds
 // whole frames back to back, each starting with its header in the source.
 //
 // A failed write of a run is raised by the writer's next call that hands
-// over or writes bytes, at the latest by Flush; the output is cut back and
-// the runs queued behind it are dropped, as if the job had stopped at it.
+// over or writes bytes, at the latest by Flush (at once without the thread);
+// the output is cut back and the runs queued behind it are dropped, as if
+// the job had stopped at it.
 
 #include "MP3Read.h"
 
@@ -47,6 +48,11 @@ public:
     // byte count starts at 0. Whatever is still held for a previous stream
     // is dropped, so flush before.
     void Attach(TFileStream& Stream);
+    // Whether runs are written by the writer's thread. That pays when the
+    // job reads every byte it copies (for a checksum) while the copy goes
+    // on; a job that only walks the headers is faster writing them itself,
+    // without the handing over between two processors.
+    void SetWriteBehind(bool Value) { FWriteBehind = Value; }
     // Forgets the stream without writing what is still collected (call
     // Flush first to keep it); waits for the runs already handed over.
     void Detach();
@@ -130,6 +136,7 @@ private:
     const TSourceMap* FRunSource = nullptr;
     int64_t FRunStart = 0;
     uint32_t FRunLength = 0;
+    bool FWriteBehind = false;
     // Started with the first run handed over.
     std::unique_ptr<TBackground> FBackground;
 };

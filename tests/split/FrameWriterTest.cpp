@@ -88,40 +88,44 @@ TEST(FrameWriter, ReservedRoomCountsOnlyWhenCommitted) {
 
 TEST(FrameWriter, FramesFromAMappedSourceAndOwnBytesKeepTheirOrder) {
     // Frames that follow each other in the source go out as one run; junk,
-    // a skipped frame and bytes of the writer's own each end a run.
-    TTempDir Dir;
-    TStreamBuilder Stream;
-    Stream.Junk(10).Frames(30).Junk(50, 0x33).Frames(30, {.Kbps = 320, .Padding = true});
-    Stream.WriteTo(Dir.File("source.mp3"));
-    TMP3Reader Reader;
-    Reader.Open(Dir.File("source.mp3"));
-    ASSERT_TRUE(Reader.Map().Mapped());
-    TBytes Expected;
-    {
-        TFileStream Output(Dir.File("out"), fmCreate | fmShareExclusive);
-        TFrameWriter Writer(3000);
-        Writer.Attach(Output);
-        int Frame = 0;
-        while (Reader.FindNextFrame(0)) {
-            const auto* Bytes = Stream.Data().data() + Reader.Position();
-            if (Frame % 11 == 5) {
+    // a skipped frame and bytes of the writer's own each end a run. Runs
+    // written by the job's thread and by the writer's own alike.
+    for (const bool Behind : {false, true}) {
+        TTempDir Dir;
+        TStreamBuilder Stream;
+        Stream.Junk(10).Frames(30).Junk(50, 0x33).Frames(30, {.Kbps = 320, .Padding = true});
+        Stream.WriteTo(Dir.File("source.mp3"));
+        TMP3Reader Reader;
+        Reader.Open(Dir.File("source.mp3"));
+        ASSERT_TRUE(Reader.Map().Mapped());
+        TBytes Expected;
+        {
+            TFileStream Output(Dir.File("out"), fmCreate | fmShareExclusive);
+            TFrameWriter Writer(3000);
+            Writer.SetWriteBehind(Behind);
+            Writer.Attach(Output);
+            int Frame = 0;
+            while (Reader.FindNextFrame(0)) {
+                const auto* Bytes = Stream.Data().data() + Reader.Position();
+                if (Frame % 11 == 5) {
+                    ++Frame;
+                    continue;
+                }
+                if (Frame % 7 == 3) {
+                    const auto Own = Pattern(3, static_cast<uint8_t>(Frame));
+                    Writer.Write(Own.data(), 3);
+                    Expected.insert(Expected.end(), Own.begin(), Own.end());
+                }
+                ASSERT_TRUE(Writer.AppendFrame(Reader));
+                Expected.insert(Expected.end(), Bytes, Bytes + Reader.FrameLength());
+                EXPECT_EQ(Writer.BytesWritten(), static_cast<int64_t>(Expected.size()));
                 ++Frame;
-                continue;
             }
-            if (Frame % 7 == 3) {
-                const auto Own = Pattern(3, static_cast<uint8_t>(Frame));
-                Writer.Write(Own.data(), 3);
-                Expected.insert(Expected.end(), Own.begin(), Own.end());
-            }
-            ASSERT_TRUE(Writer.AppendFrame(Reader));
-            Expected.insert(Expected.end(), Bytes, Bytes + Reader.FrameLength());
-            EXPECT_EQ(Writer.BytesWritten(), static_cast<int64_t>(Expected.size()));
-            ++Frame;
+            EXPECT_EQ(Frame, 60);
+            Writer.Flush();
         }
-        EXPECT_EQ(Frame, 60);
-        Writer.Flush();
+        EXPECT_EQ(ReadFileBytes(Dir.File("out")), Expected) << Behind;
     }
-    EXPECT_EQ(ReadFileBytes(Dir.File("out")), Expected);
 }
 
 TEST(JobPercent, MatchesTheDivisionAtEveryPosition) {

@@ -114,9 +114,11 @@ TEST_P(FullDisk, NoFrameFollowsTheGapOfAFailedWrite) {
     // the short runs are on their way while the long one fails. It is cut
     // back to its whole frames, and a short run would fit into the room
     // that frees. What reached the file behind the copy's own header must
-    // be the source's frames from the first on.
+    // be the source's frames from the first on. The encoder's information
+    // frame in front makes the copy checksum its audio, so that its runs
+    // are written behind the job.
     TStreamBuilder Uneven;
-    Uneven.Frames(170);
+    Uneven.Bytes(ReaderFrames(FixturePath("cbr-128-info.mp3")).front()).Frames(170);
     for (int I = 0; I < 100; ++I)
         Uneven.Junk(3, 0x11).Frames(2, {.Kbps = 32});
     Uneven.WriteTo(Source);

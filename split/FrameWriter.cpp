@@ -57,11 +57,14 @@ public:
     TBackground(const TBackground&) = delete;
     TBackground& operator=(const TBackground&) = delete;
 
-    // Queues Run, waiting while QueuedRuns others wait.
+    // Queues Run, waiting while the runs that wait already hold MaxRun
+    // bytes: short runs (frames between junk) queue up by the dozen rather
+    // than each waiting for the one before.
     void Push(const TRun& Run) {
         std::unique_lock Guard(FLock);
-        FChanged.wait(Guard, [this] { return FQueue.size() < QueuedRuns; });
+        FChanged.wait(Guard, [&] { return FQueue.empty() || FQueued + Run.Count <= MaxRun; });
         FQueue.push_back(Run);
+        FQueued += Run.Count;
         FChanged.notify_all();
     }
     // Waits until every run handed over is written or dropped.
@@ -86,6 +89,7 @@ private:
                 return;
             const TRun Run = FQueue.front();
             FQueue.pop_front();
+            FQueued -= Run.Count;
             const bool Drop = FFailure != nullptr;
             FBusy = true;
             FChanged.notify_all();
@@ -111,6 +115,7 @@ private:
     std::mutex FLock;
     std::condition_variable FChanged;
     std::deque<TRun> FQueue;
+    uint64_t FQueued = 0; // bytes of the runs in FQueue
     bool FBusy = false;
     bool FQuit = false;
     std::exception_ptr FFailure;

@@ -10,12 +10,13 @@
 // the run ends (at junk, at a flush, at MaxRun bytes). With SetWriteBehind,
 // those calls are made by a thread of the writer's own, in order, while the
 // job walks on to the next run: the copy into the output and the job's work
-// on the frames overlap. At most QueuedRuns runs wait for that thread.
-// Bytes of the job's own (Write, Reserve) go through the buffer, written on
-// the job's thread once the runs before them are out. Either way the output
-// gets every byte in the order it came. Each AppendFrame takes one whole frame, so
-// BytesWritten after it is a frame boundary of the output; a run holds
-// whole frames back to back, each starting with its header in the source.
+// on the frames overlap. Runs of at most MaxRun bytes in all wait for that
+// thread. Bytes of the job's own (Write, Reserve) go through the buffer,
+// written on the job's thread once the runs before them are out. Either way
+// the output gets every byte in the order it came. Each AppendFrame takes
+// one whole frame, so BytesWritten after it is a frame boundary of the
+// output; a run holds whole frames back to back, each starting with its
+// header in the source.
 //
 // A failed write of a run is raised by the writer's next call that hands
 // over or writes bytes, at the latest by Flush (at once without the thread);
@@ -37,7 +38,6 @@ public:
     // TSourceMap::KeptBehind of the reader, so that their pages are still
     // mapped when they are written.
     static constexpr uint32_t MaxRun = 512 * 1024;
-    static constexpr uint32_t QueuedRuns = 1;
 
     explicit TFrameWriter(uint32_t Capacity = DefaultCapacity);
     virtual ~TFrameWriter();

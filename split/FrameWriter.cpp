@@ -265,7 +265,8 @@ void TFrameWriter::FlushRun() {
             FWriteBehind = false;
         }
     }
-    if (FWriteBehind) {
+    // Once runs went to the thread, they all do: they go out in order.
+    if (FBackground) {
         FBackground->Push(Run);
         return;
     }

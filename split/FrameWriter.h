@@ -33,10 +33,12 @@ class TFileStream;
 class TFrameWriter {
 public:
     static constexpr uint32_t DefaultCapacity = 1024 * 1024;
-    // The longest run of mapped source bytes written in one call. The run
-    // being written, those queued and the one being collected stay within
-    // TSourceMap::KeptBehind of the reader, so that their pages are still
-    // mapped when they are written.
+    // The longest run of mapped source bytes written in one call, and the
+    // most bytes of runs that wait for the writer's thread. With the run
+    // being written and the one being collected, that keeps what is still
+    // to be written within TSourceMap::KeptBehind of the reader, so that its
+    // pages are mapped when they are written; only much junk between short
+    // runs reaches further back, and those pages are then mapped again.
     static constexpr uint32_t MaxRun = 512 * 1024;
 
     explicit TFrameWriter(uint32_t Capacity = DefaultCapacity);
@@ -51,7 +53,8 @@ public:
     // Whether runs are written by the writer's thread. That pays when the
     // job reads every byte it copies (for a checksum) while the copy goes
     // on; a job that only walks the headers is faster writing them itself,
-    // without the handing over between two processors.
+    // without the handing over between two processors. Set it before the
+    // first run: once the thread has taken runs, it takes all of them.
     void SetWriteBehind(bool Value) { FWriteBehind = Value; }
     // Forgets the stream without writing what is still collected (call
     // Flush first to keep it); waits for the runs already handed over.

@@ -95,30 +95,11 @@ if data[at:at + 4] != b"LAME":
 data[at:at + 36] = bytes(36)
 open(sys.argv[2], "wb").write(data)
 BLANK
-# No encoder here writes VBRI: lame's stream without information frame gets a
-# VBRI frame (delay 1105, no table) put in front, with its true counts.
-python3 - "$out/burst-44k-t.mp3" "$out/burst-vbri.mp3" <<'VBRI'
-import struct
-import sys
-audio = open(sys.argv[1], "rb").read()
-frames, pos = 0, 0
-while pos < len(audio):
-    b2 = audio[pos + 2]
-    pos += 144 * [0, 32, 40, 48, 56, 64, 80, 96, 112, 128][b2 >> 4] * 1000 // 44100 + (b2 >> 1 & 1)
-    frames += 1
-if pos != len(audio):
-    sys.exit("make-fixtures: burst-vbri.mp3: the stream does not end on a frame")
-head = bytearray(522)  # MPEG-1 Layer III, 160 kbit/s, 44100 Hz, mono
-head[0:4] = bytes([0xFF, 0xFB, 0xA0, 0xC4])
-head[36:40] = b"VBRI"
-head[40:62] = struct.pack(">HHHIIHHHH", 1, 1105, 75, len(head) + len(audio), frames, 0, 1, 4, 1)
-open(sys.argv[2], "wb").write(bytes(head) + audio)
-VBRI
-
-# The frame walker and the checks, shared by the two steps below.
+# The frame walker and the checks, shared by the steps below.
 cat >"$work/fixtures.py" <<'PY'
 import json
 import os
+import struct
 import sys
 
 BITRATES = {  # kbit/s by (MPEG-1?, layer); indexes 0 and 15 are invalid
@@ -200,17 +181,17 @@ def fail(name, what):
     sys.exit(f"make-fixtures: {name}: {what}")
 
 
-def contiguous_offsets(data):
+def contiguous_offsets(data, name="plain stream"):
     """Frame offsets of a file that is frames from end to end."""
     offsets, pos = [], 0
     while pos < len(data):
         frame = header(data, pos)
         if not frame:
-            fail("plain stream", f"no frame header at {pos}")
+            fail(name, f"no frame header at {pos}")
         offsets.append(pos)
         pos += frame["length"]
     if pos != len(data):
-        fail("plain stream", "does not end on a frame boundary")
+        fail(name, "does not end on a frame boundary")
     return offsets
 
 
@@ -226,6 +207,19 @@ def derive(plain_path, junk_path, cut_path):
     if offsets[-1] - offsets[-2] <= CUT_BYTES:
         fail("truncated-last.mp3", "the cut would remove a whole frame")
     write(cut_path, data[:-CUT_BYTES])
+
+
+def vbri(audio_path, out_path):
+    """Puts a VBRI frame (delay 1105, no table) with its true counts in front
+    of a stream without information frame."""
+    audio = read(audio_path)
+    frames = len(contiguous_offsets(audio, os.path.basename(out_path)))
+    head = bytearray(522)  # MPEG-1 Layer III, 160 kbit/s, 44100 Hz, mono
+    head[0:4] = bytes([0xFF, 0xFB, 0xA0, 0xC4])
+    head[36:40] = b"VBRI"
+    head[40:62] = struct.pack(">HHHIIHHHH", 1, 1105, 75, len(head) + len(audio), frames, 0, 1,
+                              4, 1)
+    write(out_path, bytes(head) + audio)
 
 
 def has_info_frame(data, frame):
@@ -315,9 +309,15 @@ def measure(out, work, names):
 if __name__ == "__main__":
     if sys.argv[1] == "derive":
         derive(*sys.argv[2:5])
+    elif sys.argv[1] == "vbri":
+        vbri(*sys.argv[2:4])
     else:
         measure(sys.argv[2], sys.argv[3], sys.argv[4:])
 PY
+
+# No encoder here writes VBRI: lame's stream without information frame gets a
+# VBRI frame put in front.
+python3 "$work/fixtures.py" vbri "$out/burst-44k-t.mp3" "$out/burst-vbri.mp3"
 
 # Junk between frames, and a last frame cut short, both made from the plain
 # two-second stream.

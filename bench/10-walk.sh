@@ -1,7 +1,8 @@
+#!/usr/bin/env bash
 # The frame walk of `segmora-cli info` beside reading the same file, and the
 # search over data that holds no frame.
-. bench/common.sh
 set -euo pipefail
+. "$(dirname "$0")/common.sh"
 
 read_big() { cat "$BIG" >/dev/null; }
 walk_big() { "$CLI" info "$BIG"; }

@@ -10,11 +10,11 @@
 
 #include "MsgUtils.h"
 #include "ProgressDlg.h"
+#include "QueuedClick.h"
 #include "Segmora.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -53,17 +53,6 @@ public:
         return Job;
     }
 };
-
-void PostClick(QWidget* Button) {
-    const QPointF Centre = QRectF(Button->rect()).center();
-    const QPointF Global = Button->mapToGlobal(Centre);
-    QCoreApplication::postEvent(Button,
-                                new QMouseEvent(QEvent::MouseButtonPress, Centre, Global,
-                                                Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
-    QCoreApplication::postEvent(Button,
-                                new QMouseEvent(QEvent::MouseButtonRelease, Centre, Global,
-                                                Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
-}
 
 int Usage() {
     std::fprintf(stderr, "usage: segmora-execute-bench SOURCE FOLDER PARTS [--stats] "

@@ -5,12 +5,12 @@
 
 #include "FrameFiles.h"
 #include "MsgUtils.h"
+#include "QueuedClick.h"
 #include "TestFiles.h"
 #include "UiTestSupport.h"
 
 #include <QLabel>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -58,19 +58,6 @@ private:
         TObservedFrontEnd& FOwner;
     };
 };
-
-// A click as the window system delivers it: queued, handled when the job
-// next lets events through.
-void PostClick(QWidget* Button) {
-    const QPointF Centre = QRectF(Button->rect()).center();
-    const QPointF Global = Button->mapToGlobal(Centre);
-    QCoreApplication::postEvent(Button,
-                                new QMouseEvent(QEvent::MouseButtonPress, Centre, Global,
-                                                Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
-    QCoreApplication::postEvent(Button,
-                                new QMouseEvent(QEvent::MouseButtonRelease, Centre, Global,
-                                                Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
-}
 
 // The audio of the files, each without its information frame.
 std::vector<uint8_t> Concatenated(const std::vector<std::string>& Files) {

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "FileAccess.h"
 #include "TestFiles.h"
+#include "ThrownMessage.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -114,16 +115,6 @@ double SecondsSince(TClock::time_point Start) {
 std::string ReadText(const std::string& Path) {
     const auto Bytes = ReadFileBytes(Path);
     return {Bytes.begin(), Bytes.end()};
-}
-
-// The message an operation raised, or "" when it raised none.
-template <typename TOperation> std::string MessageOf(TOperation Operation) {
-    try {
-        Operation();
-    } catch (const Exception& E) {
-        return E.what();
-    }
-    return "";
 }
 
 const std::string Sample = FixturePath("cbr-128-info.mp3");
@@ -262,9 +253,9 @@ TEST_F(AudioPlayer, EndOfTheFileCompletesAndThePositionStaysAtTheEnd) {
 
 TEST_F(AudioPlayer, SeekRefusesAStopBeforeThePositionAndTakesANegativeStartAsZero) {
     Player.Open(Sample);
-    EXPECT_EQ(MessageOf([&] { Player.Seek(Ms(2000), Ms(1000)); }), "Unable to set position");
+    EXPECT_EQ(ThrownMessage([&] { Player.Seek(Ms(2000), Ms(1000)); }), "Unable to set position");
     Player.Seek(Ms(500), Ms(1000));
-    EXPECT_EQ(MessageOf([&] { Player.Seek(Ms(1500), -1); }), "Unable to set position");
+    EXPECT_EQ(ThrownMessage([&] { Player.Seek(Ms(1500), -1); }), "Unable to set position");
     EXPECT_NEAR(Player.Position(), Ms(500), Frame);
 
     Player.Seek(Ms(-2000), Ms(300));
@@ -379,7 +370,7 @@ TEST_F(AudioPlayer, FilesThatCannotBePlayedFailAndLeaveAPipelineForCloseToReleas
     };
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.File);
-        EXPECT_EQ(MessageOf([&] { Player.Open(Case.File); }), Case.Message);
+        EXPECT_EQ(ThrownMessage([&] { Player.Open(Case.File); }), Case.Message);
         EXPECT_FALSE(Player.IsOpen());
         EXPECT_FALSE(Player.CheckCompletion());
         EXPECT_THROW(Player.Duration(), Exception);
@@ -410,7 +401,7 @@ TEST_F(AudioPlayer, APipeIsRefusedAtOnce) {
     const int Writer = open(Pipe.c_str(), O_RDWR);
     ASSERT_GE(Writer, 0);
     const auto Start = TClock::now();
-    EXPECT_EQ(MessageOf([&] { Player.Open(Pipe); }),
+    EXPECT_EQ(ThrownMessage([&] { Player.Open(Pipe); }),
               "Unable to open file. " + SysErrorMessage(ERROR_NOT_A_FILE) + "\nFile: " + Pipe);
     EXPECT_LT(SecondsSince(Start), 1.0);
     EXPECT_FALSE(Player.IsOpen());
@@ -437,9 +428,9 @@ TEST_F(AudioPlayer, AClosedPlayerRefusesWorkWithoutCrashing) {
     EXPECT_EQ(Player.Pause(), E_POINTER);
     EXPECT_EQ(Player.Stop(), E_POINTER);
     EXPECT_FALSE(Player.CheckCompletion());
-    EXPECT_EQ(MessageOf([&] { Player.Duration(); }), "Unable to determine duration");
-    EXPECT_EQ(MessageOf([&] { Player.Position(); }), "Unable to determine current position");
-    EXPECT_EQ(MessageOf([&] { Player.Seek(0, -1); }), "Unable to set position");
+    EXPECT_EQ(ThrownMessage([&] { Player.Duration(); }), "Unable to determine duration");
+    EXPECT_EQ(ThrownMessage([&] { Player.Position(); }), "Unable to determine current position");
+    EXPECT_EQ(ThrownMessage([&] { Player.Seek(0, -1); }), "Unable to set position");
     Player.Close();
     Player.Close();
 }
@@ -457,7 +448,7 @@ TEST_F(AudioPlayer, ClosingReleasesThePipelineWhateverItLeftUnread) {
     Player.Play();
     RunEventsFor(200ms);
     Player.Close();
-    EXPECT_NE(MessageOf([&] { Player.Open("/nonexistent/segmora.mp3"); }), "");
+    EXPECT_NE(ThrownMessage([&] { Player.Open("/nonexistent/segmora.mp3"); }), "");
     Player.Close();
     {
         TAudioPlayer Other;

@@ -1,10 +1,10 @@
-#include "Errors.h"
 #include "FrameBuilder.h"
 #include "InfoFrame.h"
 #include "JobTestSupport.h"
 #include "MP3Prepare.h"
 #include "Segmora.h"
 #include "TestFiles.h"
+#include "ThrownMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -20,16 +20,6 @@ std::string JoinedErrors(const TRecordingFrontEnd& FrontEnd) {
     for (const auto& Error : FrontEnd.Errors)
         Result += Error + "\n";
     return Result;
-}
-
-// The message of the Exception Body throws, or "no failure".
-template <typename F> std::string ThrownMessage(F Body) {
-    try {
-        Body();
-    } catch (const Exception& E) {
-        return E.Message();
-    }
-    return "no failure";
 }
 
 class FullDisk : public testing::TestWithParam<bool> {

@@ -73,11 +73,6 @@ void WriteBE(uint8_t* At, uint32_t Value, int Count) {
     }
 }
 
-uint32_t HeaderOf(const uint8_t* Frame) {
-    return static_cast<uint32_t>(Frame[0]) | static_cast<uint32_t>(Frame[1]) << 8 |
-           static_cast<uint32_t>(Frame[2]) << 16 | static_cast<uint32_t>(Frame[3]) << 24;
-}
-
 // An extension names its encoder in its first bytes; anything else in that
 // place is not an extension.
 bool LooksLikeExtension(const uint8_t* At) {
@@ -219,7 +214,7 @@ int32_t SideInfoSize(uint8_t Version, uint8_t ChannelMode) {
 
 bool ParseInfoFrame(const uint8_t* Frame, size_t Length, TInfoFrame& Info) {
     TMP3FrameInfo Header;
-    if (Length < 4 || !DecodeFrameHeader(HeaderOf(Frame), Header))
+    if (Length < 4 || !DecodeFrameHeader(FrameHeaderAt(Frame), Header))
         return false;
     Info = TInfoFrame{};
     if (ParseVbri(Frame, Length, Info))

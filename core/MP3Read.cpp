@@ -60,8 +60,7 @@ bool TMP3Reader::ReadHeader(int64_t At, uint32_t& Header) {
     uint8_t Bytes[4];
     if (FBuffer->Read(Bytes, 4, At) < 4)
         return false;
-    Header = static_cast<uint32_t>(Bytes[0]) | static_cast<uint32_t>(Bytes[1]) << 8 |
-             static_cast<uint32_t>(Bytes[2]) << 16 | static_cast<uint32_t>(Bytes[3]) << 24;
+    Header = FrameHeaderAt(Bytes);
     return true;
 }
 

@@ -135,11 +135,7 @@ private:
         const int64_t Ahead = End + int64_t{PrefetchFrames} * FFrame.FrameLength;
         __builtin_prefetch(FMap.Data() + std::min(Ahead, FFileSize - 1));
     }
-    uint32_t MappedHeader(int64_t At) const {
-        const uint8_t* Bytes = FMap.Data() + At;
-        return static_cast<uint32_t>(Bytes[0]) | static_cast<uint32_t>(Bytes[1]) << 8 |
-               static_cast<uint32_t>(Bytes[2]) << 16 | static_cast<uint32_t>(Bytes[3]) << 24;
-    }
+    uint32_t MappedHeader(int64_t At) const { return FrameHeaderAt(FMap.Data() + At); }
 
     int FHandle = -1;
     std::string FFileName;

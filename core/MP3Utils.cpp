@@ -106,10 +106,7 @@ uint32_t WholeFramesLength(const uint8_t* Data, uint32_t Count) {
     uint32_t At = 0;
     TMP3FrameInfo Info;
     while (Count - At >= 4) {
-        const uint32_t Header =
-            static_cast<uint32_t>(Data[At]) | static_cast<uint32_t>(Data[At + 1]) << 8 |
-            static_cast<uint32_t>(Data[At + 2]) << 16 | static_cast<uint32_t>(Data[At + 3]) << 24;
-        if (!DecodeFrameHeader(Header, Info) ||
+        if (!DecodeFrameHeader(FrameHeaderAt(Data + At), Info) ||
             static_cast<uint32_t>(Info.FrameLength) > Count - At)
             break;
         At += static_cast<uint32_t>(Info.FrameLength);

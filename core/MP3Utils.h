@@ -29,6 +29,13 @@ constexpr uint32_t Entries = 16 * 256;
 extern const std::array<TDecodedFields, Entries> FieldTable;
 } // namespace MP3HeaderTable
 
+// The four header bytes at Bytes as they stand in the file, b0 in the low
+// byte: what DecodeFrameHeader takes.
+inline uint32_t FrameHeaderAt(const uint8_t* Bytes) {
+    return static_cast<uint32_t>(Bytes[0]) | static_cast<uint32_t>(Bytes[1]) << 8 |
+           static_cast<uint32_t>(Bytes[2]) << 16 | static_cast<uint32_t>(Bytes[3]) << 24;
+}
+
 // Decodes the four header bytes as they stand in the file (b0 in the low
 // byte of Header). True when they form a valid header; Info is then filled.
 // A pure function: the frame reader calls it at every byte it tries.

@@ -18,11 +18,6 @@
 
 namespace {
 
-uint32_t HeaderOf(const uint8_t* Frame) {
-    return static_cast<uint32_t>(Frame[0]) | static_cast<uint32_t>(Frame[1]) << 8 |
-           static_cast<uint32_t>(Frame[2]) << 16 | static_cast<uint32_t>(Frame[3]) << 24;
-}
-
 // What a walk has counted of the audio frames it passed.
 struct TSums {
     int64_t Frames = 0;
@@ -288,7 +283,7 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
                 break;
             if (First) {
                 Scan.FirstFrameOffset = At;
-                DecodeFrameHeader(HeaderOf(Frame.data()), Scan.FirstFrame);
+                DecodeFrameHeader(FrameHeaderAt(Frame.data()), Scan.FirstFrame);
             }
             if (First && ParseInfoFrame(Frame.data(), static_cast<size_t>(Length), Scan.Info)) {
                 Scan.InfoOffset = At;
@@ -296,7 +291,7 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
                 First = false;
                 continue;
             }
-            Scan.FirstHeader = HeaderOf(Frame.data());
+            Scan.FirstHeader = FrameHeaderAt(Frame.data());
             DecodeFrameHeader(Scan.FirstHeader, Scan.First);
             Scan.AudioStart = At;
             Scan.HasMusicCRC = WithMusicCRC && Scan.Info.HasExtension;

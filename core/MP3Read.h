@@ -105,6 +105,7 @@ public:
     uint8_t ChannelMode() const { return FFrame.ChannelMode; }
     int32_t FrameLength() const { return FFrame.FrameLength; }
     double FrameDuration() const { return FFrame.Duration; }
+    int32_t FrameTicks() const { return FFrame.Ticks; }
     bool IsOpen() const { return FHandle >= 0; }
     // The open file's handle, for reading its tag without opening it again.
     int Handle() const { return FHandle; }

@@ -1,5 +1,7 @@
 #include "MP3Utils.h"
 
+#include "FrameClock.h"
+
 #include <array>
 
 namespace {
@@ -69,18 +71,15 @@ constexpr bool DecodeRateFields(uint32_t B1, uint32_t B2, TMP3FrameInfo& Info) {
     Info.Bitrate = Bitrate;
     Info.SampleRate = SampleRate;
 
-    int32_t Samples = 0;
-    if (Layer == 1) {
+    // Layer I counts its length in slots of four bytes, the others in bytes:
+    // an eighth of a byte per sample and bit per second of the rate.
+    const int32_t Samples = SamplesPerFrame(Version, Layer);
+    if (Layer == 1)
         Info.FrameLength = (static_cast<int32_t>(12.0 * Bitrate / SampleRate) + Padding) * 4;
-        Samples = 384;
-    } else if (Layer == 2 || Version == 1) {
-        Info.FrameLength = static_cast<int32_t>(144.0 * Bitrate / SampleRate) + Padding;
-        Samples = 1152;
-    } else {
-        Info.FrameLength = static_cast<int32_t>(72.0 * Bitrate / SampleRate) + Padding;
-        Samples = 576;
-    }
+    else
+        Info.FrameLength = static_cast<int32_t>(Samples / 8.0 * Bitrate / SampleRate) + Padding;
     Info.Duration = static_cast<double>(Samples) / SampleRate;
+    Info.Ticks = static_cast<int32_t>(FrameTicks(Version, Layer, SampleRate));
     return true;
 }
 
@@ -98,7 +97,7 @@ constexpr std::array<MP3HeaderTable::TDecodedFields, MP3HeaderTable::Entries> Bu
 
 // Every combination of b1's version and layer bits and of b2, decoded once:
 // the frame reader decodes at every 0xFF byte it meets, and a look-up costs
-// far less than the two divisions.
+// far less than the divisions.
 constinit const std::array<MP3HeaderTable::TDecodedFields, MP3HeaderTable::Entries>
     MP3HeaderTable::FieldTable = BuildFieldTable();
 

@@ -11,6 +11,7 @@ struct TMP3FrameInfo {
     int32_t Bitrate;     // bits per second
     uint8_t ChannelMode; // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
     int32_t FrameLength; // bytes of the whole frame, header included
+    int32_t Ticks;       // its play time on the frames' clock (FrameClock.h)
     double Duration;     // seconds of audio in the frame
 };
 

@@ -1,7 +1,5 @@
 #include "StreamScan.h"
 
-#include "FrameClock.h"
-
 #include <pthread.h>
 
 #include <algorithm>
@@ -184,7 +182,7 @@ private:
             Tail.Sums.Bytes += Length;
             Tail.LastAudio = At;
             Tail.AudioEnd = At + Length;
-            Tail.Sums.Ticks += FrameTicks(FReader.Version(), FReader.Layer(), FReader.SampleRate());
+            Tail.Sums.Ticks += FReader.FrameTicks();
         }
         FTail = Tail;
     }
@@ -316,7 +314,7 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
         Scan.AudioBytes += Length;
         Scan.LastAudio = At;
         Scan.AudioEnd = At + Length;
-        Scan.Ticks += FrameTicks(Reader.Version(), Reader.Layer(), Reader.SampleRate());
+        Scan.Ticks += Reader.FrameTicks();
     }
     return Scan;
 }

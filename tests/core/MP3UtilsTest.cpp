@@ -1,8 +1,11 @@
 #include "MP3Utils.h"
 
+#include "FrameClock.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -47,6 +50,7 @@ TEST(DecodeFrameHeader, DecodesHeadersOfEveryVersionAndLayer) {
         EXPECT_EQ(Info.ChannelMode, C.ChannelMode);
         EXPECT_EQ(Info.FrameLength, C.FrameLength);
         EXPECT_DOUBLE_EQ(Info.Duration, C.Duration);
+        EXPECT_EQ(Info.Ticks, std::llround(C.Duration * TicksPerSecond));
     }
 }
 

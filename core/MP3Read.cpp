@@ -195,7 +195,7 @@ void TMP3Reader::RaiseNoFrame() {
 
 bool TMP3Reader::ReadFrame(void* Dest) {
     if (!FFrameFound)
-        throw Exception("Frame is not found");
+        RaiseNoFrame();
     if (!FMap.Mapped())
         return FBuffer->Read(Dest, static_cast<uint32_t>(FFrame.FrameLength), FPosition) ==
                FFrame.FrameLength;

@@ -334,8 +334,7 @@ void TInfoFrameBuilder::AddFrameSlow(const uint8_t* Frame, uint32_t Length, bool
     FAudioBytes += Length;
     if (!FSource.HasExtension)
         return;
-    if (InPlace && FPending != nullptr && Frame == FPending + FPendingLength &&
-        Length <= MaxPendingBytes - FPendingLength) {
+    if (ExtendsPending(Frame, Length, InPlace)) {
         FPendingLength += Length;
         return;
     }

@@ -87,9 +87,7 @@ public:
         // The usual case, kept inline: a frame whose start is not sampled
         // and that needs no checksum or extends the pending run.
         if ((FFrames & (FStride - 1)) != 0 &&
-            (!FSource.HasExtension ||
-             (InPlace && FPending != nullptr && Frame == FPending + FPendingLength &&
-              Length <= MaxPendingBytes - FPendingLength))) {
+            (!FSource.HasExtension || ExtendsPending(Frame, Length, InPlace))) {
             ++FFrames;
             FAudioBytes += Length;
             if (FSource.HasExtension)
@@ -116,6 +114,12 @@ public:
 
 private:
     void AddFrameSlow(const uint8_t* Frame, uint32_t Length, bool InPlace);
+    // True when the frame lies in place right behind the pending run, and
+    // the run has room for it.
+    bool ExtendsPending(const uint8_t* Frame, uint32_t Length, bool InPlace) const {
+        return InPlace && FPending != nullptr && Frame == FPending + FPendingLength &&
+               Length <= MaxPendingBytes - FPendingLength;
+    }
     void WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsAtLast) const;
     // Where audio frame Index starts: exact when the sample holds it.
     uint64_t StartOf(uint64_t Index) const;

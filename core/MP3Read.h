@@ -98,6 +98,8 @@ public:
     int64_t Position() const { return FPosition; }
     int64_t FileSize() const { return FFileSize; }
     bool FrameFound() const { return FFrameFound; }
+    // The current frame's header, decoded.
+    const TMP3FrameInfo& FrameInfo() const { return FFrame; }
     uint8_t Version() const { return FFrame.Version; }
     uint8_t Layer() const { return FFrame.Layer; }
     int32_t SampleRate() const { return FFrame.SampleRate; }

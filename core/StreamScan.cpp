@@ -238,18 +238,17 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
     TStreamScan Scan;
     Scan.FileSize = Reader.FileSize();
     std::vector<uint8_t> Frame(MaxFrameLength);
-    bool First = true;
     int64_t HandOverFrom = Second != nullptr ? SecondFrom : INT64_MAX;
     while (Reader.FindNextFrame(0)) {
         const int64_t At = Reader.Position();
         const int32_t Length = Reader.FrameLength();
         if (At + Length > Scan.FileSize)
             break;
-        if (Second != nullptr && At >= HandOverFrom) {
+        if (At >= HandOverFrom) {
             // The first frames are this walk's own: the second half knows
             // nothing of the information frame and the first audio frame.
             TSecondHalf::TEntry Entry;
-            const TSecondHalf::TAnswer Answer = First || Scan.AudioFrames == 0
+            const TSecondHalf::TAnswer Answer = Scan.AudioFrames == 0
                                                     ? TSecondHalf::TAnswer::GiveUp
                                                     : Second->Find(At, Reader.SearchCheck(), Entry);
             if (Answer == TSecondHalf::TAnswer::Stop ||
@@ -274,23 +273,22 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
                 HandOverFrom = INT64_MAX;
             }
         }
-        if (First || Scan.AudioFrames == 0) {
+        if (Scan.AudioFrames == 0) {
             // The header bytes of the first audio frame, and the whole first
             // frame to tell whether it is an information frame.
             if (!Reader.ReadFrame(Frame.data()))
                 break;
-            if (First) {
+            if (Scan.FirstFrameOffset < 0) {
                 Scan.FirstFrameOffset = At;
-                DecodeFrameHeader(FrameHeaderAt(Frame.data()), Scan.FirstFrame);
-            }
-            if (First && ParseInfoFrame(Frame.data(), static_cast<size_t>(Length), Scan.Info)) {
-                Scan.InfoOffset = At;
-                Scan.InfoLength = Length;
-                First = false;
-                continue;
+                Scan.FirstFrame = Reader.FrameInfo();
+                if (ParseInfoFrame(Frame.data(), static_cast<size_t>(Length), Scan.Info)) {
+                    Scan.InfoOffset = At;
+                    Scan.InfoLength = Length;
+                    continue;
+                }
             }
             Scan.FirstHeader = FrameHeaderAt(Frame.data());
-            DecodeFrameHeader(Scan.FirstHeader, Scan.First);
+            Scan.First = Reader.FrameInfo();
             Scan.AudioStart = At;
             Scan.HasMusicCRC = WithMusicCRC && Scan.Info.HasExtension;
         }
@@ -307,7 +305,6 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
             if (Map.Mapped() && Map.Faulted())
                 Map.RaiseShrunk();
         }
-        First = false;
         if (Reader.Bitrate() != Scan.First.Bitrate)
             Scan.BitrateVaries = true;
         ++Scan.AudioFrames;

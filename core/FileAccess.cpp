@@ -110,8 +110,9 @@ int CloseWithError(int Fd, int Code) {
 
 // Enters the open descriptor into the table unless it is no regular file or
 // conflicts with an open here or in another process; otherwise the
-// descriptor is closed and errno says why.
-int Register(int Fd, TOpenEntry Entry) {
+// descriptor is closed and errno says why. Size, when given, gets the
+// file's size.
+int Register(int Fd, TOpenEntry Entry, int64_t* Size = nullptr) {
     struct stat St {};
     if (fstat(Fd, &St) != 0)
         return CloseWithError(Fd, errno);
@@ -130,6 +131,8 @@ int Register(int Fd, TOpenEntry Entry) {
     if (ConflictsElsewhere(Fd, Entry, Entry.Reads))
         return CloseWithError(Fd, ERROR_SHARING_VIOLATION);
     Table()[Fd] = Entry;
+    if (Size != nullptr)
+        *Size = St.st_size;
     return Fd;
 }
 
@@ -194,15 +197,14 @@ int FileCreate(const std::string& FileName, uint32_t Mode) {
                   O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | Exclusive, 0666);
     if (Fd < 0)
         return -1;
-    if (Register(Fd, EntryFor(true, true, Mode)) < 0)
+    int64_t Size = 0;
+    if (Register(Fd, EntryFor(true, true, Mode), &Size) < 0)
         return -1;
     // A file that is empty already is left alone: truncating it would only
     // make ext4 push its whole new content to the disk when it is closed,
     // as it does for every file truncated to nothing, and the job would wait
     // for that.
-    struct stat St {};
-    const bool Empty = fstat(Fd, &St) == 0 && St.st_size == 0;
-    if (!Empty && ftruncate(Fd, 0) != 0) {
+    if (Size != 0 && ftruncate(Fd, 0) != 0) {
         int Saved = errno;
         Table().erase(Fd);
         close(Fd);

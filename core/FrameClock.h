@@ -19,12 +19,12 @@ constexpr int32_t SamplesPerFrame(uint8_t Version, uint8_t Layer) {
     return 576;
 }
 
-constexpr int64_t FrameTicks(uint8_t Version, uint8_t Layer, int32_t SampleRate) {
-    return SampleRate > 0 ? SamplesPerFrame(Version, Layer) * (TicksPerSecond / SampleRate) : 0;
-}
-
 constexpr int64_t SamplesToTicks(int64_t Samples, int32_t SampleRate) {
     return SampleRate > 0 ? Samples * (TicksPerSecond / SampleRate) : 0;
+}
+
+constexpr int64_t FrameTicks(uint8_t Version, uint8_t Layer, int32_t SampleRate) {
+    return SamplesToTicks(SamplesPerFrame(Version, Layer), SampleRate);
 }
 
 // A mark in tenths of a second.

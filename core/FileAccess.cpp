@@ -360,12 +360,14 @@ int32_t TFileStream::Write(const void* Buffer, uint32_t Count) {
 }
 
 void TFileStream::WriteBuffer(const void* Buffer, uint32_t Count) {
-    const int64_t Start = Position();
     errno = 0;
     int32_t Written = FileWrite(FHandle, Buffer, Count);
     if (Written < 0 || static_cast<uint32_t>(Written) != Count) {
         const int Code = errno;
-        if (Written > 0 && Start >= 0 && FileTruncate(FHandle, Start))
+        // The part that went out moved the position past it: where the
+        // write started is found from there, only when it failed.
+        const int64_t Start = Written > 0 ? Position() - Written : -1;
+        if (Start >= 0 && FileTruncate(FHandle, Start))
             FileSeek(FHandle, Start, TSeekOrigin::Begin);
         throw Exception(WriteErrorMessage(Code));
     }

@@ -90,10 +90,6 @@ private:
     // would be the source itself.
     void CheckPartNames() const;
     uint32_t OutputMode() const;
-    // An output that holds not a single frame is removed. When the job ran
-    // to its end (not stopped, not failing), that is an error saying so.
-    void DiscardFramelessOutput(std::unique_ptr<TFileStream>& Output, bool Failing,
-                                const std::string& Reason);
     std::string FSourceFile;
     std::string FFolder;
     std::string FPrefix;

@@ -242,10 +242,9 @@ void TFrameWriter::TakeRunFailure() {
 void TFrameWriter::FlushBuffer() {
     if (FStream == nullptr || FFailed || FUsed == 0)
         return;
-    // The runs handed over come first in the file.
+    // The runs handed over come first in the file (a failure among them
+    // raises here).
     WaitForRuns();
-    if (FFailed)
-        return;
     const uint32_t Count = FUsed;
     FUsed = 0;
     WriteOut(FBuffer.get(), Count);
@@ -292,11 +291,8 @@ void TFrameWriter::WriteRun(const TRun& Run) {
         CutBackToWholeFrames(Stream, Start, Data, 0);
         throw;
     }
-    if (Written >= 0 && static_cast<uint32_t>(Written) == Run.Count)
-        return;
-    const int Code = errno;
-    CutBackToWholeFrames(Stream, Start, Data, Written < 0 ? 0 : static_cast<uint32_t>(Written));
-    throw Exception(Stream.WriteErrorMessage(Code));
+    if (Written < 0 || static_cast<uint32_t>(Written) != Run.Count)
+        RaiseShortWrite(Stream, Start, Data, Written);
 }
 
 void TFrameWriter::WriteOut(const void* Data, uint32_t Count) {
@@ -305,11 +301,16 @@ void TFrameWriter::WriteOut(const void* Data, uint32_t Count) {
     const int32_t Written = FStream->Write(Data, Count);
     if (Written >= 0 && static_cast<uint32_t>(Written) == Count)
         return;
-    const int Code = errno;
     FFailed = true;
     FUsed = 0;
-    CutBackToWholeFrames(*FStream, Start, Data, Written < 0 ? 0 : static_cast<uint32_t>(Written));
-    throw Exception(FStream->WriteErrorMessage(Code));
+    RaiseShortWrite(*FStream, Start, Data, Written);
+}
+
+void TFrameWriter::RaiseShortWrite(TFileStream& Stream, int64_t Start, const void* Data,
+                                   int32_t Written) {
+    const int Code = errno;
+    CutBackToWholeFrames(Stream, Start, Data, Written < 0 ? 0 : static_cast<uint32_t>(Written));
+    throw Exception(Stream.WriteErrorMessage(Code));
 }
 
 void TFrameWriter::CutBackToWholeFrames(TFileStream& Stream, int64_t Start, const void* Data,

@@ -120,6 +120,11 @@ private:
     // Writes one run to Stream, on the writer's thread.
     static void WriteRun(const TRun& Run);
     void WriteOut(const void* Data, uint32_t Count);
+    // A write of frames that began at file offset Start took only Written
+    // bytes (-1: none, errno telling why): cuts the file back to its whole
+    // frames and raises the stream's error.
+    [[noreturn]] static void RaiseShortWrite(TFileStream& Stream, int64_t Start, const void* Data,
+                                             int32_t Written);
     // After a short write of frames that began at file offset Start: cuts
     // the file to the whole frames among the Reached bytes that got there.
     static void CutBackToWholeFrames(TFileStream& Stream, int64_t Start, const void* Data,

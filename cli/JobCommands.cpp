@@ -7,7 +7,6 @@
 #include "Latin1Text.h"
 #include "MP3Prepare.h"
 #include "Segmora.h"
-#include "TimeFormat.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -67,7 +66,20 @@ const char* const TagUsage =
 
 namespace {
 
-const std::set<std::string> TagOptions = {"--title", "--artist", "--album", "--year", "--comment"};
+// The tag's text fields, each with the option that gives it.
+const std::pair<const char*, std::string TID3Info::*> TagFields[] = {
+    {"--title", &TID3Info::Title},
+    {"--artist", &TID3Info::Artist},
+    {"--album", &TID3Info::Album},
+    {"--year", &TID3Info::Year},
+    {"--comment", &TID3Info::Comment}};
+
+const std::set<std::string> TagOptions = [] {
+    std::set<std::string> Names;
+    for (const auto& Field : TagFields)
+        Names.insert(Field.first);
+    return Names;
+}();
 
 // A whole number within bounds, or a usage error naming the option.
 int64_t ParseNumber(const std::string& Option, const std::string& Text, int64_t Low, int64_t High) {
@@ -94,13 +106,10 @@ std::string Required(const TCommandArgs& Parsed, const std::string& Option) {
 }
 
 int32_t ParseMark(const std::string& Option, const std::string& Text) {
-    auto Tenths = ParseTimeText(Text);
-    if (!Tenths)
-        throw TUsageError(Option + " takes a time such as 01:15.5, 1:02:03.4, 75 or 75.5, not '" +
-                          Text + "'");
-    if (*Tenths > std::numeric_limits<int32_t>::max())
+    const int64_t Tenths = ParseTimeOption(Option, Text);
+    if (Tenths > std::numeric_limits<int32_t>::max())
         throw TUsageError(Option + " lies too far out: " + Text);
-    return static_cast<int32_t>(*Tenths);
+    return static_cast<int32_t>(Tenths);
 }
 
 // Fails early when the source can't be read, before any output exists.
@@ -150,6 +159,13 @@ std::optional<std::string> TagText(const TCommandArgs& Parsed, const std::string
                      "segmora-cli: %s: characters outside ISO-8859-1 were written as \"?\"\n",
                      Option.c_str());
     return Bytes;
+}
+
+// The tag texts given as options go into Tag; the other fields stay.
+void TakeTagTexts(const TCommandArgs& Parsed, TID3Info& Tag) {
+    for (const auto& [Option, Field] : TagFields)
+        if (auto Value = TagText(Parsed, Option))
+            Tag.*Field = *Value;
 }
 
 // Runs the job under a progress bar on the terminal (none with --quiet);
@@ -206,11 +222,7 @@ int RunCut(const std::vector<std::string>& Args) {
 
     // As the save dialog fills the record: genre 255, the texts as typed.
     TID3Info Tag;
-    Tag.Title = TagText(Parsed, "--title").value_or("");
-    Tag.Artist = TagText(Parsed, "--artist").value_or("");
-    Tag.Album = TagText(Parsed, "--album").value_or("");
-    Tag.Year = TagText(Parsed, "--year").value_or("");
-    Tag.Comment = TagText(Parsed, "--comment").value_or("");
+    TakeTagTexts(Parsed, Tag);
     Tag.Genre = 255;
 
     CheckSourceReadable(Source);
@@ -268,16 +280,7 @@ int RunTag(const std::vector<std::string>& Args) {
     TID3Info Tag;
     Tag.Genre = 255;
     ReadID3Tag(FileName, Tag);
-
-    const std::pair<const char*, std::string TID3Info::*> Fields[] = {
-        {"--title", &TID3Info::Title},
-        {"--artist", &TID3Info::Artist},
-        {"--album", &TID3Info::Album},
-        {"--year", &TID3Info::Year},
-        {"--comment", &TID3Info::Comment}};
-    for (const auto& [Option, Field] : Fields)
-        if (auto Value = TagText(Parsed, Option))
-            Tag.*Field = *Value;
+    TakeTagTexts(Parsed, Tag);
     if (auto Genre = Parsed.Value("--genre"))
         Tag.Genre = static_cast<uint8_t>(ParseNumber("--genre", *Genre, 0, 255));
 

@@ -1,5 +1,7 @@
 #include "CliSupport.h"
 
+#include "TimeFormat.h"
+
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -71,6 +73,14 @@ const std::vector<std::string>& TCommandArgs::ExpectPositional(size_t Count) con
     if (FPositional.size() > Count)
         throw TUsageError("unexpected argument " + FPositional[Count]);
     return FPositional;
+}
+
+int64_t ParseTimeOption(const std::string& Option, const std::string& Text) {
+    const auto Tenths = ParseTimeText(Text);
+    if (!Tenths)
+        throw TUsageError(Option + " takes a time such as 01:15.5, 1:02:03.4, 75 or 75.5, not '" +
+                          Text + "'");
+    return *Tenths;
 }
 
 void InstallInterruptHandler() {

@@ -4,6 +4,7 @@
 // error that ends the program with status 2, and Ctrl+C (or SIGTERM, SIGHUP)
 // as a request to stop.
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -49,6 +50,10 @@ private:
     std::set<std::string> FFlags;
     std::map<std::string, std::string> FValues;
 };
+
+// The time an option gives (see ParseTimeText), in tenths of a second; a
+// usage error naming the option and showing the forms it takes otherwise.
+int64_t ParseTimeOption(const std::string& Option, const std::string& Text);
 
 // A sub-command: its name, its usage text and the function that runs it.
 struct TCommand {

@@ -86,11 +86,7 @@ std::optional<int64_t> Mark(const TCommandArgs& Parsed, const std::string& Optio
     const auto Text = Parsed.Value(Option);
     if (!Text)
         return std::nullopt;
-    const auto Tenths = ParseTimeText(*Text);
-    if (!Tenths)
-        throw TUsageError(Option + " takes a time such as 01:15.5, 1:02:03.4, 75 or 75.5, not '" +
-                          *Text + "'");
-    return Tenths;
+    return ParseTimeOption(Option, *Text);
 }
 
 // Hears the player's notifications and answers each with CheckCompletion,

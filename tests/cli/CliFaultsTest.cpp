@@ -10,13 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 // segmora-cli under faults injected for real: a file-size limit, signals, a
@@ -35,20 +32,6 @@ void ExpectWholeFrames(const std::string& File, bool Tagged) {
     if (Tagged)
         Bytes.resize(Bytes.size() - ID3TagSize);
     EXPECT_EQ(Concat(ReaderFrames(File)), Bytes);
-}
-
-bool Ended(pid_t Pid) {
-    siginfo_t Info{};
-    return waitid(P_PID, static_cast<id_t>(Pid), &Info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-           Info.si_pid != 0;
-}
-
-// Waits up to Seconds for Done to hold.
-template <typename TDone> bool WaitFor(TDone Done, int Seconds) {
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
-    while (!Done() && std::chrono::steady_clock::now() < Deadline)
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    return Done();
 }
 
 // segmora-cli that must end within 10 s; a hang is killed and reported.

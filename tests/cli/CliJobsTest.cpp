@@ -7,13 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <pty.h>
 #include <string_view>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -231,13 +228,8 @@ TEST_F(CliJobs, CtrlCSigtermAndSighupStopASplitAndKeepWhatItWrote) {
         const std::string Folder = Dir.File("parts" + std::to_string(Case.Signal));
         TRunningProcess Split(SEGMORA_CLI_PATH, {"split", Source, "--parts", "8", "--folder",
                                                  Folder, "--prefix", "p"});
-        const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!FileExists(Folder + "/p1.mp3") && std::chrono::steady_clock::now() < Deadline)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        siginfo_t Info{};
-        if (waitid(P_PID, static_cast<id_t>(Split.Pid()), &Info, WEXITED | WNOHANG | WNOWAIT) ==
-                0 &&
-            Info.si_pid != 0)
+        WaitFor([&] { return FileExists(Folder + "/p1.mp3"); }, 30);
+        if (Ended(Split.Pid()))
             GTEST_SKIP() << "the split ended before the signal could be sent";
         Split.Signal(Case.Signal);
         auto Result = Split.Wait();

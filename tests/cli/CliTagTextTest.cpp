@@ -1,3 +1,4 @@
+#include "CliTestSupport.h"
 #include "ID3v1.h"
 #include "MutagenTags.h"
 #include "Processes.h"
@@ -6,10 +7,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-bool Contains(const std::string& Text, const std::string& Part) {
-    return Text.find(Part) != std::string::npos;
-}
 
 // What the options give in UTF-8 lands in the tag one byte per character, as
 // every tag reader decodes it; a character outside ISO-8859-1 becomes "?" and

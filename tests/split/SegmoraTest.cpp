@@ -571,9 +571,8 @@ TEST_F(Cutter, AVaryingBitRateWithoutInformationFrameGetsOneAndAConstantOneNone)
         SCOPED_TRACE(Vbr ? "varying" : "constant");
         const std::string Source = Dir.File(Vbr ? "vbr.mp3" : "cbr.mp3");
         Split(Source, 2);
-        ExpectParts(ExpectedParts(ReaderFrames(Source),
-                                  static_cast<int64_t>(Concat(ReaderFrames(Source)).size()), 2),
-                    {}, Vbr);
+        const auto Frames = ReaderFrames(Source);
+        ExpectParts(ExpectedParts(Frames, static_cast<int64_t>(Concat(Frames).size()), 2), {}, Vbr);
         Select(Source, 10, 30);
         EXPECT_EQ(StartsWithInfoFrame(ReadFileBytes(Out)), Vbr);
     }

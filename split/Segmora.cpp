@@ -237,7 +237,7 @@ void TSegmora::SaveSelection() {
             // bytes are never read.
             if (!FReader.FrameComplete())
                 break;
-            Time += FrameTicks(FReader.Version(), FReader.Layer(), FReader.SampleRate());
+            Time += FReader.FrameTicks();
             if (End < Time)
                 break;
             // A frame the file lost since its end was checked ends the copy.

@@ -119,9 +119,8 @@ TfrmMain::~TfrmMain() {
 }
 
 void TfrmMain::FormCreate() {
-    FFileOpened = false;
-    FPlaying = false;
     FPlayer = std::make_unique<TAudioPlayer>();
+    FPlayer->NotifyWindow(this);
     FSplitter = std::make_unique<TSegmora>();
     FFrontEnd = std::make_unique<TProgressFrontEnd>(this);
     FSplitter->SetFrontEnd(FFrontEnd.get());
@@ -274,7 +273,6 @@ void TfrmMain::UpdateSelectionLabels() {
 }
 
 void TfrmMain::OpenPlayer() {
-    FPlayer->NotifyWindow(this);
     FPlayer->Open(ui->lblSourceFileName->text().toStdString());
     SetCurPos(0);
     FTrackLine->SetMaxPos(FPlayer->Duration() / RefTimePerTenth);
@@ -387,11 +385,12 @@ void TfrmMain::dropEvent(QDropEvent* Event) {
 
 void TfrmMain::WMDropFiles(const QString& Name) {
     CloseSourceFile();
-    if (Name.isEmpty() || !QFileInfo(Name).isFile())
+    const QFileInfo File(Name);
+    if (Name.isEmpty() || !File.isFile())
         return;
     raise();
     activateWindow();
-    OpenSourceFile(QFileInfo(Name).absoluteFilePath());
+    OpenSourceFile(File.absoluteFilePath());
 }
 
 bool TfrmMain::event(QEvent* Event) {

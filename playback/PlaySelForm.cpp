@@ -49,7 +49,8 @@ void PaintButtonFace(QWidget* Widget, QPalette::ColorRole Role) {
 } // namespace
 
 TfrmPlaySelected::TfrmPlaySelected(ISelectionHost& Host)
-    : QDialog(Host.HostWindow()), ui(std::make_unique<Ui::frmPlaySelected>()), FHost(Host) {
+    : QDialog(Host.HostWindow()), ui(std::make_unique<Ui::frmPlaySelected>()), FHost(Host),
+      FPlayer(&Host.Player()) {
     ui->setupUi(this);
     setFixedSize(size());
     PaintButtonFace(ui->edtStart, QPalette::Base);
@@ -85,7 +86,6 @@ TfrmPlaySelected::~TfrmPlaySelected() {
 }
 
 void TfrmPlaySelected::FormCreate() {
-    FAdjustTime = 0;
     CreateTrackLine();
     ui->edtStart->setText(FormatTenths(FTrackLine->MinPos()));
     ui->edtEnd->setText(FormatTenths(FTrackLine->MaxPos()));
@@ -107,7 +107,6 @@ void TfrmPlaySelected::FormDestroy() {
 void TfrmPlaySelected::CreateTrackLine() {
     PaintButtonFace(ui->pnlTrackLine, QPalette::Window);
     ui->pnlTrackLine->setAutoFillBackground(true);
-    FPlayer = &FHost.Player();
 
     auto* Layout = new QHBoxLayout(ui->pnlTrackLine);
     Layout->setContentsMargins(0, 0, 0, 0);

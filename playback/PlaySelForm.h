@@ -62,13 +62,14 @@ private:
 
     std::unique_ptr<Ui::frmPlaySelected> ui;
     ISelectionHost& FHost;
+    // The host's player, borrowed for the dialog's lifetime.
+    TAudioPlayer* FPlayer = nullptr;
     // Lives in pnlTrackLine; MinPos and MaxPos are the segment's ends.
     TTrackLine* FTrackLine = nullptr;
     // The player's position (100 ns) when the dialog opened.
     int64_t FSavedPosition = 0;
     // Monotonic seconds of the last accepted up-down click; 0 for none.
     double FAdjustTime = 0;
-    TAudioPlayer* FPlayer = nullptr;
     bool FPlaying = false;
 };
 

@@ -10,12 +10,12 @@
 #include "Processes.h"
 #include "TestFiles.h"
 #include "TrackLine.h"
+#include "UiTestSupport.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -38,22 +38,6 @@
 #include <vector>
 
 namespace {
-
-QString Q(const std::string& Text) {
-    return QString::fromStdString(Text);
-}
-
-// Handles events until Done holds or Milliseconds have passed.
-bool WaitFor(const std::function<bool()>& Done, int Milliseconds = 5000) {
-    QElapsedTimer Clock;
-    Clock.start();
-    while (!Done()) {
-        if (Clock.elapsed() > Milliseconds)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
 
 // Answers the modal dialogs as they come up, one step each, in order; a
 // dialog beyond the last step is recorded and rejected.
@@ -187,6 +171,12 @@ protected:
         ASSERT_TRUE(Main->Player().IsOpen());
     }
 
+    // Makes the window the active one, as a click on it would.
+    bool Activate() {
+        Main->activateWindow();
+        return QTest::qWaitForWindowActive(Main.get());
+    }
+
     // A key as the keyboard gives it to the control that has the focus.
     void Key(Qt::Key Code, Qt::KeyboardModifiers Modifiers = Qt::NoModifier) {
         QWidget* Target = QApplication::focusWidget();
@@ -237,8 +227,7 @@ TEST_F(MainWindow, StartsInTheNoFileStateWithoutSettings) {
     EXPECT_EQ(Action("acnSaveSelected")->toolTip(), QStringLiteral("Save the selected segment"));
     EXPECT_EQ(Find<QToolButton>("tbnSelectStart")->toolTip(),
               QStringLiteral("Select the start of segment"));
-    Main->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    ASSERT_TRUE(Activate());
     EXPECT_EQ(QApplication::focusWidget(), Find("gbxSource"));
 }
 
@@ -287,21 +276,19 @@ TEST_F(MainWindow, PlaybackFollowsTheTimerAndStopsByItselfAtTheEnd) {
     EXPECT_FALSE(Enabled("tbnPlay"));
     EXPECT_TRUE(Enabled("tbnPause"));
     // The 500 ms timer moves the cursor and the position label.
-    ASSERT_TRUE(WaitFor([&] { return Track().CurPos() >= 4; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= 4; }, 3000));
     EXPECT_NE(Text("lblPosition"), QStringLiteral("Position : 00:00.0 of 00:02.0"));
 
     // Near the end, so the end comes soon; the notification stops it.
-    Main->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    ASSERT_TRUE(Activate());
     Key(Qt::Key_End);
     EXPECT_EQ(Track().CurPos(), Track().MaxPos());
-    ASSERT_TRUE(WaitFor([&] { return Enabled("tbnPlay"); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Enabled("tbnPlay"); }, 3000));
     EXPECT_FALSE(Enabled("tbnPause"));
 }
 
 TEST_F(MainWindow, KeysActWindowWideOnlyWhileTheirActionsAreEnabled) {
-    Main->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    ASSERT_TRUE(Activate());
     Find<QTabWidget>("PageControl")->setCurrentIndex(1);
     QLineEdit* Prefix = Edit("edtOutputFilePrefix");
     Prefix->setFocus();
@@ -340,8 +327,7 @@ TEST_F(MainWindow, KeysActWindowWideOnlyWhileTheirActionsAreEnabled) {
 
 TEST_F(MainWindow, MarksKeepTheStartBeforeTheEnd) {
     Open(Tagged);
-    Main->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    ASSERT_TRUE(Activate());
     const QString AskStart =
         QStringLiteral("Hint : select a start of segment that should be extracted.");
     const QString AskEnd =
@@ -415,7 +401,7 @@ TEST_F(MainWindow, RefusedFilesEndInTheNoFileStateWithTheirMessageAndTheDump) {
         Steps.push_back(Press(OK, &Warning));
         TDialogScript Answers(Steps);
         Drop(Case.File);
-        ASSERT_TRUE(WaitFor([&] { return Answers.Finished(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Answers.Finished(); }));
         EXPECT_TRUE(Answers.Unexpected.isEmpty());
         EXPECT_EQ(Warning, Case.Warning);
         EXPECT_EQ(Text("lblSourceFileName"), QStringLiteral("There is no selected file"));
@@ -437,7 +423,7 @@ TEST_F(MainWindow, RefusedFilesEndInTheNoFileStateWithTheirMessageAndTheDump) {
     QString Warning;
     TDialogScript Answers({Press(OK, &Warning)});
     Drop(NotAudio);
-    ASSERT_TRUE(WaitFor([&] { return Answers.Finished(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Answers.Finished(); }));
     EXPECT_EQ(Warning, QStringLiteral(
                            "Unable to open file. The media type of this file is not recognized."));
 }
@@ -450,8 +436,8 @@ TEST_F(MainWindow, APreparedCopyBecomesTheSource) {
     QString Question, Title;
     TDialogScript Answers({Press(Yes, &Question), Choose(Prepared, &Title)});
     Drop(Broken);
-    ASSERT_TRUE(WaitFor([&] { return Answers.Finished(); }));
-    ASSERT_TRUE(WaitFor([&] { return Main->Player().IsOpen(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Answers.Finished(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Main->Player().IsOpen(); }));
     EXPECT_TRUE(Answers.Unexpected.isEmpty()) << Answers.Unexpected.join(' ').toStdString();
     EXPECT_EQ(Question, QStringLiteral("The selected file has a format problem. Try to prepare "
                                        "the file to fix the problem?"));
@@ -468,8 +454,7 @@ TEST_F(MainWindow, APreparedCopyBecomesTheSource) {
 
 TEST_F(MainWindow, ThePlaySelectedDialogGetsTheTimerAndTheEndOfPlayback) {
     Open(Tagged);
-    Main->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    ASSERT_TRUE(Activate());
     Key(Qt::Key_1);
     QTest::mouseClick(&Track(), Qt::LeftButton, Qt::NoModifier, QPoint(136, 8));
     Key(Qt::Key_2);
@@ -481,8 +466,10 @@ TEST_F(MainWindow, ThePlaySelectedDialogGetsTheTimerAndTheEndOfPlayback) {
         EXPECT_EQ(Modal, frmPlaySelected);
         // Its caption follows the ticks it is given, and turns to "Pause"
         // when it hears of the end of the segment.
-        Ticked = WaitFor([&] { return Modal->windowTitle().startsWith("Playing ["); }, 3000);
-        Ended = WaitFor([&] { return Modal->windowTitle() == QStringLiteral("Pause"); }, 3000);
+        Ticked =
+            QTest::qWaitFor([&] { return Modal->windowTitle().startsWith("Playing ["); }, 3000);
+        Ended =
+            QTest::qWaitFor([&] { return Modal->windowTitle() == QStringLiteral("Pause"); }, 3000);
         QMetaObject::invokeMethod(Modal, "reject", Qt::QueuedConnection);
     }});
     Find<QToolButton>("tbnPlaySelected")->click();
@@ -513,8 +500,7 @@ TEST_F(MainWindow, SettingsAreKeptBetweenTwoWindows) {
 }
 
 TEST_F(MainWindow, TheAboutBoxShowsTheVersionAndHandsTheFocusBack) {
-    Main->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    ASSERT_TRUE(Activate());
     Edit("edtOutputFilePrefix")->setFocus();
     QStringList Shown;
     TDialogScript Answers({[&](QWidget* Modal) {
@@ -596,17 +582,16 @@ TEST_F(MainWindow, SplitAsksOnceForEachExistingPartAndFollowsTheAnswer) {
 
 TEST_F(MainWindow, PlayedMarkedAndSavedByKeyboardGivesTheCommandLinesBytes) {
     Open(Tagged);
-    Main->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    ASSERT_TRUE(Activate());
     // Tab reaches the toolbar and Space presses the button.
     for (int Step = 0; Step < 4 && QApplication::focusWidget() != Find("tbnPlay"); ++Step)
         Key(Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), Find("tbnPlay"));
     Key(Qt::Key_Space);
-    ASSERT_TRUE(WaitFor([&] { return Track().CurPos() >= 3; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= 3; }, 3000));
     Key(Qt::Key_1);
     const int64_t Start = Track().SelStart();
-    ASSERT_TRUE(WaitFor([&] { return Track().CurPos() >= Start + 4; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= Start + 4; }, 3000));
     Key(Qt::Key_2);
     const int64_t End = Track().SelEnd();
     ASSERT_GT(Start, 0);

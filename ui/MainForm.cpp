@@ -327,6 +327,11 @@ void TfrmMain::OpenSourceFile(const QString& FileName) {
         FFileOpened = false;
         UpdateControls();
         WriteErrorInfo(FileName);
+        // A failure after the player opened the file (its tag, its position)
+        // must not leave it playing under a window that shows no file.
+        if (FPlayer->IsOpen())
+            ClosePlayer();
+        UpdatePositionLabel();
         CenteredMessageDlg(QString::fromStdString(Error.what()), mtWarning, mbOKOnly);
     }
 }

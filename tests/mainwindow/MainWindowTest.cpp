@@ -5,6 +5,7 @@
 #include "MainForm.h"
 
 #include "AboutBox.h"
+#include "FileAccess.h"
 
 #include "PlayAudio.h"
 #include "Processes.h"
@@ -426,6 +427,27 @@ TEST_F(MainWindow, RefusedFilesEndInTheNoFileStateWithTheirMessageAndTheDump) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return Answers.Finished(); }));
     EXPECT_EQ(Warning, QStringLiteral(
                            "Unable to open file. The media type of this file is not recognized."));
+}
+
+// The player opens the file, then its tag cannot be read (another program
+// keeps everyone out): the window is back in the no-file state, player and
+// timeline included.
+TEST_F(MainWindow, AFileRefusedAfterThePlayerOpenedItIsNotLeftOpen) {
+    WriteFileBytes(Work.File("busy.mp3"), ReadFileBytes(FixturePath("cbr-128-info.mp3")));
+    const int Busy = FileOpen(Work.File("busy.mp3"), fmOpenReadWrite | fmShareExclusive);
+    ASSERT_GE(Busy, 0);
+    QString Warning;
+    TDialogScript Answers({Press(OK, &Warning)});
+    Drop(Q(Work.File("busy.mp3")));
+    const bool Answered = QTest::qWaitFor([&] { return Answers.Finished(); });
+    FileClose(Busy);
+    ASSERT_TRUE(Answered);
+    EXPECT_FALSE(Warning.isEmpty());
+    EXPECT_EQ(Text("lblSourceFileName"), QStringLiteral("There is no selected file"));
+    EXPECT_FALSE(Main->Player().IsOpen());
+    EXPECT_FALSE(Track().Enabled());
+    QTest::qWait(700); // past a tick of the timer
+    EXPECT_EQ(Text("lblPosition"), QStringLiteral("Position : not selected"));
 }
 
 TEST_F(MainWindow, APreparedCopyBecomesTheSource) {

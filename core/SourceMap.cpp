@@ -15,6 +15,8 @@
 namespace {
 
 const int64_t PageSize = sysconf(_SC_PAGESIZE);
+// A huge page on x86-64 and on arm64 with 4 KiB pages.
+constexpr uintptr_t BlockSize = 2 * 1024 * 1024;
 
 // The maps the fault handler knows: a fault inside [Low, High) of a slot is
 // a read of that map. Low is set last and cleared first, so the handler
@@ -167,11 +169,20 @@ void TSourceMap::TakeStep(int64_t Position) {
     FNextStep = Position + StepBytes;
     auto* Data = const_cast<uint8_t*>(FData);
     // Only the entries go: the pages stay cached, and a later read of them
-    // maps them again.
-    const int64_t Behind = std::min(Position - KeptBehind, FSize) / PageSize * PageSize;
-    if (Behind > FReleased) {
-        madvise(Data + FReleased, static_cast<size_t>(Behind - FReleased), MADV_DONTNEED);
-        FReleased = Behind;
+    // maps them again. They go in whole blocks of the largest size the
+    // kernel maps at once: giving up part of such a block makes it split
+    // the block's entry first, and each split costs a flush of the address
+    // caches of the other processors running the job's threads.
+    if (Position - KeptBehind > 0) {
+        const auto Base = reinterpret_cast<uintptr_t>(Data);
+        const auto Behind = static_cast<int64_t>(
+            (Base + static_cast<uintptr_t>(std::min(Position - KeptBehind, FSize))) /
+                BlockSize * BlockSize -
+            Base);
+        if (Behind > FReleased) {
+            madvise(Data + FReleased, static_cast<size_t>(Behind - FReleased), MADV_DONTNEED);
+            FReleased = Behind;
+        }
     }
     // Kernels before 5.14 know no MADV_POPULATE_READ: the pages then come
     // in by faults.

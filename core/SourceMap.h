@@ -61,7 +61,8 @@ public:
 
     // Tells the map where a walk through it stands. Every StepBytes it
     // gives up the page-table entries more than KeptBehind bytes behind
-    // Position, and fills those up to Ahead bytes in front of it in one
+    // Position (in whole 2 MiB blocks of the address space, so up to 2 MiB
+    // more stay), and fills those up to Ahead bytes in front of it in one
     // call, instead of a page fault per few pages. Cheap enough to call at
     // every frame. KeptBehind leaves mapped what a frame writer still has
     // to write behind the walk (see TFrameWriter::MaxRun).
@@ -72,7 +73,7 @@ public:
     // For a walk that starts again from the front: gives up every entry.
     void Restart();
     static constexpr int64_t StepBytes = 1024 * 1024;
-    static constexpr int64_t KeptBehind = 2 * 1024 * 1024;
+    static constexpr int64_t KeptBehind = 1536 * 1024;
     static constexpr int64_t Ahead = 1024 * 1024;
     // How many maps may be open at once in the process.
     static constexpr int MaxMaps = 64;

@@ -7,6 +7,7 @@
 #include "SourceMap.h"
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
@@ -24,6 +25,40 @@ struct TFrameWriter::TRun {
     int64_t Start;
     uint32_t Count;
 };
+
+namespace {
+
+// A run's write at memory speed, with room to spare.
+constexpr std::chrono::microseconds SpinLimit{250};
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    __asm__ __volatile__("yield");
+#endif
+}
+
+// Busy-waits until Done() holds, for at most SpinLimit; returns at once on a
+// single processor, where spinning would only keep the awaited thread from
+// running.
+template <typename TDone> void SpinUntil(TDone Done) {
+    static const bool Alone = std::thread::hardware_concurrency() < 2;
+    if (Alone)
+        return;
+    const auto Until = std::chrono::steady_clock::now() + SpinLimit;
+    for (;;) {
+        for (int I = 0; I < 64; ++I) {
+            if (Done())
+                return;
+            CpuRelax();
+        }
+        if (std::chrono::steady_clock::now() >= Until)
+            return;
+    }
+}
+
+} // namespace
 
 // The thread that writes the runs, one after the other in the order they
 // were handed over. After a failure it drops every run still queued and
@@ -61,10 +96,21 @@ public:
     // bytes: short runs (frames between junk) queue up by the dozen rather
     // than each waiting for the one before.
     void Push(const TRun& Run) {
+        auto Room = [&] {
+            const uint64_t Queued = FQueued.load(std::memory_order_acquire);
+            return Queued == 0 || Queued + Run.Count <= MaxRun;
+        };
+        // The thread makes room within one run's write, a fraction of a
+        // millisecond: waiting for that on a processor of its own, the job
+        // spares itself the sleep and the thread the wake-up call, which
+        // cost much more (above all on a virtual machine, where waking an
+        // idle processor goes through the host).
+        SpinUntil(Room);
         std::unique_lock Guard(FLock);
-        FChanged.wait(Guard, [&] { return FQueue.empty() || FQueued + Run.Count <= MaxRun; });
+        FChanged.wait(Guard, Room);
         FQueue.push_back(Run);
-        FQueued += Run.Count;
+        FQueued.store(FQueued.load(std::memory_order_relaxed) + Run.Count,
+                      std::memory_order_release);
         FChanged.notify_all();
     }
     // Waits until every run handed over is written or dropped.
@@ -89,7 +135,8 @@ private:
                 return;
             const TRun Run = FQueue.front();
             FQueue.pop_front();
-            FQueued -= Run.Count;
+            FQueued.store(FQueued.load(std::memory_order_relaxed) - Run.Count,
+                          std::memory_order_release);
             const bool Drop = FFailure != nullptr;
             FBusy = true;
             FChanged.notify_all();
@@ -115,7 +162,8 @@ private:
     std::mutex FLock;
     std::condition_variable FChanged;
     std::deque<TRun> FQueue;
-    uint64_t FQueued = 0; // bytes of the runs in FQueue
+    // Bytes of the runs in FQueue; changed under FLock, looked at without.
+    std::atomic<uint64_t> FQueued{0};
     bool FBusy = false;
     bool FQuit = false;
     std::exception_ptr FFailure;

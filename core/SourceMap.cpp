@@ -175,10 +175,9 @@ void TSourceMap::TakeStep(int64_t Position) {
     // caches of the other processors running the job's threads.
     if (Position - KeptBehind > 0) {
         const auto Base = reinterpret_cast<uintptr_t>(Data);
-        const auto Behind = static_cast<int64_t>(
-            (Base + static_cast<uintptr_t>(std::min(Position - KeptBehind, FSize))) /
-                BlockSize * BlockSize -
-            Base);
+        const uintptr_t Kept =
+            Base + static_cast<uintptr_t>(std::min(Position - KeptBehind, FSize));
+        const auto Behind = static_cast<int64_t>(Kept / BlockSize * BlockSize - Base);
         if (Behind > FReleased) {
             madvise(Data + FReleased, static_cast<size_t>(Behind - FReleased), MADV_DONTNEED);
             FReleased = Behind;

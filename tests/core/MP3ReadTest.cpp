@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fcntl.h>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <sys/wait.h>
@@ -233,6 +235,48 @@ TEST(FrameReader, FramesBehindThe4GiBMarkOfASparseFile) {
         Expected.push_back(At + Offset);
     EXPECT_EQ(Result.Offsets, Expected);
     EXPECT_EQ(Result.Bytes, Stream.FrameBytes());
+}
+
+// The resident kilobytes of the mapping that starts at Address, from
+// /proc/self/smaps; -1 when there is none.
+int64_t MappedResidentKiB(const void* Address) {
+    std::ifstream Smaps("/proc/self/smaps");
+    std::string Line;
+    char Start[32];
+    std::snprintf(Start, sizeof Start, "%lx-",
+                  static_cast<unsigned long>(reinterpret_cast<uintptr_t>(Address)));
+    bool Inside = false;
+    while (std::getline(Smaps, Line)) {
+        if (Line.rfind(Start, 0) == 0)
+            Inside = true;
+        else if (Inside && Line.rfind("Rss:", 0) == 0)
+            return std::stoll(Line.substr(4));
+    }
+    return -1;
+}
+
+TEST(FrameReader, AWalkKeepsOnlyAFewMegabytesOfTheSourceMapped) {
+    // The map gives up what lies behind the walk: the resident size stays
+    // small however large the source.
+    TTempDir Dir;
+    const std::string Name = Dir.File("long.mp3");
+    TStreamBuilder Block;
+    Block.Frames(2000);
+    std::vector<uint8_t> Data;
+    while (Data.size() < (48u << 20))
+        Data.insert(Data.end(), Block.Data().begin(), Block.Data().end());
+    WriteFileBytes(Name, Data);
+
+    TMP3Reader Reader;
+    Reader.Open(Name);
+    ASSERT_TRUE(Reader.Map().Mapped());
+    int64_t Frames = 0, MostKiB = 0;
+    while (Reader.FindNextFrame(0))
+        if (++Frames % 10000 == 0)
+            MostKiB = std::max(MostKiB, MappedResidentKiB(Reader.Map().Data()));
+    EXPECT_GT(Frames, 100000);
+    EXPECT_GT(MostKiB, 0);
+    EXPECT_LE(MostKiB, 10 * 1024);
 }
 
 TEST(FrameReader, ASourceShrunkByAnotherProcessEndsTheWalkWithAReadFailure) {

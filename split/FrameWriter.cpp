@@ -15,6 +15,7 @@
 #include <exception>
 #include <mutex>
 #include <pthread.h>
+#include <sched.h>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -39,11 +40,21 @@ inline void CpuRelax() {
 #endif
 }
 
-// Busy-waits until Done() holds, for at most SpinLimit; returns at once on a
-// single processor, where spinning would only keep the awaited thread from
+// Whether the process may run on one processor only (by the machine or by
+// its affinity), where spinning would only keep the awaited thread from
 // running.
+bool RunsOnOneProcessor() {
+    cpu_set_t Set;
+    CPU_ZERO(&Set);
+    if (sched_getaffinity(0, sizeof Set, &Set) == 0)
+        return CPU_COUNT(&Set) < 2;
+    return std::thread::hardware_concurrency() < 2;
+}
+
+// Busy-waits until Done() holds, for at most SpinLimit; returns at once on a
+// single processor.
 template <typename TDone> void SpinUntil(TDone Done) {
-    static const bool Alone = std::thread::hardware_concurrency() < 2;
+    static const bool Alone = RunsOnOneProcessor();
     if (Alone)
         return;
     const auto Until = std::chrono::steady_clock::now() + SpinLimit;

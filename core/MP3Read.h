@@ -114,6 +114,8 @@ public:
     // The mapping of the open file; not Mapped() when the frames come
     // through the read window.
     const TSourceMap& Map() const { return FMap; }
+    // See TSourceMap::SetKeptBehind.
+    void SetKeptBehind(int64_t Bytes) { FMap.SetKeptBehind(Bytes); }
 
 private:
     // Takes the open Handle as the reader's file; Size -1 asks the file.

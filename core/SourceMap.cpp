@@ -173,10 +173,10 @@ void TSourceMap::TakeStep(int64_t Position) {
     // kernel maps at once: giving up part of such a block makes it split
     // the block's entry first, and each split costs a flush of the address
     // caches of the other processors running the job's threads.
-    if (Position - KeptBehind > 0) {
+    if (Position - FKeptBehind > 0) {
         const auto Base = reinterpret_cast<uintptr_t>(Data);
         const uintptr_t Kept =
-            Base + static_cast<uintptr_t>(std::min(Position - KeptBehind, FSize));
+            Base + static_cast<uintptr_t>(std::min(Position - FKeptBehind, FSize));
         const auto Behind = static_cast<int64_t>(Kept / BlockSize * BlockSize - Base);
         if (Behind > FReleased) {
             madvise(Data + FReleased, static_cast<size_t>(Behind - FReleased), MADV_DONTNEED);

@@ -60,12 +60,11 @@ public:
     bool ShrankBelow(int64_t End) const;
 
     // Tells the map where a walk through it stands. Every StepBytes it
-    // gives up the page-table entries more than KeptBehind bytes behind
+    // gives up the page-table entries more than KeptBehindBytes() behind
     // Position (in whole 2 MiB blocks of the address space, so up to 2 MiB
     // more stay), and fills those up to Ahead bytes in front of it in one
     // call, instead of a page fault per few pages. Cheap enough to call at
-    // every frame. KeptBehind leaves mapped what a frame writer still has
-    // to write behind the walk (see TFrameWriter::MaxRun).
+    // every frame.
     void Follow(int64_t Position) {
         if (Position >= FNextStep)
             TakeStep(Position);
@@ -73,6 +72,12 @@ public:
     // For a walk that starts again from the front: gives up every entry.
     void Restart();
     static constexpr int64_t StepBytes = 1024 * 1024;
+    // How far behind the walk entries are kept. KeptBehind, the default,
+    // leaves mapped what a frame writer still has to write behind the walk
+    // (see TFrameWriter::MaxRun); a walk that writes nothing from the map
+    // needs none.
+    void SetKeptBehind(int64_t Bytes) { FKeptBehind = Bytes; }
+    int64_t KeptBehindBytes() const { return FKeptBehind; }
     static constexpr int64_t KeptBehind = 1536 * 1024;
     static constexpr int64_t Ahead = 1024 * 1024;
     // How many maps may be open at once in the process.
@@ -87,6 +92,7 @@ private:
     int64_t FReleased = 0;
     int64_t FFilled = 0;
     int64_t FNextStep = 0;
+    int64_t FKeptBehind = KeptBehind;
     bool FCanFill = true;
     int FSlot = -1;
     std::atomic<bool> FFaulted{false};

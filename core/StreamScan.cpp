@@ -61,6 +61,7 @@ public:
         }
         if (!FReader.Map().Mapped())
             return;
+        FReader.SetKeptBehind(0);
         FReader.SearchFrom(From);
         FReader.SetSearchCheck([this] {
             {
@@ -235,6 +236,15 @@ private:
 // The walk of ScanStream. With Second, the frames from SecondFrom on are
 // also walked by the second half, which the walk hands over to where it can.
 TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int64_t SecondFrom) {
+    // Nothing is written from the map: no page behind the frame the walk
+    // stands on need stay mapped. (With the second half's map beside it,
+    // this keeps the scan's resident size below the copy's.)
+    struct TKeepNothingBehind {
+        TMP3Reader& Reader;
+        const int64_t Kept = Reader.Map().KeptBehindBytes();
+        explicit TKeepNothingBehind(TMP3Reader& R) : Reader(R) { Reader.SetKeptBehind(0); }
+        ~TKeepNothingBehind() { Reader.SetKeptBehind(Kept); }
+    } KeepNothingBehind(Reader);
     TStreamScan Scan;
     Scan.FileSize = Reader.FileSize();
     std::vector<uint8_t> Frame(MaxFrameLength);

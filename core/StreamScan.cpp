@@ -254,7 +254,7 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
         const int32_t Length = Reader.FrameLength();
         if (At + Length > Scan.FileSize)
             break;
-        if (At >= HandOverFrom) {
+        if (Second != nullptr && At >= HandOverFrom) {
             // The first frames are this walk's own: the second half knows
             // nothing of the information frame and the first audio frame.
             TSecondHalf::TEntry Entry;

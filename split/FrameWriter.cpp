@@ -41,21 +41,23 @@ inline void CpuRelax() {
 }
 
 // Whether the process may run on one processor only (by the machine or by
-// its affinity), where spinning would only keep the awaited thread from
-// running.
+// its affinity): a second thread then only takes turns with the job, and
+// spinning would keep the awaited thread from running.
 bool RunsOnOneProcessor() {
-    cpu_set_t Set;
-    CPU_ZERO(&Set);
-    if (sched_getaffinity(0, sizeof Set, &Set) == 0)
-        return CPU_COUNT(&Set) < 2;
-    return std::thread::hardware_concurrency() < 2;
+    static const bool Alone = [] {
+        cpu_set_t Set;
+        CPU_ZERO(&Set);
+        if (sched_getaffinity(0, sizeof Set, &Set) == 0)
+            return CPU_COUNT(&Set) < 2;
+        return std::thread::hardware_concurrency() < 2;
+    }();
+    return Alone;
 }
 
 // Busy-waits until Done() holds, for at most SpinLimit; returns at once on a
 // single processor.
 template <typename TDone> void SpinUntil(TDone Done) {
-    static const bool Alone = RunsOnOneProcessor();
-    if (Alone)
+    if (RunsOnOneProcessor())
         return;
     const auto Until = std::chrono::steady_clock::now() + SpinLimit;
     for (;;) {
@@ -183,7 +185,8 @@ private:
 };
 
 TFrameWriter::TFrameWriter(uint32_t Capacity)
-    : FBuffer(std::make_unique_for_overwrite<uint8_t[]>(Capacity)), FCapacity(Capacity) {}
+    : FBuffer(std::make_unique_for_overwrite<uint8_t[]>(Capacity)), FCapacity(Capacity),
+      FWriteBehind(!RunsOnOneProcessor()) {}
 
 TFrameWriter::~TFrameWriter() = default;
 

@@ -7,7 +7,7 @@
 // Frames come in by AppendFrame, one call per frame. From a mapped source
 // they are not copied at all: frames that follow each other in the source
 // make one run of source bytes, written from the mapping in one call when
-// the run ends (at junk, at a flush, at MaxRun bytes). With SetWriteBehind,
+// the run ends (at junk, at a flush, at MaxRun bytes). With write-behind,
 // those calls are made by a thread of the writer's own, in order, while the
 // job walks on to the next run: the copy into the output and the job's work
 // on the frames overlap. Runs of at most MaxRun bytes in all wait for that
@@ -50,11 +50,11 @@ public:
     // byte count starts at 0. Whatever is still held for a previous stream
     // is dropped, so flush before.
     void Attach(TFileStream& Stream);
-    // Whether runs are written by the writer's thread. That pays when the
-    // job reads every byte it copies (for a checksum) while the copy goes
-    // on; a job that only walks the headers is faster writing them itself,
-    // without the handing over between two processors. Set it before the
-    // first run: once the thread has taken runs, it takes all of them.
+    // Whether runs are written by the writer's thread. By default they are
+    // wherever the process may use a second processor, which then copies
+    // while the job walks on; on a single one the handing over would only
+    // cost. Set it before the first run: once the thread has taken runs, it
+    // takes all of them.
     void SetWriteBehind(bool Value) { FWriteBehind = Value; }
     // Forgets the stream without writing what is still collected (call
     // Flush first to keep it); waits for the runs already handed over.
@@ -144,7 +144,7 @@ private:
     const TSourceMap* FRunSource = nullptr;
     int64_t FRunStart = 0;
     uint32_t FRunLength = 0;
-    bool FWriteBehind = false;
+    bool FWriteBehind;
     // Started with the first run handed over.
     std::unique_ptr<TBackground> FBackground;
 };

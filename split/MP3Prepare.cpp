@@ -43,7 +43,6 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
     // The source's information frame is replaced by one that counts the
     // copy's frames.
     TOutputHeader Header(Scan, Reader.Map());
-    Writer.SetWriteBehind(Header.ChecksumsAudio());
     Header.Begin(Writer);
     TPercentOf Percent(Reader.FileSize());
     try {

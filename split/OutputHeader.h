@@ -24,9 +24,6 @@ public:
     TOutputHeader(const TStreamScan& Scan, const TSourceMap& Source);
 
     bool Active() const { return FBuilder.has_value(); }
-    // Whether every audio byte copied is also read for the frame's music
-    // checksum.
-    bool ChecksumsAudio() const { return Active() && FScan.Info.HasExtension; }
     // Bytes the frame takes at the start of the current output.
     int64_t Length() const { return FBegun ? FBuilder->Length() : 0; }
 

@@ -150,7 +150,6 @@ void TSegmora::SplitByParts() {
 
     TFrameWriter Writer;
     TOutputHeader Header(Scan, FReader.Map());
-    Writer.SetWriteBehind(Header.ChecksumsAudio());
     int32_t PartNumber = 1;
     // Flushes the collected frames, adds the source's tag and closes the
     // part. A part whose write failed gets no tag behind the gap; a first
@@ -221,7 +220,6 @@ void TSegmora::SaveSelection() {
     Writer.Attach(*Dest);
     TOnExit Detach([&Writer] { Writer.Detach(); });
     TOutputHeader Header(Scan, FReader.Map());
-    Writer.SetWriteBehind(Header.ChecksumsAudio());
     Header.Begin(Writer);
 
     // Exact sums: a frame ending on a mark ends on it.

@@ -1,5 +1,7 @@
 #include "StreamScan.h"
 
+#include "Processors.h"
+
 #include <pthread.h>
 
 #include <algorithm>
@@ -339,7 +341,7 @@ TStreamScan ScanStream(TMP3Reader& Reader, bool WithMusicCRC) {
     // The walk waits on memory more than it computes: with a second
     // processor, two walks take little longer than one.
     if (!WithMusicCRC && Reader.Map().Mapped() && Reader.FileSize() >= ScanInHalvesMinSize &&
-        std::thread::hardware_concurrency() > 1)
+        !RunsOnOneProcessor())
         return ScanStreamInHalves(Reader, Reader.FileSize() / 2);
     return Walk(Reader, WithMusicCRC, nullptr, 0);
 }

@@ -54,7 +54,8 @@ struct TStreamScan {
 // frame has an extension to compare it with.
 //
 // A mapped file of ScanInHalvesMinSize or more is walked without the CRC in
-// two halves at once, as ScanStreamInHalves does from its middle on.
+// two halves at once where the process may use a second processor, as
+// ScanStreamInHalves does from its middle on.
 TStreamScan ScanStream(TMP3Reader& Reader, bool WithMusicCRC = false);
 constexpr int64_t ScanInHalvesMinSize = 32 * 1024 * 1024;
 // The same scan as ScanStream without the CRC, but when the reader is

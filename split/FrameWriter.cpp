@@ -4,6 +4,7 @@
 #include "FileAccess.h"
 #include "MP3Read.h"
 #include "MP3Utils.h"
+#include "Processors.h"
 #include "SourceMap.h"
 
 #include <cerrno>
@@ -15,7 +16,6 @@
 #include <exception>
 #include <mutex>
 #include <pthread.h>
-#include <sched.h>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -38,20 +38,6 @@ inline void CpuRelax() {
 #elif defined(__aarch64__)
     __asm__ __volatile__("yield");
 #endif
-}
-
-// Whether the process may run on one processor only (by the machine or by
-// its affinity): a second thread then only takes turns with the job, and
-// spinning would keep the awaited thread from running.
-bool RunsOnOneProcessor() {
-    static const bool Alone = [] {
-        cpu_set_t Set;
-        CPU_ZERO(&Set);
-        if (sched_getaffinity(0, sizeof Set, &Set) == 0)
-            return CPU_COUNT(&Set) < 2;
-        return std::thread::hardware_concurrency() < 2;
-    }();
-    return Alone;
 }
 
 // Busy-waits until Done() holds, for at most SpinLimit; returns at once on a

@@ -44,12 +44,14 @@ namespace {
 
 // The player program: beside this one in the build, else where the
 // installed tree keeps it relative to this program. Never one found by an
-// absolute path: that could be another version's.
+// absolute path (that could be another version's), nor in the current
+// folder when this program can't tell where it lies.
 std::string FindPlayHelper() {
     std::string Self(4096, '\0');
     const ssize_t Length = readlink("/proc/self/exe", Self.data(), Self.size() - 1);
     if (Length <= 0)
-        return SEGMORA_PLAY_HELPER;
+        throw Exception(std::string("play is not available: cannot find ") + SEGMORA_PLAY_HELPER +
+                        ": " + std::strerror(errno));
     Self.resize(static_cast<size_t>(Length));
     const std::string Folder = Self.substr(0, Self.rfind('/') + 1);
     const std::string Beside = Folder + SEGMORA_PLAY_HELPER;

@@ -2,52 +2,16 @@
 // projects, when it is there: odd and damaged files that no encoder here
 // makes on purpose.
 
+#include "Corpus.h"
 #include "Errors.h"
 #include "MP3Read.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 namespace {
-
-struct TManifestRow {
-    std::string Path;
-    std::string Codec;   // ffprobe's codec name, "ERR ..." when it gave up
-    std::string Packets; // ffprobe's packet count, "-" when none
-};
-
-std::vector<TManifestRow> ReadManifest(const std::string& Name) {
-    std::ifstream In(Name);
-    std::string Line;
-    std::getline(In, Line);
-    std::vector<std::string> Columns;
-    {
-        std::stringstream Header(Line);
-        for (std::string Cell; std::getline(Header, Cell, '\t');)
-            Columns.push_back(Cell);
-    }
-    auto Index = [&](const std::string& Column) {
-        return static_cast<size_t>(std::find(Columns.begin(), Columns.end(), Column) -
-                                   Columns.begin());
-    };
-    const size_t PathAt = Index("path"), CodecAt = Index("ff_codec"),
-                 PacketsAt = Index("ff_packets");
-    std::vector<TManifestRow> Rows;
-    while (std::getline(In, Line)) {
-        std::vector<std::string> Cells;
-        std::stringstream Row(Line);
-        for (std::string Cell; std::getline(Row, Cell, '\t');)
-            Cells.push_back(Cell);
-        if (Cells.size() > std::max({PathAt, CodecAt, PacketsAt}))
-            Rows.push_back({Cells[PathAt], Cells[CodecAt], Cells[PacketsAt]});
-    }
-    return Rows;
-}
 
 // Files where ffprobe's packet count and the frames a cutter copies differ
 // by more than one, each checked by hand against ffprobe's packet offsets.
@@ -76,13 +40,10 @@ bool IsMpegAudioCodec(const std::string& Codec) {
 } // namespace
 
 TEST(Corpus, EveryFileWalksInsideItselfAndCountsLikeAnIndependentTool) {
-    // SEGMORA_CORPUS names another copy of the corpus than the one beside
-    // the project.
-    const char* Override = std::getenv("SEGMORA_CORPUS");
-    const std::string Root = Override != nullptr ? Override : SEGMORA_CORPUS_DIR;
-    if (!std::filesystem::exists(Root + "/MANIFEST.tsv"))
-        GTEST_SKIP() << "no corpus at " << Root;
-    const auto Rows = ReadManifest(Root + "/MANIFEST.tsv");
+    const std::string Root = CorpusRoot();
+    if (Root.empty())
+        GTEST_SKIP() << "no corpus";
+    const auto Rows = ReadManifest(Root);
     ASSERT_GT(Rows.size(), 100u);
 
     int Compared = 0;

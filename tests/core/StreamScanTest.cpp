@@ -1,5 +1,6 @@
 #include "StreamScan.h"
 
+#include "Corpus.h"
 #include "Errors.h"
 #include "FrameBuilder.h"
 #include "FrameFiles.h"
@@ -9,9 +10,6 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -133,16 +131,12 @@ TEST(StreamScan, TwoHalvesAtOnceGiveTheSequentialScan) {
 }
 
 TEST(StreamScan, TwoHalvesAtOnceOverTheCorpus) {
-    const char* Override = std::getenv("SEGMORA_CORPUS");
-    const std::string Root = Override != nullptr ? Override : SEGMORA_CORPUS_DIR;
-    if (!std::filesystem::exists(Root + "/MANIFEST.tsv"))
-        GTEST_SKIP() << "no corpus at " << Root;
-    std::ifstream Manifest(Root + "/MANIFEST.tsv");
-    std::string Line;
-    std::getline(Manifest, Line); // the path is the first column
+    const std::string Root = CorpusRoot();
+    if (Root.empty())
+        GTEST_SKIP() << "no corpus";
     int Walked = 0;
-    while (std::getline(Manifest, Line)) {
-        const std::string Name = Root + "/" + Line.substr(0, Line.find('\t'));
+    for (const TManifestRow& Row : ReadManifest(Root)) {
+        const std::string Name = Root + "/" + Row.Path;
         SCOPED_TRACE(Name);
         auto Scan = [&](int64_t SecondFrom) {
             try {

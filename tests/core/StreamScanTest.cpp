@@ -5,6 +5,7 @@
 #include "FrameBuilder.h"
 #include "FrameFiles.h"
 #include "TestFiles.h"
+#include "ThrownMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -186,13 +187,11 @@ TEST(StreamScan, TheSecondHalfsReadFailureReachesTheCaller) {
         TMP3Reader Reader;
         Reader.Open(Name);
         EXPECT_EQ(truncate(Name.c_str(), S.FrameOffsets()[5000] + 10), 0);
-        try {
+        return ThrownMessage([&] {
             Halves ? ScanStreamInHalves(Reader, S.FrameOffsets()[3000]) : ScanStream(Reader);
-        } catch (const Exception& E) {
-            return E.Message();
-        }
-        return std::string("no failure");
+        });
     };
-    EXPECT_EQ(Scan(true), Scan(false));
-    EXPECT_NE(Scan(true).find("Unable to read file"), std::string::npos);
+    const std::string Message = Scan(true);
+    EXPECT_EQ(Message, Scan(false));
+    EXPECT_NE(Message.find("Unable to read file"), std::string::npos);
 }

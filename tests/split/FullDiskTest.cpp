@@ -26,11 +26,7 @@ class FullDisk : public testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
         // About 420 KB of frames behind a tag: far more than the disk holds.
-        // The encoder's information frame in front gives every output a
-        // header that checksums its audio, so that the runs are written by
-        // the writer's thread.
-        Stream.Bytes(ReaderFrames(FixturePath("cbr-128-info.mp3")).front());
-        Stream.Frames(1000).ID3v1("Full");
+        Stream.Bytes(EncoderInfo).Frames(1000).ID3v1("Full");
         Stream.WriteTo(Source);
     }
 
@@ -69,6 +65,10 @@ protected:
         });
     }
 
+    // An encoder's information frame: in front of a source it gives every
+    // output a header that checksums its audio, so that the runs are written
+    // by the writer's thread.
+    const TBytes EncoderInfo = ReaderFrames(FixturePath("cbr-128-info.mp3")).front();
     TTempDir Dir;
     std::string Source = Dir.File("source.mp3");
     TStreamBuilder Stream;
@@ -115,16 +115,15 @@ TEST_P(FullDisk, NoFrameFollowsTheGapOfAFailedWrite) {
     // the short runs are on their way while the long one fails. It is cut
     // back to its whole frames, and a short run would fit into the room
     // that frees. What reached the file behind the copy's own header must
-    // be the source's frames from the first on. The encoder's information
-    // frame in front makes the copy checksum its audio, so that its runs
-    // are written behind the job. (Runs kept after the failure would show
-    // every time; a failure taken before the queue is empty only now and
-    // then, as it depends on how the two threads meet.)
+    // be the source's frames from the first on. (Runs kept after the
+    // failure would show every time; a failure taken before the queue is
+    // empty only now and then, as it depends on how the two threads meet.)
     TStreamBuilder Uneven;
-    Uneven.Bytes(ReaderFrames(FixturePath("cbr-128-info.mp3")).front()).Frames(170);
+    Uneven.Bytes(EncoderInfo).Frames(170);
     for (int I = 0; I < 100; ++I)
         Uneven.Junk(3, 0x11).Frames(2, {.Kbps = 32});
     Uneven.WriteTo(Source);
+    const TBytes Expected = Uneven.FrameBytes();
     for (int Round = 0; Round < 20; ++Round) {
         const std::string Message = Disk.Run([&] {
             TRecordingFrontEnd FrontEnd;
@@ -135,8 +134,7 @@ TEST_P(FullDisk, NoFrameFollowsTheGapOfAFailedWrite) {
         ASSERT_NE(Message.find("Unable to write file"), std::string::npos) << Message;
         const TBytes Audio = Concat(ReaderFrames(Disk.File("copy.mp3")), 1);
         ASSERT_GT(Audio.size(), 0u);
-        ASSERT_TRUE(std::equal(Audio.begin(), Audio.end(), Uneven.FrameBytes().begin()))
-            << "round " << Round;
+        ASSERT_TRUE(std::equal(Audio.begin(), Audio.end(), Expected.begin())) << "round " << Round;
     }
 }
 

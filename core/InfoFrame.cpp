@@ -261,6 +261,11 @@ bool ParseInfoFrame(const uint8_t* Frame, size_t Length, TInfoFrame& Info) {
     return true;
 }
 
+bool ParseInfoFrame(const uint8_t* Frame, size_t Length) {
+    TInfoFrame Info;
+    return ParseInfoFrame(Frame, Length, Info);
+}
+
 bool ExtensionTrimmedByDecoders(const TInfoFrame& Info) {
     return Info.HasExtension && std::memcmp(Info.Extension.data(), "LAME", 4) == 0;
 }

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 enum class TInfoKind { None, Xing, Info, VBRI };
@@ -56,6 +57,23 @@ int32_t SideInfoSize(uint8_t Version, uint8_t ChannelMode);
 // True when the whole frame in Frame (Length bytes, header included) is an
 // information frame; Info then holds what it says.
 bool ParseInfoFrame(const uint8_t* Frame, size_t Length, TInfoFrame& Info);
+
+bool ParseInfoFrame(const uint8_t* Frame, size_t Length);
+
+// A first look, at two places of the frame, for the mark of an information
+// frame: "VBRI" 32 bytes behind the header, or "Xing" or "Info" behind a
+// Layer III frame's side information. Frame is the frame's Length bytes,
+// Header its decoded header. Only ParseInfoFrame tells for sure.
+inline bool LooksLikeInfoFrame(const uint8_t* Frame, size_t Length, const TMP3FrameInfo& Header) {
+    constexpr size_t VbriAt = 36;
+    if (Length >= VbriAt + 4 && std::memcmp(Frame + VbriAt, "VBRI", 4) == 0)
+        return true;
+    if (Header.Layer != 3)
+        return false;
+    const size_t At = 4 + static_cast<size_t>(SideInfoSize(Header.Version, Header.ChannelMode));
+    return Length >= At + 4 &&
+           (std::memcmp(Frame + At, "Xing", 4) == 0 || std::memcmp(Frame + At, "Info", 4) == 0);
+}
 
 // True when the extension was written by the encoder whose delay the
 // pipeline trims (its name starts with "LAME").

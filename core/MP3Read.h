@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileBufs.h"
+#include "InfoFrame.h"
 #include "MP3Utils.h"
 #include "SourceMap.h"
 
@@ -13,7 +14,16 @@
 // Walks the MPEG audio frames of one file. The first frame is found wherever
 // it lies; each following frame is reached by the current frame's length, and
 // after data that isn't a frame the reader resynchronises, needing two valid
-// headers one frame length apart. Tags and junk never reach the caller.
+// headers one frame length apart. Tags and junk never reach the caller:
+// - an ID3v2 tag where a search starts (at the start of the file, or right
+//   behind a frame, as in two files joined) is crossed by its declared size,
+//   and so are the tags right behind it, when a frame follows where the
+//   sizes say; otherwise the search goes through the tag byte by byte, as
+//   some writers store a wrong size;
+// - the tags at the end of the file (ID3v1, APEv2, Lyrics3v2, an ID3v2 tag
+//   with a footer), found from the end when the file is opened, hold no
+//   frame: AudioLimit() is where they begin, and a frame reaching past it is
+//   cut short, as by the end of the file.
 //
 // The file is mapped when it can be: headers are then read in place, and a
 // caller that copies frames can write them straight from Map() (see
@@ -53,6 +63,7 @@ public:
     // current frame: as Rewind, from anywhere.
     void SearchFrom(int64_t Offset) {
         FPosition = Offset;
+        FTagBytes = 0;
         FFrameFound = false;
         FFollowed = false;
         FHolesCheckedUntil = 0;
@@ -92,11 +103,25 @@ public:
     bool FrameComplete() const {
         if (!FFrameFound)
             RaiseNoFrame();
-        return FPosition + FFrame.FrameLength <= FFileSize;
+        return FPosition + FFrame.FrameLength <= FAudioLimit;
+    }
+    // True when the current frame is an information frame (Xing, Info or
+    // VBRI), wherever it lies: it holds no sound. A whole frame only.
+    bool IsInfoFrame() {
+        if (!FMap.Mapped() || !FFrameFound || !FrameComplete())
+            return IsInfoFrameSlow();
+        const uint8_t* Frame = FMap.Data() + FPosition;
+        const auto Length = static_cast<size_t>(FFrame.FrameLength);
+        return LooksLikeInfoFrame(Frame, Length, FFrame) && ParseInfoFrame(Frame, Length);
     }
 
     int64_t Position() const { return FPosition; }
     int64_t FileSize() const { return FFileSize; }
+    // Where the tags at the end of the file begin (FileSize without them).
+    int64_t AudioLimit() const { return FAudioLimit; }
+    // Bytes of the tags crossed by their size since the last Rewind or
+    // SearchFrom: not audio, wherever they lie.
+    int64_t TagBytes() const { return FTagBytes; }
     bool FrameFound() const { return FFrameFound; }
     // The current frame's header, decoded.
     const TMP3FrameInfo& FrameInfo() const { return FFrame; }
@@ -118,14 +143,24 @@ public:
     void SetKeptBehind(int64_t Bytes) { FMap.SetKeptBehind(Bytes); }
 
 private:
-    // Takes the open Handle as the reader's file; Size -1 asks the file.
-    void TakeHandle(int Handle, const std::string& FileName, int64_t Size);
+    // Takes the open Handle as the reader's file; Size -1 asks the file,
+    // Limit -1 looks for tags at its end.
+    void TakeHandle(int Handle, const std::string& FileName, int64_t Size, int64_t Limit);
+    // Reads Count bytes at At from the mapping or the read window; false
+    // when fewer are there before the end of the file.
+    bool ReadBytes(int64_t At, uint8_t* Dest, uint32_t Count);
+    // Where the tags at the end of the file begin.
+    int64_t FindTrailingTags();
+    // Behind the tags that start at At, when a frame follows them; At
+    // otherwise.
+    int64_t CrossTags(int64_t At);
     [[noreturn]] static void RaiseNoFrame();
     bool ReadHeader(int64_t At, uint32_t& Header);
     template <bool Mapped> bool IsFrameAt(int64_t At);
     template <bool Mapped> bool FindFrame(int64_t Limit);
     int64_t FindByteInMap(uint8_t Byte, int64_t From, int64_t Until);
     bool FindNextFrameSlow(int64_t Limit);
+    bool IsInfoFrameSlow();
     // Raises "Unable to read file" when the last step may have read bytes
     // the mapped file no longer holds.
     void CheckMappedStep();
@@ -133,7 +168,7 @@ private:
     // into FNext, FFollowed telling whether there is one.
     void LookBehindFrame() {
         const int64_t End = FPosition + FFrame.FrameLength;
-        FFollowed = End + 4 <= FFileSize && DecodeFrameHeader(MappedHeader(End), FNext);
+        FFollowed = End + 4 <= FAudioLimit && DecodeFrameHeader(MappedHeader(End), FNext);
         // The walk touches one header per frame, too far apart for the
         // processor to see a pattern: ask for the header some frames ahead
         // now, guessing that they are as long as this one.
@@ -146,6 +181,8 @@ private:
     std::string FFileName;
     int64_t FPosition = 0;
     int64_t FFileSize = 0;
+    int64_t FAudioLimit = 0;
+    int64_t FTagBytes = 0;
     bool FFrameFound = false;
     TMP3FrameInfo FFrame{};
     std::unique_ptr<TFileReadBuffer> FBuffer;

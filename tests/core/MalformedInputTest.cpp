@@ -29,10 +29,10 @@ void WalkChecked(const std::string& Name) {
         Last = Reader.Position();
         Frame.resize(static_cast<size_t>(Reader.FrameLength()));
         if (!Reader.ReadFrame(Frame.data())) {
-            ASSERT_GT(Reader.Position() + Reader.FrameLength(), Size);
+            ASSERT_GT(Reader.Position() + Reader.FrameLength(), Reader.AudioLimit());
             break;
         }
-        ASSERT_LE(Reader.Position() + Reader.FrameLength(), Size);
+        ASSERT_LE(Reader.Position() + Reader.FrameLength(), Reader.AudioLimit());
         ASSERT_EQ(Frame[0], 0xFF);
     }
     ASSERT_FALSE(Reader.FindNextFrame(0)) << "a search after the end stays at the end";

@@ -10,6 +10,13 @@ public:
     std::string Message() const { return what(); }
 };
 
+// A file that holds too little MPEG audio to be opened as a source: not
+// something preparing a copy of it could mend.
+class ENotMpegAudio : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // An operating-system call failed. The message names the error code and the
 // system's text for it, as every front end shows it.
 class EOSError : public Exception {

@@ -1,5 +1,6 @@
 #include "StreamScan.h"
 
+#include "Errors.h"
 #include "Processors.h"
 
 #include <pthread.h>
@@ -23,6 +24,7 @@ struct TSums {
     int64_t Frames = 0;
     int64_t Bytes = 0;
     int64_t Ticks = 0;
+    int64_t Tags = 0; // the reader's TagBytes()
 };
 
 // The second half of a file, walked by a thread of its own on a reader of
@@ -161,13 +163,24 @@ private:
 
     // The loop of ScanStream over audio frames, counting only.
     void Walk() {
-        const int64_t Size = FReader.FileSize();
         TTail Tail;
+        // The check is asked on the way too, not only in long searches:
+        // the calling thread may be waiting for this walk to end.
+        const std::function<bool()>& Check = FReader.SearchCheck();
+        int64_t NextCheck = FReader.Position() + TMP3Reader::SearchCheckBytes;
         while (!FStop.load(std::memory_order_relaxed) && FReader.FindNextFrame(0)) {
             const int64_t At = FReader.Position();
             const int32_t Length = FReader.FrameLength();
-            if (At + Length > Size)
+            if (!FReader.FrameComplete())
                 break;
+            if (At >= NextCheck) {
+                if (Check())
+                    break;
+                NextCheck = At + TMP3Reader::SearchCheckBytes;
+            }
+            if (FReader.IsInfoFrame())
+                continue;
+            Tail.Sums.Tags = FReader.TagBytes();
             if (Tail.Sums.Frames < Kept) {
                 const int Count = static_cast<int>(Tail.Sums.Frames);
                 FEntries[Count] = {At, Tail.Sums};
@@ -187,6 +200,7 @@ private:
             Tail.AudioEnd = At + Length;
             Tail.Sums.Ticks += FReader.FrameTicks();
         }
+        Tail.Sums.Tags = FReader.TagBytes();
         FTail = Tail;
     }
 
@@ -249,13 +263,25 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
     } KeepNothingBehind(Reader);
     TStreamScan Scan;
     Scan.FileSize = Reader.FileSize();
+    Scan.AudioLimit = Reader.AudioLimit();
     std::vector<uint8_t> Frame(MaxFrameLength);
     int64_t HandOverFrom = Second != nullptr ? SecondFrom : INT64_MAX;
+    const std::function<bool()>& Check = Reader.SearchCheck();
+    int64_t NextCheck = TMP3Reader::SearchCheckBytes;
+    // The tags crossed before the first audio frame are not between frames.
+    int64_t TagsBefore = 0;
     while (Reader.FindNextFrame(0)) {
         const int64_t At = Reader.Position();
         const int32_t Length = Reader.FrameLength();
-        if (At + Length > Scan.FileSize)
+        if (!Reader.FrameComplete())
             break;
+        if (Check && At >= NextCheck) {
+            if (Check()) {
+                Reader.SearchFrom(Scan.FileSize);
+                return Scan;
+            }
+            NextCheck = At + TMP3Reader::SearchCheckBytes;
+        }
         if (Second != nullptr && At >= HandOverFrom) {
             // The first frames are this walk's own: the second half knows
             // nothing of the information frame and the first audio frame.
@@ -273,6 +299,7 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
                 Scan.AudioFrames += Tail.Sums.Frames - Entry.Before.Frames;
                 Scan.AudioBytes += Tail.Sums.Bytes - Entry.Before.Bytes;
                 Scan.Ticks += Tail.Sums.Ticks - Entry.Before.Ticks;
+                Scan.TagBytes = Reader.TagBytes() - TagsBefore + Tail.Sums.Tags - Entry.Before.Tags;
                 Scan.LastAudio = Tail.LastAudio;
                 Scan.AudioEnd = Tail.AudioEnd;
                 if (Tail.LastChange > Entry.Before.Frames || Tail.LastBitrate != Scan.First.Bitrate)
@@ -299,10 +326,16 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
                     continue;
                 }
             }
+            // Another information frame before the audio: no sound either.
+            if (ParseInfoFrame(Frame.data(), static_cast<size_t>(Length)))
+                continue;
             Scan.FirstHeader = FrameHeaderAt(Frame.data());
             Scan.First = Reader.FrameInfo();
             Scan.AudioStart = At;
+            TagsBefore = Reader.TagBytes();
             Scan.HasMusicCRC = WithMusicCRC && Scan.Info.HasExtension;
+        } else if (Reader.IsInfoFrame()) {
+            continue;
         }
         if (Scan.HasMusicCRC) {
             // In place from the mapping; a source shrunk under it fails
@@ -325,6 +358,7 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
         Scan.AudioEnd = At + Length;
         Scan.Ticks += Reader.FrameTicks();
     }
+    Scan.TagBytes = Reader.TagBytes() - TagsBefore;
     return Scan;
 }
 
@@ -332,9 +366,16 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
 
 bool TStreamScan::MostlyUnframed() const {
     // What is not frames at either end is allowed for: tags in front and
-    // behind. Half of what lies between must be frames.
-    const int64_t Span = AudioStart >= 0 ? FileSize - AudioStart : FileSize;
+    // behind, and tags between frames. Half of what lies between must be
+    // frames.
+    const int64_t Span = (AudioStart >= 0 ? AudioLimit - AudioStart : AudioLimit) - TagBytes;
     return AudioFrames == 0 || AudioBytes * 2 < Span - 128;
+}
+
+void RefuseUnlessAudio(const TStreamScan& Scan, const std::string& FileName) {
+    if (Scan.MostlyUnframed())
+        throw ENotMpegAudio("Not an MPEG audio file: " + FileName +
+                        "\nNo run of MPEG audio frames makes up most of it.");
 }
 
 TStreamScan ScanStream(TMP3Reader& Reader, bool WithMusicCRC) {

@@ -27,6 +27,10 @@ struct TStreamScan {
     TMP3FrameInfo First{};
     bool BitrateVaries = false;
     int64_t FileSize = 0;
+    // Where the tags at the end of the file begin.
+    int64_t AudioLimit = 0;
+    // Bytes of the tags crossed between the audio frames (files joined).
+    int64_t TagBytes = 0;
     // The first whole frame found, the information frame when there is one.
     int64_t FirstFrameOffset = -1;
     TMP3FrameInfo FirstFrame{};
@@ -39,8 +43,9 @@ struct TStreamScan {
     // Outputs get a fresh information frame when the source had one, or
     // when the bit rate of its Layer III frames varies: players would
     // otherwise guess the length from the first frame's rate.
+    // Only Layer III has one: any other decoder would play it as a frame.
     bool OutputsNeedInfoFrame() const {
-        return AudioFrames > 0 && (HasInfoFrame() || (BitrateVaries && First.Layer == 3));
+        return AudioFrames > 0 && First.Layer == 3 && (HasInfoFrame() || BitrateVaries);
     }
     // Too little of the file is frames to take them for its audio: a
     // free-format stream, whose frames the reader cannot find, leaves only
@@ -49,7 +54,11 @@ struct TStreamScan {
 };
 
 // Walks the open reader from the start to the end of the file; the reader is
-// left at the end. Errors of the reader pass to the caller. WithMusicCRC
+// left at the end. Errors of the reader pass to the caller. The reader's
+// search check is also asked every SearchCheckBytes of the walk: when it
+// says stop, the scan ends there, incomplete.
+// Information frames are no audio: the first frame's is kept in Info, and
+// any other (files joined) is passed over. WithMusicCRC
 // also reads every audio frame's bytes for MusicCRC, when the information
 // frame has an extension to compare it with.
 //
@@ -69,8 +78,7 @@ constexpr int64_t ScanInHalvesMinSize = 32 * 1024 * 1024;
 TStreamScan ScanStreamInHalves(TMP3Reader& Reader, int64_t SecondFrom);
 TStreamScan ScanStream(const std::string& FileName);
 
-// True when the frame the reader stands on is the information frame the
-// scan found; the jobs skip it.
-inline bool IsInfoFrameAt(const TStreamScan& Scan, int64_t Offset) {
-    return Scan.InfoOffset >= 0 && Offset == Scan.InfoOffset;
-}
+// Raises "Not an MPEG audio file" naming FileName when the scan found too
+// little of it to be frames (MostlyUnframed): whatever opens a source for
+// playing or cutting refuses it so.
+void RefuseUnlessAudio(const TStreamScan& Scan, const std::string& FileName);

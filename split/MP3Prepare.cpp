@@ -29,6 +29,8 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
     Reader.Rewind();
     if (Stopped)
         return;
+    // What the jobs refuse to cut is not copied either.
+    RefuseUnlessAudio(Scan, Source);
     TFileStream Output(Dest, fmCreate | fmShareExclusive | (Overwrite ? 0 : fmCreateNew));
     // A copy without a single frame is not left behind as an empty file.
     struct TDropEmpty {
@@ -47,7 +49,7 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
     TPercentOf Percent(Reader.FileSize());
     try {
         while (Reader.FindNextFrame(0)) {
-            if (IsInfoFrameAt(Scan, Reader.Position()))
+            if (Reader.IsInfoFrame())
                 continue;
             if (Header.CopyFrame(Writer, Reader) == nullptr)
                 break;

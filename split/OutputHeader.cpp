@@ -4,6 +4,7 @@
 #include "FrameWriter.h"
 #include "SourceMap.h"
 
+#include <cstring>
 #include <vector>
 
 TOutputHeader::TOutputHeader(const TStreamScan& Scan, const TSourceMap& Source)
@@ -59,6 +60,44 @@ void TOutputHeader::FinishAfterFailure(TFrameWriter& Writer, TFileStream& Stream
     try {
         if (!Writer.Failed())
             Finish(Stream);
+        else
+            FinishKept(Stream);
     } catch (...) {
     }
+}
+
+void TOutputHeader::FinishKept(TFileStream& Stream) {
+    if (!FBegun)
+        return;
+    FBegun = false;
+    // The writer cut the output back to whole frames behind the frame put
+    // in front; which of the counted frames are left is read back from the
+    // output itself. Writing the frame over its placeholder takes no room.
+    const int64_t Size = Stream.Size();
+    if (Size <= FBuilder->Length())
+        return;
+    FBuilder->Reset();
+    std::vector<uint8_t> Buffer(ReadBackSize);
+    size_t Held = 0;
+    Stream.Seek(FBuilder->Length(), TSeekOrigin::Begin);
+    for (;;) {
+        const int32_t Read =
+            Stream.Read(Buffer.data() + Held, static_cast<uint32_t>(Buffer.size() - Held));
+        if (Read <= 0)
+            break;
+        Held += static_cast<size_t>(Read);
+        size_t At = 0;
+        TMP3FrameInfo Frame;
+        while (At + 4 <= Held && DecodeFrameHeader(FrameHeaderAt(Buffer.data() + At), Frame) &&
+               At + static_cast<size_t>(Frame.FrameLength) <= Held) {
+            FBuilder->AddFrame(Buffer.data() + At, static_cast<uint32_t>(Frame.FrameLength));
+            At += static_cast<size_t>(Frame.FrameLength);
+        }
+        std::memmove(Buffer.data(), Buffer.data() + At, Held - At);
+        Held -= At;
+    }
+    const std::vector<uint8_t> Frame = FBuilder->Build(FFirst == FScan.AudioStart, false);
+    Stream.Seek(0, TSeekOrigin::Begin);
+    Stream.WriteBuffer(Frame.data(), static_cast<uint32_t>(Frame.size()));
+    Stream.Seek(0, TSeekOrigin::End);
 }

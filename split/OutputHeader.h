@@ -58,11 +58,16 @@ public:
     // audio frame reached it.
     bool FinishOutput(TFrameWriter& Writer, TFileStream& Stream);
     // The same after a failure: the frames that did arrive stay described by
-    // their own header as far as the writer still goes. Never raises: the
-    // failure is the one to report.
+    // their own header, also when the write itself failed and the output
+    // was cut back to the frames that fit. Never raises: the failure is the
+    // one to report.
     void FinishAfterFailure(TFrameWriter& Writer, TFileStream& Stream) noexcept;
 
 private:
+    // After a failed write: the frame for the frames the output kept.
+    void FinishKept(TFileStream& Stream);
+    static constexpr size_t ReadBackSize = 256 * 1024;
+
     const TStreamScan& FScan;
     const TSourceMap& FSource;
     std::optional<TInfoFrameBuilder> FBuilder;

@@ -107,11 +107,9 @@ void TSegmora::CheckPartNames() const {
 
 TStreamScan TSegmora::ScanSource() {
     TStreamScan Scan = ScanStream(FReader);
-    // A few stray matches in a stream whose frames the reader cannot find
-    // are no audio worth copying.
-    if (Scan.AudioFrames > 0 && Scan.MostlyUnframed())
-        throw Exception("Cannot cut " + FSourceFile +
-                        ": its audio frames cannot be found (a free-format stream?)");
+    // A scan cut short by a stop tells nothing about the source.
+    if (!FStopped)
+        RefuseUnlessAudio(Scan, FSourceFile);
     FReader.Rewind();
     return Scan;
 }
@@ -142,46 +140,54 @@ void TSegmora::SplitByParts() {
     const TStreamScan Scan = ScanSource();
     if (FStopped)
         return;
+    // Every part gets a frame at least, or none is made.
+    if (Scan.AudioFrames < FPartCount)
+        throw Exception("Cannot split " + FSourceFile + " into " + std::to_string(FPartCount) +
+                        " parts: it holds only " + std::to_string(Scan.AudioFrames) +
+                        " audio frames. No part was made.");
     const int64_t FileSize = FReader.FileSize();
     // The parts share the audio: tags and junk around it are never copied.
-    const int64_t PartSize =
-        (Scan.AudioFrames > 0 ? Scan.AudioEnd - Scan.AudioStart : FileSize) / FPartCount;
+    const int64_t PartSize = (Scan.AudioEnd - Scan.AudioStart) / FPartCount;
     TPercentOf Percent(FileSize);
 
     TFrameWriter Writer;
     TOutputHeader Header(Scan, FReader.Map());
     int32_t PartNumber = 1;
     // Flushes the collected frames, adds the source's tag and closes the
-    // part. A part whose write failed gets no tag behind the gap; a first
-    // part without a frame (the job found none) gets none. Either is removed
-    // when nothing is left in it. (A later part opened just as the frames
-    // ran out stays, as the splitting rule has it.)
+    // part. A part whose write failed keeps the frames that reached it,
+    // described by its header, and gets no tag behind the gap. A part left
+    // without a frame (the source changed under the job, or the job
+    // stopped) is removed: a job leaves no empty file.
     auto FinishPart = [&](std::unique_ptr<TFileStream>& Part) {
         if (!Part)
             return;
         std::unique_ptr<TFileStream> Closing = std::move(Part);
         TOnExit Detach([&Writer] { Writer.Detach(); });
-        TOnExit DropEmpty([&] {
-            if (PartNumber == 1 || Writer.Failed())
-                RemoveIfEmpty(Closing);
-        });
-        if (Writer.Failed())
+        TOnExit DropEmpty([&] { RemoveIfEmpty(Closing); });
+        if (Writer.Failed()) {
+            Header.FinishAfterFailure(Writer, *Closing);
             return;
-        const bool Audio = Header.FinishOutput(Writer, *Closing);
-        if (HasSourceTag && (PartNumber > 1 || Audio))
+        }
+        if (Header.FinishOutput(Writer, *Closing) && HasSourceTag)
             WriteID3TagToStream(*Closing, SourceTag);
     };
 
     std::unique_ptr<TFileStream> Part = CreatePartFile(PartNumber);
     Writer.Attach(*Part);
     Header.Begin(Writer);
+    int64_t FramesLeft = Scan.AudioFrames;
     try {
         while (FReader.FindNextFrame(0)) {
-            if (IsInfoFrameAt(Scan, FReader.Position()))
+            if (FReader.IsInfoFrame())
                 continue;
             if (Header.CopyFrame(Writer, FReader) == nullptr)
                 break;
-            if (PartNumber < FPartCount && Writer.BytesWritten() - Header.Length() >= PartSize) {
+            --FramesLeft;
+            // A part is closed at its size, or early when the frames left
+            // are only enough for one in each part still to come.
+            if (PartNumber < FPartCount &&
+                (Writer.BytesWritten() - Header.Length() >= PartSize ||
+                 FramesLeft <= FPartCount - PartNumber)) {
                 FinishPart(Part);
                 ++PartNumber;
                 Part = CreatePartFile(PartNumber);
@@ -214,6 +220,36 @@ void TSegmora::SaveSelection() {
     const TStreamScan Scan = ScanSource();
     if (FStopped)
         return;
+
+    // Exact sums: a frame ending on a mark ends on it.
+    const int64_t Start = TenthsToTicks(FSelStart);
+    const int64_t End = TenthsToTicks(FSelEnd);
+    int64_t Time = 0;
+    TTimePercent Percent(FSelEnd);
+    // The frames before the start mark are only walked over: their bytes
+    // are never read. The output is made only once its first frame is
+    // known, so that a selection without a frame replaces no file.
+    bool Found = false;
+    while (FReader.FindNextFrame(0)) {
+        if (FReader.IsInfoFrame())
+            continue;
+        if (!FReader.FrameComplete())
+            break;
+        Time += FReader.FrameTicks();
+        if (End < Time)
+            break;
+        if (Start <= Time) {
+            Found = true;
+            break;
+        }
+        ReportProgress(Percent(TicksToSeconds(Time)));
+        if (Cancelled())
+            return;
+    }
+    if (!Found)
+        throw Exception("No audio frame was written: no frame of " + FSourceFile +
+                        " ends between the marks, so " + FDestFile + " was not made.");
+
     auto Dest = std::make_unique<TFileStream>(FDestFile, OutputMode());
     TOnExit DropEmpty([&Dest] { RemoveIfEmpty(Dest); });
     TFrameWriter Writer;
@@ -221,25 +257,22 @@ void TSegmora::SaveSelection() {
     TOnExit Detach([&Writer] { Writer.Detach(); });
     TOutputHeader Header(Scan, FReader.Map());
     Header.Begin(Writer);
-
-    // Exact sums: a frame ending on a mark ends on it.
-    const int64_t Start = TenthsToTicks(FSelStart);
-    const int64_t End = TenthsToTicks(FSelEnd);
-    int64_t Time = 0;
-    TTimePercent Percent(FSelEnd);
     try {
-        while (FReader.FindNextFrame(0)) {
-            if (IsInfoFrameAt(Scan, FReader.Position()))
-                continue;
-            // The frames before the start mark are only walked over: their
-            // bytes are never read.
-            if (!FReader.FrameComplete())
-                break;
-            Time += FReader.FrameTicks();
-            if (End < Time)
-                break;
+        // The reader stands on the first frame to copy, its time counted.
+        bool First = true;
+        while (First || FReader.FindNextFrame(0)) {
+            if (!First) {
+                if (FReader.IsInfoFrame())
+                    continue;
+                if (!FReader.FrameComplete())
+                    break;
+                Time += FReader.FrameTicks();
+                if (End < Time)
+                    break;
+            }
+            First = false;
             // A frame the file lost since its end was checked ends the copy.
-            if (Start <= Time && Header.CopyFrame(Writer, FReader) == nullptr)
+            if (Header.CopyFrame(Writer, FReader) == nullptr)
                 break;
             ReportProgress(Percent(TicksToSeconds(Time)));
             if (Cancelled())

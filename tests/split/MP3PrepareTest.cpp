@@ -91,17 +91,17 @@ TEST_F(Preparation, CancellingKeepsThePartialCopy) {
     EXPECT_EQ(ReadFileBytes(Out), Concat(ReaderFrames(Dir.File("source.mp3")), 0, 123));
 }
 
-TEST_F(Preparation, ASourceWithoutFramesIsAFailureThatLeavesNoEmptyCopy) {
+TEST_F(Preparation, ASourceWithoutFramesIsRefusedBeforeTheCopyIsTouched) {
     WriteFileBytes(Dir.File("source.mp3"), TBytes(5000, 0x20));
     WriteFileBytes(Out, TBytes(100, 1));
     try {
         CopyMP3Frames(Dir.File("source.mp3"), Out, Progress);
         FAIL() << "a copy without a frame passed for a success";
     } catch (const Exception& E) {
-        EXPECT_EQ(E.Message(), "No audio frame was written: no MPEG audio frame was found in " +
-                                   Dir.File("source.mp3") + ", so " + Out + " was not made.");
+        EXPECT_EQ(E.Message(), "Not an MPEG audio file: " + Dir.File("source.mp3") +
+                                   "\nNo run of MPEG audio frames makes up most of it.");
     }
-    EXPECT_FALSE(FileExists(Out));
+    EXPECT_EQ(ReadFileBytes(Out), TBytes(100, 1));
 }
 
 TEST_F(Preparation, ACopyOntoTheSourceFailsAndTheSourceStays) {

@@ -14,8 +14,9 @@ const char* const InfoUsage =
     "channel mode; the information frame (Xing, Info or VBRI) when the first\n"
     "frame is one, what it claims and whether that matches the frames; the number\n"
     "of audio frames and their play time in seconds. The information frame is\n"
-    "no audio: it counts in neither.\n\n"
-    "  --frames  print one line per whole frame instead, the information frame\n"
+    "no audio: it counts in neither, nor do tags, wherever they lie. A file that\n"
+    "is mostly not MPEG audio frames is refused (exit status 1).\n\n"
+    "  --frames  print one line per whole frame instead, information frames\n"
     "            included: its offset and its length in bytes, separated by a tab\n";
 
 namespace {
@@ -108,16 +109,19 @@ int RunInfo(const std::vector<std::string>& Args) {
 
     TMP3Reader Reader;
     Reader.Open(FileName);
+    // One walk tells everything; the audio bytes are read only when the
+    // information frame has a music CRC to check them against.
+    const TStreamScan Scan = ScanStream(Reader, !ListFrames);
+    RefuseUnlessAudio(Scan, FileName);
     if (ListFrames) {
-        // The frames a cutter would copy: found, and whole.
+        // The frames a cutter would copy (found, and whole), and the
+        // information frames it would not.
+        Reader.Rewind();
         while (Reader.FindNextFrame(0) && Reader.FrameComplete())
             std::printf("%lld\t%d\n", static_cast<long long>(Reader.Position()),
                         Reader.FrameLength());
         return ExitOk;
     }
-    // One walk tells everything; the audio bytes are read only when the
-    // information frame has a music CRC to check them against.
-    const TStreamScan Scan = ScanStream(Reader, true);
     Reader.Close();
 
     std::printf("File: %s\n", FileName.c_str());

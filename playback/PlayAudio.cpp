@@ -19,6 +19,7 @@
 #include <fstream>
 #include <limits>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -268,10 +269,12 @@ struct TFramesTimeline {
     int64_t Tail = 0; // trimmed from the end
 };
 
-TFramesTimeline FramesTimeline(const std::string& FileName) {
+TFramesTimeline FramesTimeline(const std::optional<TStreamScan>& Scanned) {
     TFramesTimeline Timeline;
+    if (!Scanned)
+        return Timeline;
+    const TStreamScan& Scan = *Scanned;
     try {
-        const TStreamScan Scan = ScanStream(FileName);
         if (Scan.AudioFrames == 0)
             return Timeline;
         Timeline.Duration = TicksToRefTime(Scan.Ticks);
@@ -328,6 +331,17 @@ void TAudioPlayer::Open(const std::string& FileName) {
     if (IsNonRegularFile(FileName))
         throw Exception("Unable to open file. " + SysErrorMessage(ERROR_NOT_A_FILE) +
                         "\nFile: " + FileName);
+    // Before anything plays: a file that is not MPEG audio (a WAV file
+    // renamed, a picture, a free-format stream that can't be cut) is
+    // refused here rather than after the user marked a segment. A file the
+    // walk can't read is left to the pipeline to report.
+    std::optional<TStreamScan> Scan;
+    try {
+        Scan = ScanStream(FileName);
+    } catch (const Exception&) {
+    }
+    if (Scan)
+        RefuseUnlessAudio(*Scan, FileName);
     InitGStreamer();
     GstElement* Playbin = gst_element_factory_make("playbin", nullptr);
     if (Playbin == nullptr)
@@ -364,7 +378,7 @@ void TAudioPlayer::Open(const std::string& FileName) {
         throw Exception("Unable to open file. " + ErrorText(Result));
     }
     FEvent = std::move(Bus);
-    const TFramesTimeline Timeline = FramesTimeline(FileName);
+    const TFramesTimeline Timeline = FramesTimeline(Scan);
     FDuration = Timeline.Duration;
     FLead = Timeline.Lead;
     FTail = Timeline.Tail;

@@ -306,6 +306,9 @@ void TfrmMain::OpenSourceFile(const QString& FileName) {
     try {
         try {
             OpenPlayer();
+        } catch (const ENotMpegAudio&) {
+            // No copy of it would be MPEG audio either.
+            throw;
         } catch (const Exception&) {
             QString PreparedName;
             if (!PrepareMP3File(FileName, PreparedName))

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Remakes the MP3 fixtures in this folder and their measurements in
-# fixtures.tsv. The audio is a few seconds of swept tones over seeded pink
+# fixtures.tsv, then the tagged and joined files that make-tagged.py makes
+# from them. The audio is a few seconds of swept tones over seeded pink
 # noise, made by ffmpeg; lame and twolame encode it. The frames of every file
 # are then counted by a small walker written here and cross-checked against
 # ffprobe's packet list, so the numbers never come from Segmora's own reader.
@@ -18,7 +19,7 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
 . "$here/../../scripts/ensure-packages.sh"
-ensure_packages lame twolame ffmpeg python3
+ensure_packages lame twolame ffmpeg python3 python3-mutagen mpg123
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -340,3 +341,8 @@ for name in "${names[@]}" "${bursts[@]}"; do
     total=$((total + $(stat -c %s "$out/$name")))
 done
 echo "Made $((${#names[@]} + ${#bursts[@]})) fixtures, $((total / 1024)) KiB in all; measurements in fixtures.tsv"
+
+# Tags before, behind and between the frames, joined files and files that are
+# not MPEG audio, made from the fixtures above; listed in tagged.tsv and
+# tagged-regions.tsv.
+python3 "$here/make-tagged.py" "$out"

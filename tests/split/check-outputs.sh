@@ -272,6 +272,12 @@ headers_hold() {
 
 for source in "$DATA"/*.mp3; do
     name=$(basename "$source" .mp3)
+    # The files of make-tagged.py are for the frame reader's own tests: two
+    # are not MPEG audio at all, the others put tags and information frames
+    # where a reader that takes them for audio goes wrong.
+    case $name in
+    tag-* | joined-* | layer2-behind-info | wav-renamed | free-format) continue ;;
+    esac
     out="$WORK/$name"
     mkdir -p "$out"
 

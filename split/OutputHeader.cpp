@@ -49,7 +49,13 @@ void TOutputHeader::Finish(TFileStream& Stream) {
 }
 
 bool TOutputHeader::FinishOutput(TFrameWriter& Writer, TFileStream& Stream) {
-    Writer.Flush();
+    // The last runs may fail only now, as the output is closed.
+    try {
+        Writer.Flush();
+    } catch (...) {
+        FinishAfterFailure(Writer, Stream);
+        throw;
+    }
     const bool Audio = Writer.BytesWritten() > Length();
     Finish(Stream);
     return Audio;

@@ -124,3 +124,45 @@ TEST(CliInfo, FailuresAndUsage) {
         EXPECT_NE(Result.Stdout.find("Usage: segmora-cli"), std::string::npos);
     }
 }
+
+TEST(CliInfo, WhatIsNotMpegAudioIsRefusedByEveryCommandAndNothingIsMade) {
+    TTempDir Dir;
+    TBytes Random(200'000);
+    uint32_t State = 12345;
+    for (auto& Byte : Random)
+        Byte = static_cast<uint8_t>((State = State * 1103515245 + 12345) >> 16);
+    WriteFileBytes(Dir.File("random.mp3"), Random);
+    const std::string Keep = Dir.File("keep.mp3");
+    const TBytes Kept(5000, 0x42);
+    for (const std::string& Source : {Dir.File("random.mp3"), FixturePath("wav-renamed.mp3"),
+                                     FixturePath("free-format.mp3"), FixturePath("cover.jpg")}) {
+        SCOPED_TRACE(Source);
+        WriteFileBytes(Keep, Kept);
+        const std::vector<std::vector<std::string>> Commands = {
+            {"info", Source},
+            {"prepare", Source, Keep, "--overwrite"},
+            {"cut", Source, "--start", "0", "--end", "1", "--out", Keep, "--overwrite"},
+            {"split", Source, "--parts", "2", "--folder", Dir.File("parts"), "--prefix", "p"},
+        };
+        for (const auto& Command : Commands) {
+            SCOPED_TRACE(Command[0]);
+            const auto Result = RunCli(Command);
+            EXPECT_EQ(Result.ExitCode, 1);
+            EXPECT_NE(Result.Stderr.find("Not an MPEG audio file: " + Source), std::string::npos)
+                << Result.Stderr;
+            EXPECT_EQ(ReadFileBytes(Keep), Kept);
+            EXPECT_FALSE(FileExists(Dir.File("parts/p1.mp3")));
+        }
+    }
+}
+
+TEST(CliInfo, TaggedFixturesCountTheirAudioFramesOnly) {
+    for (const auto& Fixture : TaggedFixtures()) {
+        SCOPED_TRACE(Fixture.Name);
+        const auto Info = RunCli({"info", FixturePath(Fixture.Name)});
+        ASSERT_EQ(Info.ExitCode, 0) << Info.Stderr;
+        EXPECT_NE(Info.Stdout.find("Frames: " + std::to_string(Fixture.Offsets.size()) + "\n"),
+                  std::string::npos)
+            << Info.Stdout;
+    }
+}

@@ -247,13 +247,15 @@ TEST_F(CliJobs, CtrlCSigtermAndSighupStopASplitAndKeepWhatItWrote) {
             Kept.insert(Kept.end(), Bytes.begin(), Bytes.end());
         }
         ASSERT_GE(Parts, 1);
-        // The kept frames are the source's first audio frames, whole.
+        // The kept frames are the source's first audio frames, whole: the
+        // Info frame of each copy of the seed is none.
         TMP3Reader Reader;
         Reader.Open(Source);
-        ASSERT_TRUE(Reader.FindNextFrame(0)); // the Info frame
         size_t At = 0;
         TBytes Frame;
         while (At < Kept.size() && Reader.FindNextFrame(0)) {
+            if (Reader.IsInfoFrame())
+                continue;
             Frame.resize(static_cast<size_t>(Reader.FrameLength()));
             ASSERT_TRUE(Reader.ReadFrame(Frame.data()));
             ASSERT_LE(At + Frame.size(), Kept.size()) << "a frame was cut in two";

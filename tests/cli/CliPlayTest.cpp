@@ -51,7 +51,8 @@ TEST(CliPlay, AFileThatCannotBePlayedEndsWithThePlayersMessage) {
 
     auto Run = RunCli({"play", Dir.File("words.mp3")});
     EXPECT_EQ(Run.ExitCode, 1);
-    EXPECT_EQ(Run.Stderr, "Unable to open file. The media type of this file is not recognized.\n");
+    EXPECT_EQ(Run.Stderr, "Not an MPEG audio file: " + Dir.File("words.mp3") +
+                              "\nNo run of MPEG audio frames makes up most of it.\n");
 
     auto Missing = RunCli({"play", Dir.File("gone.mp3")});
     EXPECT_EQ(Missing.ExitCode, 1);

@@ -277,6 +277,19 @@ TEST(FrameReader, AWalkKeepsOnlyAFewMegabytesOfTheSourceMapped) {
     EXPECT_GT(Frames, 100000);
     EXPECT_GT(MostKiB, 0);
     EXPECT_LE(MostKiB, 10 * 1024);
+
+    // So does a search through bytes that never make a frame, every one of
+    // them a candidate.
+    WriteFileBytes(Name, std::vector<uint8_t>(32u << 20, 0xFF));
+    Reader.Open(Name);
+    MostKiB = 0;
+    Reader.SetSearchCheck([&] {
+        MostKiB = std::max(MostKiB, MappedResidentKiB(Reader.Map().Data()));
+        return false;
+    });
+    EXPECT_FALSE(Reader.FindNextFrame(0));
+    EXPECT_GT(MostKiB, 0);
+    EXPECT_LE(MostKiB, 10 * 1024);
 }
 
 TEST(FrameReader, ASourceShrunkByAnotherProcessEndsTheWalkWithAReadFailure) {

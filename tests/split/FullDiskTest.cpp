@@ -41,7 +41,8 @@ protected:
         ASSERT_GT(Frames.size(), 1u);
         TInfoFrame Header;
         ASSERT_TRUE(ParseInfoFrame(Frames[0].data(), Frames[0].size(), Header));
-        EXPECT_LT(Header.Frames, Frames.size()) << "the header claims no frame the file lacks";
+        EXPECT_EQ(Header.Frames, Frames.size() - 1) << "the header counts the frames kept";
+        EXPECT_EQ(Header.Bytes, Written.size());
         const TBytes Audio = Concat(Frames, 1);
         ASSERT_LT(Audio.size(), Expected.size());
         EXPECT_TRUE(std::equal(Audio.begin(), Audio.end(), Expected.begin()))

@@ -124,3 +124,11 @@ TEST_F(Preparation, AMissingSourceFailsBeforeTheCopyExists) {
     EXPECT_THROW(CopyMP3Frames(Dir.File("none.mp3"), Out, Progress), EOSError);
     EXPECT_FALSE(FileExists(Out));
 }
+
+TEST_F(Preparation, TaggedFixturesCopyToTheirAudioFramesAlone) {
+    for (const auto& Fixture : TaggedFixtures()) {
+        SCOPED_TRACE(Fixture.Name);
+        CopyMP3Frames(FixturePath(Fixture.Name), Out, Progress, true);
+        EXPECT_EQ(OutputAudio(Out), Concat(Fixture.Frames));
+    }
+}

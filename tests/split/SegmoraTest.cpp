@@ -597,3 +597,64 @@ TEST_F(Cutter, AStreamOfStrayFramesIsNotCut) {
     EXPECT_EQ(FrontEnd.Errors.size(), 2u);
     EXPECT_FALSE(FileExists(Out));
 }
+
+TEST_F(Cutter, AJobThatWouldWriteNothingLeavesAnExistingOutputAlone) {
+    // The window asked, and the user said replace: but no frame ends between
+    // the marks, or the source has none, so there is nothing to replace it
+    // with.
+    const TBytes Kept(3000, 0x42);
+    WriteFileBytes(Out, Kept);
+    Select(FixturePath("cbr-128-info.mp3"), 900, 1000, YearOnly()); // 3 s of audio
+    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(Out), Kept);
+
+    WriteFileBytes(Dir.File("source.mp3"), TBytes(9000, 0x20));
+    WriteFileBytes(Part(1), Kept);
+    Select(Dir.File("source.mp3"), 0, 10);
+    Split(Dir.File("source.mp3"), 2);
+    EXPECT_EQ(FrontEnd.Errors.size(), 3u);
+    EXPECT_EQ(ReadFileBytes(Out), Kept);
+    EXPECT_EQ(ReadFileBytes(Part(1)), Kept);
+}
+
+TEST_F(Cutter, AStopDuringTheFirstPassEndsTheJobBeforeAnyOutput) {
+    // Large enough for the first pass to ask in its walk, not only in a
+    // search: nothing is copied, nothing is made.
+    TStreamBuilder Stream;
+    Stream.Frames(30'000);
+    Stream.WriteTo(Dir.File("source.mp3"));
+    FrontEnd.CancelWhen = [](int) { return true; };
+    Split(Dir.File("source.mp3"), 2);
+    Select(Dir.File("source.mp3"), 0, 100);
+    EXPECT_TRUE(FrontEnd.Errors.empty());
+    EXPECT_TRUE(FrontEnd.Progress.empty());
+    EXPECT_FALSE(FileExists(Part(1)));
+    EXPECT_FALSE(FileExists(Out));
+}
+
+TEST_F(Cutter, TaggedFixturesGiveOutputsOfTheirAudioFramesAlone) {
+    // No tag byte and no information frame of the source reaches an output,
+    // wherever it lay; every output holds the audio frames in order.
+    for (const auto& Fixture : TaggedFixtures()) {
+        SCOPED_TRACE(Fixture.Name);
+        const std::string Source = FixturePath(Fixture.Name);
+        const TBytes Audio = Concat(Fixture.Frames);
+        const auto Tag = PackedTagOf(Source);
+        Split(Source, 3);
+        TBytes Joined;
+        for (int I = 1; I <= 3; ++I) {
+            TBytes Bytes = ReadFileBytes(Part(I));
+            if (Tag)
+                Bytes.resize(Bytes.size() - ID3TagSize);
+            Joined = Concat(Joined, OutputAudio(Bytes));
+        }
+        EXPECT_EQ(Joined, Audio);
+        Select(Source, 0, 1000);
+        EXPECT_EQ(OutputAudio(Out), Audio);
+        EXPECT_TRUE(FrontEnd.Errors.empty());
+        // Layer II gets no information frame: it would play as a frame.
+        if (Fixture.Name == "layer2-behind-info.mp3") {
+            EXPECT_EQ(ReadFileBytes(Out), Audio);
+        }
+    }
+}

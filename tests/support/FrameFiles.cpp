@@ -84,3 +84,27 @@ std::vector<TFixture> Fixtures() {
     }
     return Result;
 }
+
+std::vector<TTaggedFixture> TaggedFixtures() {
+    std::ifstream In(FixturePath("tagged.tsv"));
+    if (!In)
+        throw std::runtime_error("tagged.tsv is missing");
+    std::vector<TTaggedFixture> Result;
+    TBytes File;
+    std::string Line;
+    std::getline(In, Line); // header
+    while (std::getline(In, Line)) {
+        std::istringstream Row(Line);
+        std::string Name;
+        int64_t Offset = 0, Length = 0;
+        if (!(Row >> Name >> Offset >> Length))
+            continue;
+        if (Result.empty() || Result.back().Name != Name) {
+            Result.push_back({Name, {}, {}});
+            File = ReadFileBytes(FixturePath(Name));
+        }
+        Result.back().Offsets.push_back(Offset);
+        Result.back().Frames.emplace_back(File.begin() + Offset, File.begin() + Offset + Length);
+    }
+    return Result;
+}

@@ -38,3 +38,13 @@ struct TFixture {
 };
 // The rows of fixtures.tsv.
 std::vector<TFixture> Fixtures();
+
+// A fixture with tags, joined files or a foreign information frame, and the
+// audio frames it holds as it was built (tagged.tsv): tags and information
+// frames left out.
+struct TTaggedFixture {
+    std::string Name;
+    std::vector<int64_t> Offsets;
+    std::vector<TBytes> Frames;
+};
+std::vector<TTaggedFixture> TaggedFixtures();

@@ -65,14 +65,25 @@ bool ParseInfoFrame(const uint8_t* Frame, size_t Length);
 // Layer III frame's side information. Frame is the frame's Length bytes,
 // Header its decoded header. Only ParseInfoFrame tells for sure.
 inline bool LooksLikeInfoFrame(const uint8_t* Frame, size_t Length, const TMP3FrameInfo& Header) {
+    // Called for every frame of a walk: four-byte words, no call.
+    auto Word = [Frame](size_t At) {
+        uint32_t Value;
+        std::memcpy(&Value, Frame + At, 4);
+        return Value;
+    };
+    auto Mark = [](const char* Text) {
+        uint32_t Value;
+        std::memcpy(&Value, Text, 4);
+        return Value;
+    };
+    if (Header.Layer == 3) {
+        const bool Mono = Header.ChannelMode == 3;
+        const size_t At = 4 + (Header.Version == 1 ? (Mono ? 17 : 32) : (Mono ? 9 : 17));
+        if (Length >= At + 4 && (Word(At) == Mark("Xing") || Word(At) == Mark("Info")))
+            return true;
+    }
     constexpr size_t VbriAt = 36;
-    if (Length >= VbriAt + 4 && std::memcmp(Frame + VbriAt, "VBRI", 4) == 0)
-        return true;
-    if (Header.Layer != 3)
-        return false;
-    const size_t At = 4 + static_cast<size_t>(SideInfoSize(Header.Version, Header.ChannelMode));
-    return Length >= At + 4 &&
-           (std::memcmp(Frame + At, "Xing", 4) == 0 || std::memcmp(Frame + At, "Info", 4) == 0);
+    return Length >= VbriAt + 4 && Word(VbriAt) == Mark("VBRI");
 }
 
 // True when the extension was written by the encoder whose delay the

@@ -51,6 +51,7 @@ public:
         // frames from index I on keep one rate when LastChange <= I.
         int64_t LastChange = 0;
         int32_t LastBitrate = -1;
+        std::vector<int64_t> InfoFrames;
     };
     enum class TAnswer { Match, NotHere, GiveUp, Stop };
 
@@ -178,8 +179,10 @@ private:
                     break;
                 NextCheck = At + TMP3Reader::SearchCheckBytes;
             }
-            if (FReader.IsInfoFrame())
+            if (FReader.IsInfoFrame()) {
+                Tail.InfoFrames.push_back(At);
                 continue;
+            }
             Tail.Sums.Tags = FReader.TagBytes();
             if (Tail.Sums.Frames < Kept) {
                 const int Count = static_cast<int>(Tail.Sums.Frames);
@@ -302,6 +305,9 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
                 Scan.TagBytes = Reader.TagBytes() - TagsBefore + Tail.Sums.Tags - Entry.Before.Tags;
                 Scan.LastAudio = Tail.LastAudio;
                 Scan.AudioEnd = Tail.AudioEnd;
+                for (const int64_t Offset : Tail.InfoFrames)
+                    if (Offset > At)
+                        Scan.InfoFrames.push_back(Offset);
                 if (Tail.LastChange > Entry.Before.Frames || Tail.LastBitrate != Scan.First.Bitrate)
                     Scan.BitrateVaries = true;
                 Reader.SearchFrom(Scan.FileSize);
@@ -323,18 +329,22 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
                 if (ParseInfoFrame(Frame.data(), static_cast<size_t>(Length), Scan.Info)) {
                     Scan.InfoOffset = At;
                     Scan.InfoLength = Length;
+                    Scan.InfoFrames.push_back(At);
                     continue;
                 }
             }
             // Another information frame before the audio: no sound either.
-            if (ParseInfoFrame(Frame.data(), static_cast<size_t>(Length)))
+            if (ParseInfoFrame(Frame.data(), static_cast<size_t>(Length))) {
+                Scan.InfoFrames.push_back(At);
                 continue;
+            }
             Scan.FirstHeader = FrameHeaderAt(Frame.data());
             Scan.First = Reader.FrameInfo();
             Scan.AudioStart = At;
             TagsBefore = Reader.TagBytes();
             Scan.HasMusicCRC = WithMusicCRC && Scan.Info.HasExtension;
         } else if (Reader.IsInfoFrame()) {
+            Scan.InfoFrames.push_back(At);
             continue;
         }
         if (Scan.HasMusicCRC) {

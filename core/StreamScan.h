@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct TStreamScan {
     // The information frame, when the first frame the reader finds is one.
@@ -27,6 +28,9 @@ struct TStreamScan {
     TMP3FrameInfo First{};
     bool BitrateVaries = false;
     int64_t FileSize = 0;
+    // Every information frame's offset, in order: the first frame's and any
+    // met between audio frames (files joined).
+    std::vector<int64_t> InfoFrames;
     // Where the tags at the end of the file begin.
     int64_t AudioLimit = 0;
     // Bytes of the tags crossed between the audio frames (files joined).
@@ -77,6 +81,23 @@ constexpr int64_t ScanInHalvesMinSize = 32 * 1024 * 1024;
 // second walk is raised there too.
 TStreamScan ScanStreamInHalves(TMP3Reader& Reader, int64_t SecondFrom);
 TStreamScan ScanStream(const std::string& FileName);
+
+// Tells a job walking the frames in order whether the frame at an offset is
+// one of the scan's information frames, at the cost of a comparison: the
+// walk need not look into the frame's bytes again.
+class TInfoFrameSkip {
+public:
+    explicit TInfoFrameSkip(const TStreamScan& Scan) : FOffsets(Scan.InfoFrames) {}
+    bool operator()(int64_t At) {
+        while (FNext < FOffsets.size() && FOffsets[FNext] < At)
+            ++FNext;
+        return FNext < FOffsets.size() && FOffsets[FNext] == At;
+    }
+
+private:
+    const std::vector<int64_t>& FOffsets;
+    size_t FNext = 0;
+};
 
 // Raises "Not an MPEG audio file" naming FileName when the scan found too
 // little of it to be frames (MostlyUnframed): whatever opens a source for

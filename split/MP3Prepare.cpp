@@ -47,9 +47,10 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
     TOutputHeader Header(Scan, Reader.Map());
     Header.Begin(Writer);
     TPercentOf Percent(Reader.FileSize());
+    TInfoFrameSkip IsInfoFrame(Scan);
     try {
         while (Reader.FindNextFrame(0)) {
-            if (Reader.IsInfoFrame())
+            if (IsInfoFrame(Reader.Position()))
                 continue;
             if (Header.CopyFrame(Writer, Reader) == nullptr)
                 break;

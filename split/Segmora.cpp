@@ -176,9 +176,10 @@ void TSegmora::SplitByParts() {
     Writer.Attach(*Part);
     Header.Begin(Writer);
     int64_t FramesLeft = Scan.AudioFrames;
+    TInfoFrameSkip IsInfoFrame(Scan);
     try {
         while (FReader.FindNextFrame(0)) {
-            if (FReader.IsInfoFrame())
+            if (IsInfoFrame(FReader.Position()))
                 continue;
             if (Header.CopyFrame(Writer, FReader) == nullptr)
                 break;
@@ -226,12 +227,13 @@ void TSegmora::SaveSelection() {
     const int64_t End = TenthsToTicks(FSelEnd);
     int64_t Time = 0;
     TTimePercent Percent(FSelEnd);
+    TInfoFrameSkip IsInfoFrame(Scan);
     // The frames before the start mark are only walked over: their bytes
     // are never read. The output is made only once its first frame is
     // known, so that a selection without a frame replaces no file.
     bool Found = false;
     while (FReader.FindNextFrame(0)) {
-        if (FReader.IsInfoFrame())
+        if (IsInfoFrame(FReader.Position()))
             continue;
         if (!FReader.FrameComplete())
             break;
@@ -262,7 +264,7 @@ void TSegmora::SaveSelection() {
         bool First = true;
         while (First || FReader.FindNextFrame(0)) {
             if (!First) {
-                if (FReader.IsInfoFrame())
+                if (IsInfoFrame(FReader.Position()))
                     continue;
                 if (!FReader.FrameComplete())
                     break;

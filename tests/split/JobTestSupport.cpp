@@ -51,10 +51,13 @@ std::vector<TBytes> ExpectedParts(const std::vector<TBytes>& Frames, int64_t Aud
                                   int32_t Parts) {
     const int64_t PartSize = AudioSpan / Parts;
     std::vector<TBytes> Result(1);
+    auto Left = static_cast<int64_t>(Frames.size());
     for (const auto& Frame : Frames) {
         Result.back().insert(Result.back().end(), Frame.begin(), Frame.end());
-        if (static_cast<int32_t>(Result.size()) < Parts &&
-            static_cast<int64_t>(Result.back().size()) >= PartSize)
+        --Left;
+        const auto Number = static_cast<int32_t>(Result.size());
+        if (Number < Parts && (static_cast<int64_t>(Result.back().size()) >= PartSize ||
+                               Left <= Parts - Number))
             Result.emplace_back();
     }
     return Result;

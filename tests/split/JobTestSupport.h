@@ -52,7 +52,8 @@ std::optional<TBytes> PackedTagOf(const std::string& FileName);
 // Frames per part by the splitting rule: PartSize is the audio's span (from
 // the first audio frame to the end of the last) divided by the count, and a
 // part closes at the first frame end at which it holds PartSize bytes of
-// audio, except the last part.
+// audio, or when the frames left are just enough for one in each part to
+// come, except the last part.
 std::vector<TBytes> ExpectedParts(const std::vector<TBytes>& Frames, int64_t AudioSpan,
                                   int32_t Parts);
 // The span of a fixture's audio frames, by its measurements.

@@ -1,0 +1,286 @@
+#include "SourceTag.h"
+
+#include "Errors.h"
+#include "FileAccess.h"
+#include "ID3v1.h"
+#include "Latin1Text.h"
+
+#include <taglib/chapterframe.h>
+#include <taglib/commentsframe.h>
+#include <taglib/id3v1genres.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/tableofcontentsframe.h>
+#include <taglib/tbytevectorstream.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/tfile.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <utility>
+
+namespace ID3v2 = TagLib::ID3v2;
+
+struct TSourceTag::TRaw {
+    TagLib::ByteVector Bytes;
+};
+
+namespace {
+
+using TField = std::optional<std::string> TTagFields::*;
+
+// The fields kept in text frames of their own; the comment and the genre
+// need more than the frame's text.
+constexpr std::pair<TField, const char*> TextFrames[] = {
+    {&TTagFields::Title, "TIT2"}, {&TTagFields::Artist, "TPE1"}, {&TTagFields::Album, "TALB"},
+    {&TTagFields::Year, "TDRC"},  {&TTagFields::Track, "TRCK"},
+};
+
+// Frames that tell times or byte positions of the whole source: wrong in
+// any part of it.
+constexpr const char* WholeSourceFrames[] = {"TLEN", "TSIZ", "ETCO", "MLLT", "SYTC",
+                                             "SYLT", "POSS", "SEEK", "ASPI"};
+
+// A chapter's byte offsets are not given: its times are what counts.
+constexpr unsigned int NoOffset = 0xFFFFFFFF;
+
+std::string Utf8(const TagLib::String& Text) {
+    return Text.to8Bit(true);
+}
+
+TagLib::String FromUtf8(const std::string& Text) {
+    return TagLib::String(Text, TagLib::String::UTF8);
+}
+
+// TagLib reads a tag only out of a file: this one holds the tag alone.
+class TTagOnlyFile : public TagLib::File {
+public:
+    explicit TTagOnlyFile(TagLib::IOStream* Stream) : File(Stream) {}
+    TagLib::Tag* tag() const override { return nullptr; }
+    TagLib::AudioProperties* audioProperties() const override { return nullptr; }
+    bool save() override { return false; }
+};
+
+// The tag parsed from its bytes, which its frames share rather than copy.
+struct TParsedTag {
+    explicit TParsedTag(const TagLib::ByteVector& Bytes)
+        : Stream(Bytes), File(&Stream), Tag(&File, 0) {}
+    TagLib::ByteVectorStream Stream;
+    TTagOnlyFile File;
+    ID3v2::Tag Tag;
+};
+
+std::optional<std::string> FrameText(const ID3v2::Tag& Tag, const char* Id) {
+    const ID3v2::FrameList& Frames = Tag.frameList(Id);
+    if (Frames.isEmpty())
+        return std::nullopt;
+    return Utf8(Frames.front()->toString());
+}
+
+void SetText(ID3v2::Tag& Tag, const char* Id, const std::optional<std::string>& Value) {
+    if (!Value)
+        return;
+    Tag.removeFrames(Id);
+    if (Value->empty())
+        return;
+    // TagLib widens Latin-1 to UTF-16 for text that needs it.
+    auto* Frame = new ID3v2::TextIdentificationFrame(Id, TagLib::String::Latin1);
+    Frame->setText(FromUtf8(*Value));
+    Tag.addFrame(Frame);
+}
+
+// Players show the comment without a description; the others (a player's
+// volume data and the like) are not the user's.
+std::vector<ID3v2::CommentsFrame*> ShownComments(const ID3v2::Tag& Tag) {
+    std::vector<ID3v2::CommentsFrame*> Shown;
+    for (ID3v2::Frame* Frame : Tag.frameList("COMM"))
+        if (auto* Comment = dynamic_cast<ID3v2::CommentsFrame*>(Frame))
+            if (Comment->description().isEmpty())
+                Shown.push_back(Comment);
+    return Shown;
+}
+
+TTagFields FieldsOf(const ID3v2::Tag& Tag) {
+    TTagFields Fields;
+    for (const auto& [Field, Id] : TextFrames)
+        Fields.*Field = FrameText(Tag, Id);
+    if (const auto Shown = ShownComments(Tag); !Shown.empty())
+        Fields.Comment = Utf8(Shown.front()->text());
+    // genre() turns ID3v1 genre numbers into names.
+    if (!Tag.frameList("TCON").isEmpty())
+        Fields.Genre = Utf8(Tag.genre());
+    return Fields;
+}
+
+void ApplyFields(ID3v2::Tag& Tag, const TTagFields& Fields) {
+    for (const auto& [Field, Id] : TextFrames)
+        SetText(Tag, Id, Fields.*Field);
+    SetText(Tag, "TCON", Fields.Genre);
+    if (!Fields.Comment)
+        return;
+    for (ID3v2::CommentsFrame* Comment : ShownComments(Tag))
+        Tag.removeFrame(Comment);
+    if (!Fields.Comment->empty()) {
+        auto* Comment = new ID3v2::CommentsFrame(TagLib::String::Latin1);
+        Comment->setText(FromUtf8(*Fields.Comment));
+        Tag.addFrame(Comment);
+    }
+}
+
+std::optional<std::string> NonEmpty(const std::string& Text) {
+    return Text.empty() ? std::nullopt : std::optional(Latin1ToUtf8(Text));
+}
+
+TTagFields FieldsOfID3v1(const TID3Info& Info, const TID3TagBlock& Block) {
+    TTagFields Fields{NonEmpty(Info.Title), NonEmpty(Info.Artist),  NonEmpty(Info.Album),
+                      NonEmpty(Info.Year),  NonEmpty(Info.Comment), std::nullopt,
+                      std::nullopt};
+    if (const uint8_t Track = ID3v11Track(Block))
+        Fields.Track = std::to_string(Track);
+    Fields.Genre = NonEmpty(Utf8(TagLib::ID3v1::genre(Info.Genre)));
+    return Fields;
+}
+
+std::vector<TChapter> ChaptersOf(const ID3v2::Tag& Tag) {
+    std::vector<TChapter> Chapters;
+    for (const ID3v2::Frame* Frame : Tag.frameList("CHAP"))
+        if (const auto* Chapter = dynamic_cast<const ID3v2::ChapterFrame*>(Frame)) {
+            const ID3v2::FrameList& Titles = Chapter->embeddedFrameList("TIT2");
+            Chapters.push_back({Chapter->startTime(), Chapter->endTime(),
+                                Titles.isEmpty() ? "" : Utf8(Titles.front()->toString())});
+        }
+    std::stable_sort(Chapters.begin(), Chapters.end(),
+                     [](const TChapter& A, const TChapter& B) { return A.StartMs < B.StartMs; });
+    return Chapters;
+}
+
+// Keeps the chapters that overlap [Start, End), cut to it and moved to start
+// at 0 (one without length only when it lies inside). The tables of contents
+// then list only what is left; a table left empty goes too, and so leaves
+// the table that listed it.
+void KeepChapters(ID3v2::Tag& Tag, int64_t Start, int64_t End) {
+    std::set<TagLib::ByteVector> Kept;
+    const ID3v2::FrameList Chapters = Tag.frameList("CHAP");
+    for (ID3v2::Frame* Frame : Chapters) {
+        auto* Chapter = dynamic_cast<ID3v2::ChapterFrame*>(Frame);
+        const int64_t From = Chapter ? Chapter->startTime() : End;
+        const int64_t To = Chapter ? Chapter->endTime() : End;
+        if (From >= End || (To <= Start && From < Start)) {
+            Tag.removeFrame(Frame);
+            continue;
+        }
+        const int64_t NewFrom = std::max(From, Start) - Start;
+        Chapter->setStartTime(static_cast<unsigned int>(NewFrom));
+        Chapter->setEndTime(
+            static_cast<unsigned int>(std::max(std::min(To, End) - Start, NewFrom)));
+        Chapter->setStartOffset(NoOffset);
+        Chapter->setEndOffset(NoOffset);
+        Kept.insert(Chapter->elementID());
+    }
+    for (bool Changed = true; Changed;) {
+        Changed = false;
+        std::set<TagLib::ByteVector> Tables;
+        for (ID3v2::Frame* Frame : Tag.frameList("CTOC"))
+            if (auto* Table = dynamic_cast<ID3v2::TableOfContentsFrame*>(Frame))
+                Tables.insert(Table->elementID());
+        const ID3v2::FrameList Frames = Tag.frameList("CTOC");
+        for (ID3v2::Frame* Frame : Frames) {
+            auto* Table = dynamic_cast<ID3v2::TableOfContentsFrame*>(Frame);
+            TagLib::ByteVectorList Entries;
+            if (Table)
+                for (const TagLib::ByteVector& Id : Table->childElements())
+                    if (Kept.contains(Id) || Tables.contains(Id))
+                        Entries.append(Id);
+            if (Entries.isEmpty()) {
+                Tag.removeFrame(Frame);
+                Changed = true;
+            } else if (Entries.size() != Table->entryCount()) {
+                Table->setChildElements(Entries);
+            }
+        }
+    }
+}
+
+} // namespace
+
+TSourceTag::TSourceTag() = default;
+
+TSourceTag TSourceTag::FromHandle(int Handle) {
+    const int64_t Size = FileSize(Handle);
+    if (Size < 0)
+        RaiseLastOSError();
+    return Read(
+        [Handle](int64_t At, uint8_t* Dest, uint32_t Count) {
+            const int32_t Got = FileReadAt(Handle, Dest, Count, At);
+            if (Got < 0)
+                RaiseLastOSError();
+            return static_cast<uint32_t>(Got) == Count;
+        },
+        Size);
+}
+
+TSourceTag TSourceTag::FromBytes(std::span<const uint8_t> File) {
+    return Read(
+        [File](int64_t At, uint8_t* Dest, uint32_t Count) {
+            if (At < 0 || static_cast<uint64_t>(At) + Count > File.size())
+                return false;
+            std::memcpy(Dest, File.data() + At, Count);
+            return true;
+        },
+        static_cast<int64_t>(File.size()));
+}
+
+TSourceTag TSourceTag::Read(const TReadAt& Read, int64_t FileSize) {
+    TSourceTag Source;
+    uint8_t Head[ID3v2HeaderSize];
+    const int64_t Size =
+        FileSize >= ID3v2HeaderSize && Read(0, Head, ID3v2HeaderSize) ? ID3v2TagSize(Head) : -1;
+    if (Size > 0 && Size <= FileSize) {
+        TagLib::ByteVector Bytes(static_cast<unsigned int>(Size), '\0');
+        if (Read(0, reinterpret_cast<uint8_t*>(Bytes.data()), static_cast<uint32_t>(Size))) {
+            const TParsedTag Parsed(Bytes);
+            if (!Parsed.Tag.frameList().isEmpty()) {
+                Source.FRaw = std::make_shared<const TRaw>(TRaw{Bytes});
+                Source.FFields = FieldsOf(Parsed.Tag);
+                Source.FChapters = ChaptersOf(Parsed.Tag);
+                return Source;
+            }
+        }
+    }
+    TID3TagBlock Block;
+    if (FileSize >= ID3TagSize && Read(FileSize - ID3TagSize, Block.data(), ID3TagSize) &&
+        std::memcmp(Block.data(), "TAG", 3) == 0) {
+        TID3Info Info;
+        UnpackID3Tag(Block, Info);
+        // A tag of zeros says nothing, least of all genre 0, "Blues".
+        Source.FFromID3v1 = ID3InfoHasText(Info);
+        if (Source.FFromID3v1)
+            Source.FFields = FieldsOfID3v1(Info, Block);
+    }
+    return Source;
+}
+
+std::vector<uint8_t> RenderOutputTag(const TSourceTag& Source, const TTagFields& Overrides,
+                                     const TOutputPlace& Place) {
+    TParsedTag Parsed(Source.FRaw ? Source.FRaw->Bytes : TagLib::ByteVector());
+    ID3v2::Tag& Tag = Parsed.Tag;
+    if (Source.FFromID3v1)
+        ApplyFields(Tag, Source.FFields);
+    ApplyFields(Tag, Overrides);
+    for (const char* Id : WholeSourceFrames)
+        Tag.removeFrames(Id);
+    KeepChapters(Tag, Place.StartMs, Place.EndMs);
+    if (Tag.frameList().isEmpty())
+        return {};
+    if (Place.Part > 0) {
+        const std::string Number =
+            std::to_string(Place.Part) + "/" + std::to_string(Place.PartCount);
+        if (const auto Title = FrameText(Tag, "TIT2");
+            Title && !Title->empty() && Place.NumberTitle)
+            SetText(Tag, "TIT2", *Title + " (" + Number + ")");
+        SetText(Tag, "TRCK", Number);
+    }
+    const TagLib::ByteVector Bytes = Tag.render(ID3v2::v3);
+    const auto* Data = reinterpret_cast<const uint8_t*>(Bytes.data());
+    return std::vector<uint8_t>(Data, Data + Bytes.size());
+}

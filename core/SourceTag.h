@@ -1,0 +1,98 @@
+#pragma once
+
+// The source's tag as the outputs carry it on: the leading ID3v2 tag of an
+// MP3 file (or its ID3v1 tag when it has none), read once, and the ID3v2.3
+// tag that each output starts with, built from it. Pictures and the other
+// frames go along, the user's fields go over them, and the chapters are
+// moved to the output's clock. Text is UTF-8 throughout.
+
+#include "TagBlocks.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+// The fields a tag dialog shows. An unset field is not given; one given
+// empty removes the field.
+struct TTagFields {
+    std::optional<std::string> Title = std::nullopt;
+    std::optional<std::string> Artist = std::nullopt;
+    std::optional<std::string> Album = std::nullopt;
+    std::optional<std::string> Year = std::nullopt;
+    std::optional<std::string> Comment = std::nullopt;
+    std::optional<std::string> Track = std::nullopt; // "3" or "3/12"
+    std::optional<std::string> Genre = std::nullopt; // by name: "Ambient"
+
+    bool operator==(const TTagFields&) const = default;
+};
+
+// A chapter, in milliseconds from the first audio frame.
+struct TChapter {
+    int64_t StartMs = 0;
+    int64_t EndMs = 0;
+    std::string Title;
+
+    bool operator==(const TChapter&) const = default;
+};
+
+// Which output a tag is for, and where its audio lies on the source's clock.
+struct TOutputPlace {
+    int32_t Part = 0; // from 1; 0 for a saved segment
+    int32_t PartCount = 0;
+    int64_t StartMs = 0;
+    int64_t EndMs = 0;
+    // Whether a part's title gets " (Part/PartCount)"; not for a title that
+    // already names the part (a cue sheet's, a chapter's).
+    bool NumberTitle = true;
+
+    static TOutputPlace PartOf(int32_t Part, int32_t PartCount, int64_t StartMs, int64_t EndMs) {
+        return {Part, PartCount, StartMs, EndMs, true};
+    }
+    static TOutputPlace Segment(int64_t StartMs, int64_t EndMs) {
+        return {0, 0, StartMs, EndMs, false};
+    }
+};
+
+class TSourceTag {
+public:
+    // No tag.
+    TSourceTag();
+
+    // The tag of the file open as Handle, read at absolute positions: the
+    // handle's file position is left alone. An ID3v2 tag whose size reaches
+    // past the end of the file counts as none. EOSError when a read fails.
+    static TSourceTag FromHandle(int Handle);
+    // The same from a whole file's bytes.
+    static TSourceTag FromBytes(std::span<const uint8_t> File);
+    // The same through Read, for a file of FileSize bytes.
+    static TSourceTag Read(const TReadAt& Read, int64_t FileSize);
+
+    // Nothing to carry on: no tag, or an ID3v1 tag without text.
+    bool Empty() const { return !FRaw && !FFromID3v1; }
+    bool FromID3v2() const { return FRaw != nullptr; }
+    const TTagFields& Fields() const { return FFields; }
+    // By start time.
+    const std::vector<TChapter>& Chapters() const { return FChapters; }
+
+private:
+    friend std::vector<uint8_t> RenderOutputTag(const TSourceTag&, const TTagFields&,
+                                                const TOutputPlace&);
+    struct TRaw;
+    // Shared: the tag's bytes, a cover among them, are never copied again.
+    std::shared_ptr<const TRaw> FRaw;
+    bool FFromID3v1 = false;
+    TTagFields FFields;
+    std::vector<TChapter> FChapters;
+};
+
+// The ID3v2.3 tag for an output of Source: its frames, Overrides over them,
+// a part's track "Part/PartCount" and numbered title, the chapters that
+// overlap the output cut to it and moved to its start, the tables of
+// contents listing only those. Frames that tell times or byte positions of
+// the whole source (length, synchronised lyrics, seek tables) are left
+// out. Empty when there is nothing to write: numbering alone makes no tag.
+std::vector<uint8_t> RenderOutputTag(const TSourceTag& Source, const TTagFields& Overrides,
+                                     const TOutputPlace& Place);

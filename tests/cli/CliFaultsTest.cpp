@@ -146,8 +146,8 @@ TEST_F(CliFaults, ClearAnswersNameTheFileAndTheCauseAndLeaveNothingBehind) {
     // A pipe is refused at once by every command, not read until it ends.
     const std::string Pipe = Dir.File("pipe.mp3");
     ASSERT_EQ(mkfifo(Pipe.c_str(), 0600), 0);
-    const std::string NotAFile = "Win32 Error.  Code: " + std::to_string(ERROR_NOT_A_FILE) + ".\n" +
-                                 SysErrorMessage(ERROR_NOT_A_FILE) + "\nFile: " + Pipe;
+    const std::string NotAFile = "System error.  Code: " + std::to_string(ERROR_NOT_A_FILE) +
+                                 ".\n" + SysErrorMessage(ERROR_NOT_A_FILE) + "\nFile: " + Pipe;
     struct TCase {
         std::vector<std::string> Args;
         std::string Error;

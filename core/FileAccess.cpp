@@ -378,6 +378,12 @@ std::string TFileStream::WriteErrorMessage(int Code) const {
     return "Unable to write file " + FFileName + ": " + Reason;
 }
 
+void TFileStream::CheckNotLost() {
+    struct stat St {};
+    if (fstat(FHandle, &St) == 0 && St.st_nlink == 0)
+        throw Exception(FFileName + " was lost: it was removed while it was written.");
+}
+
 void TFileStream::SetSize(int64_t Size) {
     if (!FileTruncate(FHandle, Size) || FileSeek(FHandle, Size, TSeekOrigin::Begin) < 0)
         throw Exception(WithCause("Unable to write file " + FFileName, errno));

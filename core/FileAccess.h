@@ -111,6 +111,11 @@ public:
     int64_t Position();
     int64_t Size();
 
+    // Raises "X was lost: ..." when the open file has no name left: it, or
+    // its folder, was removed while it was written, and all it holds goes
+    // with the handle. Called as a job closes an output.
+    void CheckNotLost();
+
     int Handle() const { return FHandle; }
     // "Unable to write file X: reason" for errno value Code.
     std::string WriteErrorMessage(int Code) const;

@@ -170,6 +170,7 @@ void TSegmora::SplitByParts() {
         }
         if (Header.FinishOutput(Writer, *Closing) && HasSourceTag)
             WriteID3TagToStream(*Closing, SourceTag);
+        Closing->CheckNotLost();
     };
 
     std::unique_ptr<TFileStream> Part = CreatePartFile(PartNumber);
@@ -291,4 +292,5 @@ void TSegmora::SaveSelection() {
     // over them. Fewer than 128 bytes, or no audio frame, get no tag.
     if (ID3InfoHasText(FID3Info) && Audio && Writer.BytesWritten() >= ID3TagSize)
         WriteID3TagToStream(*Dest, FID3Info);
+    Dest->CheckNotLost();
 }

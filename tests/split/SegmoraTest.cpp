@@ -518,6 +518,24 @@ TEST_F(Cutter, TheSourceDeletedOrReplacedMidSplitStillGivesEveryPartItsTag) {
     }
 }
 
+TEST_F(Cutter, AnOutputRemovedWhileItIsWrittenFailsTheJobNamingIt) {
+    // The parts' folder, or the selection itself, goes once it exists.
+    for (const std::string& Lost : {Dir.File("p1.mp3"), Out}) {
+        std::filesystem::create_directory(Dir.Path());
+        FrontEnd.Errors.clear();
+        FrontEnd.OnProgress = [&](double) {
+            if (FileExists(Lost))
+                std::filesystem::remove_all(Lost == Out ? Out : Dir.Path());
+        };
+        if (Lost == Out)
+            Select(FixturePath("id3v1-end.mp3"), 0, 99999);
+        else
+            Split(FixturePath("id3v1-end.mp3"), 3, "p");
+        EXPECT_EQ(FrontEnd.Errors, std::vector<std::string>{
+                                       Lost + " was lost: it was removed while it was written."});
+    }
+}
+
 TEST_F(Cutter, WithoutOverwriteAnExistingOutputIsLeftAloneAtItsCreation) {
     // Another process may make the file after every check before the job.
     WriteFileBytes(Part(2), TBytes{2, 2});

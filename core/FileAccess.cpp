@@ -224,10 +224,15 @@ bool IsNonRegularFile(const std::string& FileName) {
 }
 
 bool SameFile(const std::string& A, const std::string& B) {
-    struct stat StA {};
-    struct stat StB {};
-    return stat(A.c_str(), &StA) == 0 && stat(B.c_str(), &StB) == 0 && StA.st_dev == StB.st_dev &&
-           StA.st_ino == StB.st_ino;
+    const auto IdA = FileIdOf(A);
+    return IdA && IdA == FileIdOf(B);
+}
+
+std::optional<TFileId> FileIdOf(const std::string& FileName) {
+    struct stat St {};
+    if (stat(FileName.c_str(), &St) != 0)
+        return std::nullopt;
+    return TFileId{St.st_dev, St.st_ino};
 }
 
 int64_t FileSeek(int Handle, int64_t Offset, TSeekOrigin Origin) {

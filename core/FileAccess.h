@@ -19,6 +19,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Access, in the low nibble.
@@ -57,6 +58,15 @@ bool FileDelete(const std::string& FileName);
 bool IsNonRegularFile(const std::string& FileName);
 // True when both names lead to one existing file, whatever their spelling.
 bool SameFile(const std::string& A, const std::string& B);
+// What sets a file apart from every other: equal for any two names (hard or
+// symbolic links) that lead to it.
+struct TFileId {
+    uint64_t Device = 0;
+    uint64_t Inode = 0;
+    auto operator<=>(const TFileId&) const = default;
+};
+// The file the name leads to, links followed; nothing when there is none.
+std::optional<TFileId> FileIdOf(const std::string& FileName);
 
 // The new position, or -1 with errno set.
 int64_t FileSeek(int Handle, int64_t Offset, TSeekOrigin Origin);

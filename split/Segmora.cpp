@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <map>
 #include <unistd.h>
 #include <utility>
 
@@ -94,14 +95,23 @@ void TSegmora::CheckPartNames() const {
     long NameMax = pathconf(FFolder.empty() ? "/" : FFolder.c_str(), _PC_NAME_MAX);
     if (NameMax <= 0)
         NameMax = NAME_MAX;
+    // Two parts that are one file (linked) would be written over each other.
+    const auto Source = FileIdOf(FSourceFile);
+    std::map<TFileId, int32_t> Existing;
     for (int32_t Number = 1; Number <= FPartCount; ++Number) {
         const std::string Name = PartFileName(Number);
         const std::string Leaf = Name.substr(Name.rfind('/') + 1);
         if (Leaf.size() > static_cast<size_t>(NameMax) || Name.size() >= PATH_MAX)
             throw Exception(WithCause(FormatMessage("Cannot create file %s", Name), ENAMETOOLONG));
-        if (SameFile(Name, FSourceFile))
+        const auto Id = FileIdOf(Name);
+        if (!Id)
+            continue;
+        if (Id == Source)
             throw Exception(FormatMessage("Cannot create file %s", Name) +
                             "\nIt is the source file.");
+        if (const auto [Earlier, New] = Existing.emplace(*Id, Number); !New)
+            throw Exception(FormatMessage("Cannot create file %s", Name) +
+                            "\nIt is the same file as " + PartFileName(Earlier->second) + ".");
     }
 }
 

@@ -87,7 +87,7 @@ private:
     void CloseSource();
     // Every part's name, before the first is written: a prefix that would
     // leave the folder, a name the file system can't take, or a part that
-    // would be the source itself.
+    // would be the source itself or another part.
     void CheckPartNames() const;
     uint32_t OutputMode() const;
     std::string FSourceFile;

@@ -56,7 +56,8 @@ const char* const TagUsage =
     "control characters shown as \\xNN and the ID3v1.1 track number when the\n"
     "comment holds one. With any option, writes the tag: over the old one, or\n"
     "behind the last byte. The fields not given keep what the old tag held\n"
-    "(genre 255 without a tag).\n\n"
+    "(genre 255 without a tag), the track number too: a comment of up to 28\n"
+    "bytes keeps it, a longer one takes its place.\n\n"
     "  --title T, --artist A, --album A, --comment C  up to 30 bytes each\n"
     "  --year Y   up to 4 bytes\n"
     "  --genre N  genre number, 0 to 255\n"
@@ -281,6 +282,11 @@ int RunTag(const std::vector<std::string>& Args) {
     Tag.Genre = 255;
     ReadID3Tag(FileName, Tag);
     TakeTagTexts(Parsed, Tag);
+    if (Tag.Track != 0 && Tag.Comment.size() > 28 && Parsed.Value("--comment"))
+        std::fprintf(stderr,
+                     "segmora-cli: --comment: a comment longer than 28 bytes takes the place of "
+                     "track number %d\n",
+                     Tag.Track);
     if (auto Genre = Parsed.Value("--genre"))
         Tag.Genre = static_cast<uint8_t>(ParseNumber("--genre", *Genre, 0, 255));
 

@@ -21,7 +21,8 @@ const char* const SplitUsage =
     "DIR/P1.mp3, DIR/P2.mp3, ... Every part ends with the source's ID3v1 tag when\n"
     "the source has one.\n\n"
     "  --parts N     number of parts, 2 to 999\n"
-    "  --folder DIR  folder of the parts; created with its parents when missing\n"
+    "  --folder DIR  folder of the parts; created with its parents when missing,\n"
+    "                once SOURCE was read through\n"
     "  --prefix P    start of the part names; the source's name without its\n"
     "                extension followed by \"-\" when not given\n"
     "  --overwrite   replace part files that exist; without it they are refused\n"
@@ -191,13 +192,10 @@ int RunSplit(const std::vector<std::string>& Args) {
         Parsed.Value("--prefix").value_or(fs::path(Source).stem().string() + "-");
 
     CheckSourceReadable(Source);
-    std::error_code Error;
-    fs::create_directories(Folder, Error);
-    if (Error || !fs::is_directory(Folder))
-        throw Exception(FormatMessage("Cannot create folder %s", Folder) +
-                        (Error ? ": " + Error.message() : ""));
 
     TSegmora Segmora;
+    // Created by the job once the source proved usable.
+    Segmora.SetCreateFolder(true);
     Segmora.SetOverwrite(Parsed.Has("--overwrite"));
     Segmora.SetSourceFile(Source);
     Segmora.SetFolder(Folder);

@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <filesystem>
 #include <map>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -115,6 +117,16 @@ void TSegmora::CheckPartNames() const {
     }
 }
 
+void TSegmora::MakeFolder() const {
+    if (!FCreateFolder)
+        return;
+    std::error_code Error;
+    std::filesystem::create_directories(FFolder, Error);
+    if (Error || !std::filesystem::is_directory(FFolder))
+        throw Exception(FormatMessage("Cannot create folder %s", FFolder) +
+                        (Error ? ": " + Error.message() : ""));
+}
+
 TStreamScan TSegmora::ScanSource() {
     TStreamScan Scan = ScanStream(FReader);
     // A scan cut short by a stop tells nothing about the source.
@@ -155,6 +167,7 @@ void TSegmora::SplitByParts() {
         throw Exception("Cannot split " + FSourceFile + " into " + std::to_string(FPartCount) +
                         " parts: it holds only " + std::to_string(Scan.AudioFrames) +
                         " audio frames. No part was made.");
+    MakeFolder();
     const int64_t FileSize = FReader.FileSize();
     // The parts share the audio: tags and junk around it are never copied.
     const int64_t PartSize = (Scan.AudioEnd - Scan.AudioStart) / FPartCount;

@@ -159,6 +159,11 @@ TEST_F(CliFaults, ClearAnswersNameTheFileAndTheCauseAndLeaveNothingBehind) {
              {{"prepare", Pipe, Dir.File("o.mp3")}, NotAFile},
              {{"tag", Pipe}, NotAFile},
              {{"tag", Pipe, "--title", "x"}, NotAFile},
+             // A split's folder is made only for a source that can be cut.
+             {{"split", "/proc/self/status", "--parts", "2", "--folder", Dir.File("parts")},
+              "Unable to receive file size"},
+             {{"split", Tagged, "--parts", "2", "--folder", Dir.File("junk.mp3/parts")},
+              "Cannot create folder " + Dir.File("junk.mp3/parts") + ": Not a directory"},
              // A job that writes no audio frame.
              {{"cut", Tagged, "--start", "100", "--end", "200", "--out", Dir.File("o.mp3")},
               "No audio frame was written: no frame of " + Tagged + " ends between the marks, so " +

@@ -144,6 +144,10 @@ void PrintTag(const TID3TagBlock& Block) {
 
 void RefuseExisting(const std::string& FileName) {
     std::error_code Error;
+    // No --overwrite would help with a folder, a device or a pipe.
+    if (IsNonRegularFile(FileName))
+        throw Exception(CreateFileError(
+            FileName, fs::is_directory(FileName, Error) ? EISDIR : ERROR_NOT_A_FILE));
     if (fs::exists(fs::symlink_status(FileName, Error)))
         throw Exception(FormatMessage("File %s exists; give --overwrite to replace it", FileName));
 }

@@ -336,13 +336,26 @@ int OpenFileCount() {
     return static_cast<int>(Table().size());
 }
 
+std::string CreateFileError(const std::string& FileName, int Code) {
+    const std::string Text = FormatMessage("Cannot create file %s", FileName);
+    if (Code != ERROR_NOT_A_FILE)
+        return WithCause(Text, Code);
+    // The system's text for it speaks of a source; an output says what it is.
+    struct stat St {};
+    const bool Known = stat(FileName.c_str(), &St) == 0;
+    const char* Kind = !Known                                       ? ""
+                       : S_ISCHR(St.st_mode) || S_ISBLK(St.st_mode) ? " but a device"
+                       : S_ISFIFO(St.st_mode)                       ? " but a pipe"
+                       : S_ISSOCK(St.st_mode)                       ? " but a socket"
+                                                                    : "";
+    return Text + "\nIt is not a regular file" + Kind + ".";
+}
+
 TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName(FileName) {
     if ((Mode & fmCreate) == fmCreate) {
         FHandle = FileCreate(FileName, Mode & (ShareMask | fmCreateNew));
-        if (FHandle < 0) {
-            const int Code = errno;
-            throw Exception(WithCause(FormatMessage("Cannot create file %s", FileName), Code));
-        }
+        if (FHandle < 0)
+            throw Exception(CreateFileError(FileName, errno));
     } else {
         FHandle = FileOpen(FileName, Mode);
         if (FHandle < 0) {

@@ -98,6 +98,11 @@ int FileDuplicate(int Handle);
 // Number of handles the sharing table holds; for tests.
 int OpenFileCount();
 
+// "Cannot create file X" and, on the next line, why: the system's text for
+// Code, or for a name that leads to a device, a pipe or a socket, that it
+// is no regular file.
+std::string CreateFileError(const std::string& FileName, int Code);
+
 // A file opened or created through the layer, closed by the destructor.
 class TFileStream {
 public:

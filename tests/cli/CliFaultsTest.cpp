@@ -171,6 +171,10 @@ TEST_F(CliFaults, ClearAnswersNameTheFileAndTheCauseAndLeaveNothingBehind) {
              {{"split", Junk, "--parts", "2", "--folder", Dir.Path(), "--prefix", "j"}, NotMpeg},
              {{"prepare", Junk, Dir.File("o.mp3")}, NotMpeg},
              // The cause behind "Cannot create file".
+             {{"cut", Tagged, "--start", "0", "--end", "1", "--out", "/dev/null", "--overwrite"},
+              "Cannot create file /dev/null\nIt is not a regular file but a device."},
+             {{"prepare", Tagged, Pipe},
+              "Cannot create file " + Pipe + "\nIt is not a regular file but a pipe."},
              {{"cut", Tagged, "--start", "0", "--end", "1", "--out", Dir.File("none/o.mp3")},
               "Cannot create file " + Dir.File("none/o.mp3") + "\nNo such file or directory"},
              {{"cut", Tagged, "--start", "0", "--end", "1", "--out", Dir.File(Long)},

@@ -275,7 +275,7 @@ int RunTag(const std::vector<std::string>& Args) {
     if (!Writing) {
         TID3TagBlock Block;
         if (!ReadID3TagBlock(FileName, Block))
-            std::printf("%s has no ID3v1 tag\n", FileName.c_str());
+            std::printf("%s has no ID3v1 tag\n", EscapeControls(FileName, TTextKind::Name).c_str());
         else
             PrintTag(Block);
         return ExitOk;

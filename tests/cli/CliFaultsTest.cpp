@@ -203,6 +203,18 @@ TEST_F(CliFaults, ClearAnswersNameTheFileAndTheCauseAndLeaveNothingBehind) {
     EXPECT_EQ(ReadFileBytes(Tagged), Before);
 }
 
+TEST_F(CliFaults, FileNamesAreShownWithTheirControlCharactersEscaped) {
+    // ESC, CR, the C1 code CSI in UTF-8, a byte that begins no UTF-8
+    // character and a backslash are escaped; letters beyond ASCII are not.
+    const std::string Name = Dir.File("r\xD1\x80\xC3\xA9\x1B[2J\r\xC2\x9B\xFF\\.mp3");
+    const std::string Shown = Dir.File("r\xD1\x80\xC3\xA9\\x1B[2J\\x0D\\xC2\\x9B\\xFF\\\\.mp3");
+    EXPECT_EQ(RunCli({"tag", Name}).Stderr,
+              "System error.  Code: 2.\nNo such file or directory\nFile: " + Shown + "\n");
+    WriteFileBytes(Name, ReadFileBytes(Plain));
+    EXPECT_EQ(RunCli({"tag", Name}).Stdout, Shown + " has no ID3v1 tag\n");
+    EXPECT_TRUE(Contains(RunCli({"info", Name}).Stdout, "File: " + Shown + "\n"));
+}
+
 TEST_F(CliFaults, TagTextIsTextEvenWhenItLooksLikeAnOptionOrDrivesATerminal) {
     const std::string Copy = Dir.File("copy.mp3");
     WriteFileBytes(Copy, ReadFileBytes(Plain));

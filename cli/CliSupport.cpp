@@ -1,7 +1,9 @@
 #include "CliSupport.h"
 
+#include "Latin1Text.h"
 #include "TimeFormat.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -103,19 +105,33 @@ int InterruptedExitStatus() {
     return 128 + (InterruptFlag != 0 ? InterruptFlag : SIGINT);
 }
 
-std::string EscapeControls(const std::string& Text) {
+std::string EscapeControls(const std::string& Text, TTextKind Kind) {
     std::string Result;
-    for (char C : Text) {
-        const auto Byte = static_cast<unsigned char>(C);
-        if (Byte < 0x20 || Byte == 0x7F || (Byte >= 0x80 && Byte < 0xA0)) {
-            char Hex[5];
-            std::snprintf(Hex, sizeof Hex, "\\x%02X", Byte);
-            Result += Hex;
-        } else if (C == '\\') {
+    size_t At = 0;
+    while (At < Text.size()) {
+        char32_t Char = static_cast<unsigned char>(Text[At]);
+        // In UTF-8 a character of several bytes passes whole, or all its
+        // bytes are escaped; a byte that begins none is escaped alone.
+        size_t Length = 1;
+        bool Broken = false;
+        if (Kind != TTextKind::Latin1 && Char >= 0x80) {
+            Length = Utf8CharAt(Text, At, Char);
+            Broken = Length == 0;
+            Length = std::max<size_t>(Length, 1);
+        }
+        const bool Control = Broken || Char < 0x20 || Char == 0x7F || (Char >= 0x80 && Char < 0xA0);
+        if (Control && !(Kind == TTextKind::Message && Char == '\n')) {
+            for (size_t I = At; I < At + Length; ++I) {
+                char Hex[5];
+                std::snprintf(Hex, sizeof Hex, "\\x%02X", static_cast<unsigned char>(Text[I]));
+                Result += Hex;
+            }
+        } else if (Char == '\\') {
             Result += "\\\\";
         } else {
-            Result += C;
+            Result.append(Text, At, Length);
         }
+        At += Length;
     }
     return Result;
 }

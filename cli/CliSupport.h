@@ -71,9 +71,16 @@ bool Interrupted();
 // tells it: 128 + its number.
 int InterruptSignal();
 int InterruptedExitStatus();
+// How EscapeControls reads its text.
+enum class TTextKind {
+    Latin1,  // a tag's field: every byte a character, 0x80 to 0x9F control codes too
+    Name,    // a file name: UTF-8, and a byte that begins no character is escaped
+    Message, // lines naming files: as a name, its line breaks kept
+};
 // Bytes that would drive a terminal (control codes, DEL, the C1 range) as
-// \xNN, and a backslash doubled: text from a file, made safe to print.
-std::string EscapeControls(const std::string& Text);
+// \xNN, and a backslash doubled: text from a file, or a name someone else
+// chose, made safe to print.
+std::string EscapeControls(const std::string& Text, TTextKind Kind = TTextKind::Latin1);
 
 // True when standard error is a terminal.
 bool StderrIsTerminal();

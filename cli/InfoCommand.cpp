@@ -124,7 +124,7 @@ int RunInfo(const std::vector<std::string>& Args) {
     }
     Reader.Close();
 
-    std::printf("File: %s\n", FileName.c_str());
+    std::printf("File: %s\n", EscapeControls(FileName, TTextKind::Name).c_str());
     std::printf("Size: %lld bytes\n", static_cast<long long>(Scan.FileSize));
     if (Scan.FirstFrameOffset >= 0) {
         const TMP3FrameInfo& First = Scan.FirstFrame;

@@ -21,7 +21,8 @@ const char* const SplitUsage =
     "DIR/P1.mp3, DIR/P2.mp3, ... Every part ends with the source's ID3v1 tag when\n"
     "the source has one.\n\n"
     "  --parts N     number of parts, 2 to 999\n"
-    "  --folder DIR  folder of the parts; created with its parents when missing\n"
+    "  --folder DIR  folder of the parts; created with its parents when missing,\n"
+    "                once SOURCE was read through\n"
     "  --prefix P    start of the part names; the source's name without its\n"
     "                extension followed by \"-\" when not given\n"
     "  --overwrite   replace part files that exist; without it they are refused\n"
@@ -56,7 +57,8 @@ const char* const TagUsage =
     "control characters shown as \\xNN and the ID3v1.1 track number when the\n"
     "comment holds one. With any option, writes the tag: over the old one, or\n"
     "behind the last byte. The fields not given keep what the old tag held\n"
-    "(genre 255 without a tag).\n\n"
+    "(genre 255 without a tag), the track number too: a comment of up to 28\n"
+    "bytes keeps it, a longer one takes its place.\n\n"
     "  --title T, --artist A, --album A, --comment C  up to 30 bytes each\n"
     "  --year Y   up to 4 bytes\n"
     "  --genre N  genre number, 0 to 255\n"
@@ -142,6 +144,10 @@ void PrintTag(const TID3TagBlock& Block) {
 
 void RefuseExisting(const std::string& FileName) {
     std::error_code Error;
+    // No --overwrite would help with a folder, a device or a pipe.
+    if (IsNonRegularFile(FileName))
+        throw Exception(CreateFileError(
+            FileName, fs::is_directory(FileName, Error) ? EISDIR : ERROR_NOT_A_FILE));
     if (fs::exists(fs::symlink_status(FileName, Error)))
         throw Exception(FormatMessage("File %s exists; give --overwrite to replace it", FileName));
 }
@@ -190,13 +196,10 @@ int RunSplit(const std::vector<std::string>& Args) {
         Parsed.Value("--prefix").value_or(fs::path(Source).stem().string() + "-");
 
     CheckSourceReadable(Source);
-    std::error_code Error;
-    fs::create_directories(Folder, Error);
-    if (Error || !fs::is_directory(Folder))
-        throw Exception(FormatMessage("Cannot create folder %s", Folder) +
-                        (Error ? ": " + Error.message() : ""));
 
     TSegmora Segmora;
+    // Created by the job once the source proved usable.
+    Segmora.SetCreateFolder(true);
     Segmora.SetOverwrite(Parsed.Has("--overwrite"));
     Segmora.SetSourceFile(Source);
     Segmora.SetFolder(Folder);
@@ -272,7 +275,7 @@ int RunTag(const std::vector<std::string>& Args) {
     if (!Writing) {
         TID3TagBlock Block;
         if (!ReadID3TagBlock(FileName, Block))
-            std::printf("%s has no ID3v1 tag\n", FileName.c_str());
+            std::printf("%s has no ID3v1 tag\n", EscapeControls(FileName, TTextKind::Name).c_str());
         else
             PrintTag(Block);
         return ExitOk;
@@ -281,6 +284,11 @@ int RunTag(const std::vector<std::string>& Args) {
     Tag.Genre = 255;
     ReadID3Tag(FileName, Tag);
     TakeTagTexts(Parsed, Tag);
+    if (Tag.Track != 0 && Tag.Comment.size() > 28 && Parsed.Value("--comment"))
+        std::fprintf(stderr,
+                     "segmora-cli: --comment: a comment longer than 28 bytes takes the place of "
+                     "track number %d\n",
+                     Tag.Track);
     if (auto Genre = Parsed.Value("--genre"))
         Tag.Genre = static_cast<uint8_t>(ParseNumber("--genre", *Genre, 0, 255));
 

@@ -68,16 +68,20 @@ int main(int argc, char** argv) {
             std::cout << Command.Usage;
             return CheckedStdout(ExitOk);
         } catch (const TUsageError& E) {
-            std::cerr << "segmora-cli " << Command.Name << ": " << E.what() << "\n"
+            std::cerr << "segmora-cli " << Command.Name << ": "
+                      << EscapeControls(E.what(), TTextKind::Message) << "\n"
                       << Command.Usage;
             return ExitUsage;
         } catch (const std::exception& E) {
+            // Every failure leaves here: the file names it holds, whoever
+            // built it, must not drive the terminal.
             std::cout.flush();
-            std::cerr << E.what() << "\n";
+            std::cerr << EscapeControls(E.what(), TTextKind::Message) << "\n";
             return ExitFailure;
         }
     }
-    std::cerr << "segmora-cli: unknown command '" << Args[0] << "'\n";
+    std::cerr << "segmora-cli: unknown command '" << EscapeControls(Args[0], TTextKind::Name)
+              << "'\n";
     PrintProgramUsage(std::cerr);
     return ExitUsage;
 }

@@ -9,8 +9,8 @@ namespace {
 
 std::string OSErrorText(int Code) {
     if (Code == 0)
-        return "A Win32 API function failed";
-    return "Win32 Error.  Code: " + std::to_string(Code) + ".\n" + SysErrorMessage(Code);
+        return "A system function failed";
+    return "System error.  Code: " + std::to_string(Code) + ".\n" + SysErrorMessage(Code);
 }
 
 } // namespace

@@ -224,10 +224,15 @@ bool IsNonRegularFile(const std::string& FileName) {
 }
 
 bool SameFile(const std::string& A, const std::string& B) {
-    struct stat StA {};
-    struct stat StB {};
-    return stat(A.c_str(), &StA) == 0 && stat(B.c_str(), &StB) == 0 && StA.st_dev == StB.st_dev &&
-           StA.st_ino == StB.st_ino;
+    const auto IdA = FileIdOf(A);
+    return IdA && IdA == FileIdOf(B);
+}
+
+std::optional<TFileId> FileIdOf(const std::string& FileName) {
+    struct stat St {};
+    if (stat(FileName.c_str(), &St) != 0)
+        return std::nullopt;
+    return TFileId{St.st_dev, St.st_ino};
 }
 
 int64_t FileSeek(int Handle, int64_t Offset, TSeekOrigin Origin) {
@@ -331,13 +336,26 @@ int OpenFileCount() {
     return static_cast<int>(Table().size());
 }
 
+std::string CreateFileError(const std::string& FileName, int Code) {
+    const std::string Text = FormatMessage("Cannot create file %s", FileName);
+    if (Code != ERROR_NOT_A_FILE)
+        return WithCause(Text, Code);
+    // The system's text for it speaks of a source; an output says what it is.
+    struct stat St {};
+    const bool Known = stat(FileName.c_str(), &St) == 0;
+    const char* Kind = !Known                                       ? ""
+                       : S_ISCHR(St.st_mode) || S_ISBLK(St.st_mode) ? " but a device"
+                       : S_ISFIFO(St.st_mode)                       ? " but a pipe"
+                       : S_ISSOCK(St.st_mode)                       ? " but a socket"
+                                                                    : "";
+    return Text + "\nIt is not a regular file" + Kind + ".";
+}
+
 TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName(FileName) {
     if ((Mode & fmCreate) == fmCreate) {
         FHandle = FileCreate(FileName, Mode & (ShareMask | fmCreateNew));
-        if (FHandle < 0) {
-            const int Code = errno;
-            throw Exception(WithCause(FormatMessage("Cannot create file %s", FileName), Code));
-        }
+        if (FHandle < 0)
+            throw Exception(CreateFileError(FileName, errno));
     } else {
         FHandle = FileOpen(FileName, Mode);
         if (FHandle < 0) {
@@ -376,6 +394,12 @@ void TFileStream::WriteBuffer(const void* Buffer, uint32_t Count) {
 std::string TFileStream::WriteErrorMessage(int Code) const {
     std::string Reason = Code != 0 ? SysErrorMessage(Code) : "the disk is full";
     return "Unable to write file " + FFileName + ": " + Reason;
+}
+
+void TFileStream::CheckNotLost() {
+    struct stat St {};
+    if (fstat(FHandle, &St) == 0 && St.st_nlink == 0)
+        throw Exception(FFileName + " was lost: it was removed while it was written.");
 }
 
 void TFileStream::SetSize(int64_t Size) {

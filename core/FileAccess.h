@@ -19,6 +19,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Access, in the low nibble.
@@ -57,6 +58,15 @@ bool FileDelete(const std::string& FileName);
 bool IsNonRegularFile(const std::string& FileName);
 // True when both names lead to one existing file, whatever their spelling.
 bool SameFile(const std::string& A, const std::string& B);
+// What sets a file apart from every other: equal for any two names (hard or
+// symbolic links) that lead to it.
+struct TFileId {
+    uint64_t Device = 0;
+    uint64_t Inode = 0;
+    auto operator<=>(const TFileId&) const = default;
+};
+// The file the name leads to, links followed; nothing when there is none.
+std::optional<TFileId> FileIdOf(const std::string& FileName);
 
 // The new position, or -1 with errno set.
 int64_t FileSeek(int Handle, int64_t Offset, TSeekOrigin Origin);
@@ -88,6 +98,11 @@ int FileDuplicate(int Handle);
 // Number of handles the sharing table holds; for tests.
 int OpenFileCount();
 
+// "Cannot create file X" and, on the next line, why: the system's text for
+// Code, or for a name that leads to a device, a pipe or a socket, that it
+// is no regular file.
+std::string CreateFileError(const std::string& FileName, int Code);
+
 // A file opened or created through the layer, closed by the destructor.
 class TFileStream {
 public:
@@ -110,6 +125,11 @@ public:
     int64_t Seek(int64_t Offset, TSeekOrigin Origin);
     int64_t Position();
     int64_t Size();
+
+    // Raises "X was lost: ..." when the open file has no name left: it, or
+    // its folder, was removed while it was written, and all it holds goes
+    // with the handle. Called as a job closes an output.
+    void CheckNotLost();
 
     int Handle() const { return FHandle; }
     // "Unable to write file X: reason" for errno value Code.

@@ -23,6 +23,8 @@ constexpr std::array<TFieldPlace, 5> FieldPlaces = {{
     {&TID3Info::Comment, 97, 30} // bytes 97 to 126
 }};
 constexpr size_t GenreOffset = 127;
+constexpr size_t TrackOffset = 126;
+constexpr size_t CommentWithTrack = 28;
 
 bool StartsWithTag(const uint8_t* Bytes) {
     return std::memcmp(Bytes, "TAG", 3) == 0;
@@ -79,10 +81,11 @@ void UnpackID3Tag(const TID3TagBlock& Block, TID3Info& Info) {
     for (const auto& Place : FieldPlaces)
         Info.*Place.Field = TrimmedField(Block.data() + Place.Offset, Place.Width);
     Info.Genre = Block[GenreOffset];
+    Info.Track = ID3v11Track(Block);
 }
 
 uint8_t ID3v11Track(const TID3TagBlock& Block) {
-    return Block[125] == 0 ? Block[126] : 0;
+    return Block[TrackOffset - 1] == 0 ? Block[TrackOffset] : 0;
 }
 
 bool ReadID3TagFromHandle(int Handle, TID3Info& Info) {
@@ -113,6 +116,8 @@ void PackID3Tag(const TID3Info& Info, TID3TagBlock& Block) {
         const std::string& Text = Info.*Place.Field;
         std::memcpy(Block.data() + Place.Offset, Text.data(), std::min(Text.size(), Place.Width));
     }
+    if (Info.Track != 0 && Info.Comment.size() <= CommentWithTrack)
+        Block[TrackOffset] = Info.Track;
     Block[GenreOffset] = Info.Genre;
 }
 

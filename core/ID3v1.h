@@ -20,6 +20,9 @@ struct TID3Info {
     std::string Year;    // 4 bytes
     std::string Comment; // 30 bytes
     uint8_t Genre = 0;   // passed through as a number
+    // ID3v1.1: a comment of at most 28 bytes leaves room for a track number
+    // (1 to 255; 0 for none) in its last byte, behind a zero byte.
+    uint8_t Track = 0;
 
     bool operator==(const TID3Info&) const = default;
 };
@@ -39,7 +42,9 @@ bool ReadID3TagFromHandle(int Handle, TID3Info& Info);
 // The raw 128 bytes of the file's tag, for a display of every byte; false
 // when the file has no tag. Opens as ReadID3Tag.
 bool ReadID3TagBlock(const std::string& FileName, TID3TagBlock& Block);
-// The trimmed fields of a tag's bytes.
+// The trimmed fields of a tag's bytes, and its track number. A track number
+// above 32 also stays in the comment, behind its zero bytes: the trimming
+// takes off only bytes up to 32.
 void UnpackID3Tag(const TID3TagBlock& Block, TID3Info& Info);
 // The ID3v1.1 track number: byte 126 when byte 125 is zero and byte 126 is
 // not; 0 when the comment takes all 30 bytes.
@@ -65,5 +70,6 @@ void WriteID3TagToStream(TFileStream& Stream, const TID3Info& Info);
 // than 128 bytes, or when a seek or the read fails.
 bool SeekID3TagPlace(int Handle);
 
-// The tag's 128 bytes for Info.
+// The tag's 128 bytes for Info; the track number only behind a comment that
+// leaves room for it.
 void PackID3Tag(const TID3Info& Info, TID3TagBlock& Block);

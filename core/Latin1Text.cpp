@@ -29,32 +29,38 @@ TLead LeadOf(unsigned char Byte) {
 
 } // namespace
 
+size_t Utf8CharAt(std::string_view Text, size_t At, char32_t& Char) {
+    const TLead Lead = LeadOf(static_cast<unsigned char>(Text[At]));
+    char32_t Value = Lead.Bits;
+    for (size_t I = 1; I < Lead.Length; ++I) {
+        if (At + I >= Text.size() || !IsContinuation(static_cast<unsigned char>(Text[At + I])))
+            return 0;
+        Value = (Value << 6) | (static_cast<unsigned char>(Text[At + I]) & 0x3Fu);
+    }
+    const bool WellFormed = Lead.Length > 0 && Value >= Lead.Least && Value <= 0x10FFFF &&
+                            (Value < 0xD800 || Value > 0xDFFF);
+    if (!WellFormed)
+        return 0;
+    Char = Value;
+    return Lead.Length;
+}
+
 std::string Utf8ToLatin1(std::string_view Utf8, bool* Lost) {
     std::string Result;
     Result.reserve(Utf8.size());
     bool Replaced = false;
     size_t At = 0;
     while (At < Utf8.size()) {
-        const TLead Lead = LeadOf(static_cast<unsigned char>(Utf8[At]));
-        char32_t Char = Lead.Bits;
-        size_t Length = Lead.Length;
-        for (size_t I = 1; I < Length; ++I) {
-            if (At + I >= Utf8.size() ||
-                !IsContinuation(static_cast<unsigned char>(Utf8[At + I]))) {
-                Length = 0; // broken off: only the lead byte is dropped
-                break;
-            }
-            Char = (Char << 6) | (static_cast<unsigned char>(Utf8[At + I]) & 0x3Fu);
-        }
-        const bool WellFormed = Length > 0 && Char >= Lead.Least && Char <= 0x10FFFF &&
-                                (Char < 0xD800 || Char > 0xDFFF);
-        if (WellFormed && Char <= 0xFF) {
+        char32_t Char = 0;
+        const size_t Length = Utf8CharAt(Utf8, At, Char);
+        if (Length > 0 && Char <= 0xFF) {
             Result += static_cast<char>(Char);
         } else {
             Result += '?';
             Replaced = true;
         }
-        At += WellFormed ? Length : 1;
+        // A broken sequence gives up only its lead byte.
+        At += Length > 0 ? Length : 1;
     }
     if (Lost && Replaced)
         *Lost = true;

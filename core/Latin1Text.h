@@ -4,6 +4,7 @@
 // reader decodes it. Terminals and command lines speak UTF-8; these two
 // convert between them.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,3 +15,7 @@ std::string Utf8ToLatin1(std::string_view Utf8, bool* Lost = nullptr);
 
 // The UTF-8 form of ISO-8859-1 bytes; every byte is a character.
 std::string Latin1ToUtf8(std::string_view Latin1);
+
+// The length in bytes of the well-formed UTF-8 character that begins at
+// Text[At], which Char is then set to; 0 when the byte there begins none.
+size_t Utf8CharAt(std::string_view Text, size_t At, char32_t& Char);

@@ -67,4 +67,5 @@ void CopyMP3Frames(const std::string& Source, const std::string& Dest, IJobProgr
     if (!Audio && !Stopped)
         throw Exception("No audio frame was written: no MPEG audio frame was found in " + Source +
                         ", so " + Dest + " was not made.");
+    Output.CheckNotLost();
 }

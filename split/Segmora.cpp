@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <filesystem>
+#include <map>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -94,15 +97,34 @@ void TSegmora::CheckPartNames() const {
     long NameMax = pathconf(FFolder.empty() ? "/" : FFolder.c_str(), _PC_NAME_MAX);
     if (NameMax <= 0)
         NameMax = NAME_MAX;
+    // Two parts that are one file (linked) would be written over each other.
+    const auto Source = FileIdOf(FSourceFile);
+    std::map<TFileId, int32_t> Existing;
     for (int32_t Number = 1; Number <= FPartCount; ++Number) {
         const std::string Name = PartFileName(Number);
         const std::string Leaf = Name.substr(Name.rfind('/') + 1);
         if (Leaf.size() > static_cast<size_t>(NameMax) || Name.size() >= PATH_MAX)
             throw Exception(WithCause(FormatMessage("Cannot create file %s", Name), ENAMETOOLONG));
-        if (SameFile(Name, FSourceFile))
+        const auto Id = FileIdOf(Name);
+        if (!Id)
+            continue;
+        if (Id == Source)
             throw Exception(FormatMessage("Cannot create file %s", Name) +
                             "\nIt is the source file.");
+        if (const auto [Earlier, New] = Existing.emplace(*Id, Number); !New)
+            throw Exception(FormatMessage("Cannot create file %s", Name) +
+                            "\nIt is the same file as " + PartFileName(Earlier->second) + ".");
     }
+}
+
+void TSegmora::MakeFolder() const {
+    if (!FCreateFolder)
+        return;
+    std::error_code Error;
+    std::filesystem::create_directories(FFolder, Error);
+    if (Error || !std::filesystem::is_directory(FFolder))
+        throw Exception(FormatMessage("Cannot create folder %s", FFolder) +
+                        (Error ? ": " + Error.message() : ""));
 }
 
 TStreamScan TSegmora::ScanSource() {
@@ -145,6 +167,7 @@ void TSegmora::SplitByParts() {
         throw Exception("Cannot split " + FSourceFile + " into " + std::to_string(FPartCount) +
                         " parts: it holds only " + std::to_string(Scan.AudioFrames) +
                         " audio frames. No part was made.");
+    MakeFolder();
     const int64_t FileSize = FReader.FileSize();
     // The parts share the audio: tags and junk around it are never copied.
     const int64_t PartSize = (Scan.AudioEnd - Scan.AudioStart) / FPartCount;
@@ -170,6 +193,7 @@ void TSegmora::SplitByParts() {
         }
         if (Header.FinishOutput(Writer, *Closing) && HasSourceTag)
             WriteID3TagToStream(*Closing, SourceTag);
+        Closing->CheckNotLost();
     };
 
     std::unique_ptr<TFileStream> Part = CreatePartFile(PartNumber);
@@ -293,4 +317,5 @@ void TSegmora::SaveSelection() {
     // over them. Fewer than 128 bytes, or no audio frame, get no tag.
     if (ID3InfoHasText(FID3Info) && Audio && Writer.BytesWritten() >= ID3TagSize)
         WriteID3TagToStream(*Dest, FID3Info);
+    Dest->CheckNotLost();
 }

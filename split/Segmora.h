@@ -49,6 +49,13 @@ public:
     const TID3Info& ID3Info() const { return FID3Info; }
     void SetID3Info(const TID3Info& Info) { FID3Info = Info; }
 
+    // Whether the split creates its folder (with its parents) when it is
+    // missing: only once the source was opened and walked, so that a source
+    // that can't be cut leaves no empty folder behind. Off, the folder must
+    // be there (the window asks before it creates one).
+    bool CreateFolder() const { return FCreateFolder; }
+    void SetCreateFolder(bool Value) { FCreateFolder = Value; }
+
     // Whether an output may replace a file of its name (true, as the window
     // asks before the job); false creates only new files and fails on an
     // existing one at the moment of creation.
@@ -87,8 +94,10 @@ private:
     void CloseSource();
     // Every part's name, before the first is written: a prefix that would
     // leave the folder, a name the file system can't take, or a part that
-    // would be the source itself.
+    // would be the source itself or another part.
     void CheckPartNames() const;
+    // Creates the folder when CreateFolder asks for it and it is missing.
+    void MakeFolder() const;
     uint32_t OutputMode() const;
     std::string FSourceFile;
     std::string FFolder;
@@ -102,5 +111,6 @@ private:
     TID3Info FID3Info;
     IJobFrontEnd* FFrontEnd = nullptr;
     bool FOverwrite = true;
+    bool FCreateFolder = false;
     bool FStopped = false;
 };

@@ -146,8 +146,8 @@ TEST_F(CliFaults, ClearAnswersNameTheFileAndTheCauseAndLeaveNothingBehind) {
     // A pipe is refused at once by every command, not read until it ends.
     const std::string Pipe = Dir.File("pipe.mp3");
     ASSERT_EQ(mkfifo(Pipe.c_str(), 0600), 0);
-    const std::string NotAFile = "Win32 Error.  Code: " + std::to_string(ERROR_NOT_A_FILE) + ".\n" +
-                                 SysErrorMessage(ERROR_NOT_A_FILE) + "\nFile: " + Pipe;
+    const std::string NotAFile = "System error.  Code: " + std::to_string(ERROR_NOT_A_FILE) +
+                                 ".\n" + SysErrorMessage(ERROR_NOT_A_FILE) + "\nFile: " + Pipe;
     struct TCase {
         std::vector<std::string> Args;
         std::string Error;
@@ -159,6 +159,11 @@ TEST_F(CliFaults, ClearAnswersNameTheFileAndTheCauseAndLeaveNothingBehind) {
              {{"prepare", Pipe, Dir.File("o.mp3")}, NotAFile},
              {{"tag", Pipe}, NotAFile},
              {{"tag", Pipe, "--title", "x"}, NotAFile},
+             // A split's folder is made only for a source that can be cut.
+             {{"split", "/proc/self/status", "--parts", "2", "--folder", Dir.File("parts")},
+              "Unable to receive file size"},
+             {{"split", Tagged, "--parts", "2", "--folder", Dir.File("junk.mp3/parts")},
+              "Cannot create folder " + Dir.File("junk.mp3/parts") + ": Not a directory"},
              // A job that writes no audio frame.
              {{"cut", Tagged, "--start", "100", "--end", "200", "--out", Dir.File("o.mp3")},
               "No audio frame was written: no frame of " + Tagged + " ends between the marks, so " +
@@ -166,6 +171,10 @@ TEST_F(CliFaults, ClearAnswersNameTheFileAndTheCauseAndLeaveNothingBehind) {
              {{"split", Junk, "--parts", "2", "--folder", Dir.Path(), "--prefix", "j"}, NotMpeg},
              {{"prepare", Junk, Dir.File("o.mp3")}, NotMpeg},
              // The cause behind "Cannot create file".
+             {{"cut", Tagged, "--start", "0", "--end", "1", "--out", "/dev/null", "--overwrite"},
+              "Cannot create file /dev/null\nIt is not a regular file but a device."},
+             {{"prepare", Tagged, Pipe},
+              "Cannot create file " + Pipe + "\nIt is not a regular file but a pipe."},
              {{"cut", Tagged, "--start", "0", "--end", "1", "--out", Dir.File("none/o.mp3")},
               "Cannot create file " + Dir.File("none/o.mp3") + "\nNo such file or directory"},
              {{"cut", Tagged, "--start", "0", "--end", "1", "--out", Dir.File(Long)},
@@ -192,6 +201,18 @@ TEST_F(CliFaults, ClearAnswersNameTheFileAndTheCauseAndLeaveNothingBehind) {
     }
     EXPECT_EQ(ReadFileBytes(Dir.File("x2.mp3")), Before);
     EXPECT_EQ(ReadFileBytes(Tagged), Before);
+}
+
+TEST_F(CliFaults, FileNamesAreShownWithTheirControlCharactersEscaped) {
+    // ESC, CR, the C1 code CSI in UTF-8, a byte that begins no UTF-8
+    // character and a backslash are escaped; letters beyond ASCII are not.
+    const std::string Name = Dir.File("r\xD1\x80\xC3\xA9\x1B[2J\r\xC2\x9B\xFF\\.mp3");
+    const std::string Shown = Dir.File("r\xD1\x80\xC3\xA9\\x1B[2J\\x0D\\xC2\\x9B\\xFF\\\\.mp3");
+    EXPECT_EQ(RunCli({"tag", Name}).Stderr,
+              "System error.  Code: 2.\nNo such file or directory\nFile: " + Shown + "\n");
+    WriteFileBytes(Name, ReadFileBytes(Plain));
+    EXPECT_EQ(RunCli({"tag", Name}).Stdout, Shown + " has no ID3v1 tag\n");
+    EXPECT_TRUE(Contains(RunCli({"info", Name}).Stdout, "File: " + Shown + "\n"));
 }
 
 TEST_F(CliFaults, TagTextIsTextEvenWhenItLooksLikeAnOptionOrDrivesATerminal) {

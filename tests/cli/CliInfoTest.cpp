@@ -99,7 +99,7 @@ TEST(CliInfo, FailuresAndUsage) {
     TTempDir Dir;
     auto Missing = RunCli({"info", Dir.File("missing.mp3")});
     EXPECT_EQ(Missing.ExitCode, 1);
-    EXPECT_EQ(Missing.Stderr, "Win32 Error.  Code: 2.\nNo such file or directory\nFile: " +
+    EXPECT_EQ(Missing.Stderr, "System error.  Code: 2.\nNo such file or directory\nFile: " +
                                   Dir.File("missing.mp3") + "\n");
     EXPECT_TRUE(Missing.Stdout.empty());
 

@@ -192,6 +192,23 @@ TEST_F(CliJobs, TagShowsWritesAndKeepsTheFieldsNotGiven) {
     EXPECT_EQ(FileSizeOf(Plain2), FileSizeOf(Plain) + 128);
 }
 
+TEST_F(CliJobs, TagKeepsTheTrackNumberUntilALongCommentTakesItsPlace) {
+    const std::string Copy = Dir.File("copy.mp3");
+    for (const int Track : {1, 13, 32, 255}) {
+        SCOPED_TRACE(Track);
+        WriteFileBytes(Copy, ReadFileBytes(Plain));
+        WriteID3Tag(Copy, {"Old", "", "", "", "Notes" + std::string(24, '\0') + char(Track), 12});
+        for (const auto& [Option, Text, Kept] : {std::tuple{"--title", std::string("New"), true},
+                                                 {"--comment", std::string(28, 'c'), true},
+                                                 {"--comment", std::string(29, 'c'), false}}) {
+            ASSERT_EQ(RunCli({"tag", Copy, Option, Text}).ExitCode, 0);
+            TID3TagBlock Block;
+            ASSERT_TRUE(ReadID3TagBlock(Copy, Block));
+            EXPECT_EQ(ID3v11Track(Block), Kept ? Track : 0) << Option << " " << Text;
+        }
+    }
+}
+
 TEST_F(CliJobs, TagOnAFileShorterThanATagIsAFailure) {
     WriteFileBytes(Dir.File("tiny.mp3"), TBytes(100, 0x20));
     auto Result = RunCli({"tag", Dir.File("tiny.mp3"), "--title", "x"});

@@ -97,8 +97,8 @@ TEST(FileErrors, MissingFileGivesTheSystemErrorText) {
     EOSError Error(errno);
     EXPECT_EQ(Error.Code(), ENOENT);
     EXPECT_EQ(Error.Message(),
-              "Win32 Error.  Code: " + std::to_string(ENOENT) + ".\nNo such file or directory");
-    EXPECT_EQ(EOSError(0).Message(), "A Win32 API function failed");
+              "System error.  Code: " + std::to_string(ENOENT) + ".\nNo such file or directory");
+    EXPECT_EQ(EOSError(0).Message(), "A system function failed");
     EXPECT_NE(SysErrorMessage(ERROR_SHARING_VIOLATION).find("in use"), std::string::npos);
 }
 

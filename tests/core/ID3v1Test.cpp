@@ -105,11 +105,13 @@ TEST_F(ID3Tag, TrackNumberBehindAZeroByteIsTrimmedWhenItIsAControlCode) {
     TID3Info Info;
     ASSERT_TRUE(ReadID3Tag(File, Info));
     EXPECT_EQ(Info.Comment, "Notes");
+    EXPECT_EQ(Info.Track, 7);
 
     Comment[29] = 'A'; // 65: printable, so kept with the zeros before it
     WriteFileBytes(File, Join(Filler(10), RawTag("", "", "", "", Comment, 0)));
     ASSERT_TRUE(ReadID3Tag(File, Info));
     EXPECT_EQ(Info.Comment, "Notes" + std::string(24, '\0') + "A");
+    EXPECT_EQ(Info.Track, 'A');
 }
 
 TEST_F(ID3Tag, NoTagLeavesTheRecordAlone) {

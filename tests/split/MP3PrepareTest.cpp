@@ -4,6 +4,7 @@
 #include "FrameBuilder.h"
 #include "JobTestSupport.h"
 #include "TestFiles.h"
+#include "ThrownMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -131,4 +132,10 @@ TEST_F(Preparation, TaggedFixturesCopyToTheirAudioFramesAlone) {
         CopyMP3Frames(FixturePath(Fixture.Name), Out, Progress, true);
         EXPECT_EQ(OutputAudio(Out), Concat(Fixture.Frames));
     }
+}
+
+TEST_F(Preparation, ACopyRemovedWhileItIsWrittenIsAFailure) {
+    Record.OnProgress = [&](double) { std::filesystem::remove(Out); };
+    EXPECT_EQ(ThrownMessage([&] { CopyMP3Frames(FixturePath("id3v1-end.mp3"), Out, Progress); }),
+              Out + " was lost: it was removed while it was written.");
 }

@@ -275,6 +275,27 @@ TEST_F(Cutter, APartAtTheSourcesOwnPathFailsAndLeavesTheSourceAlone) {
     }
 }
 
+TEST_F(Cutter, APartLinkedToAnotherOrToTheSourceIsRefusedBeforeAnyIsWritten) {
+    const std::string Source = Dir.File("source.mp3");
+    WriteFileBytes(Source, ReadFileBytes(FixturePath("id3v1-end.mp3")));
+    for (const auto& [Linked, Symbolic, Target, Cause] :
+         {std::tuple{2, false, Part(1), "It is the same file as " + Part(1) + "."},
+          {3, true, Part(1), "It is the same file as " + Part(1) + "."},
+          {2, false, Source, std::string("It is the source file.")}}) {
+        SCOPED_TRACE(Linked);
+        for (int Number = 1; Number <= 3; ++Number)
+            std::filesystem::remove(Part(Number));
+        WriteFileBytes(Part(1), {1});
+        Symbolic ? std::filesystem::create_symlink(Target, Part(Linked))
+                 : std::filesystem::create_hard_link(Target, Part(Linked));
+        FrontEnd.Errors.clear();
+        Split(Source, 3);
+        ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+        EXPECT_EQ(FrontEnd.Errors[0], "Cannot create file " + Part(Linked) + "\n" + Cause);
+        EXPECT_EQ(ReadFileBytes(Part(1)), TBytes{1}) << "nothing was written";
+    }
+}
+
 TEST_F(Cutter, AReadFailureKeepsEveryFrameCopiedBeforeIt) {
     const auto Frames = ShrinkingSource(600'000);
     Split(Dir.File("source.mp3"), 4); // part 1 closes at frame 750
@@ -515,6 +536,24 @@ TEST_F(Cutter, TheSourceDeletedOrReplacedMidSplitStillGivesEveryPartItsTag) {
         Split(Source, 3);
         EXPECT_TRUE(FrontEnd.Errors.empty()) << FrontEnd.Errors[0];
         ExpectParts(Expected, Tag, true);
+    }
+}
+
+TEST_F(Cutter, AnOutputRemovedWhileItIsWrittenFailsTheJobNamingIt) {
+    // The parts' folder, or the selection itself, goes once it exists.
+    for (const std::string& Lost : {Dir.File("p1.mp3"), Out}) {
+        std::filesystem::create_directory(Dir.Path());
+        FrontEnd.Errors.clear();
+        FrontEnd.OnProgress = [&](double) {
+            if (FileExists(Lost))
+                std::filesystem::remove_all(Lost == Out ? Out : Dir.Path());
+        };
+        if (Lost == Out)
+            Select(FixturePath("id3v1-end.mp3"), 0, 99999);
+        else
+            Split(FixturePath("id3v1-end.mp3"), 3, "p");
+        EXPECT_EQ(FrontEnd.Errors, std::vector<std::string>{
+                                       Lost + " was lost: it was removed while it was written."});
     }
 }
 

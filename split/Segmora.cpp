@@ -252,25 +252,31 @@ void TSegmora::SaveSelection() {
     int64_t Time = 0;
     TTimePercent Percent(FSelEnd);
     TInfoFrameSkip IsInfoFrame(Scan);
+    // The next audio frame, its end time counted: false at the end of the
+    // frames, at a frame cut short, and at the first frame that ends after
+    // the end mark.
+    auto NextFrame = [&] {
+        while (FReader.FindNextFrame(0)) {
+            if (IsInfoFrame(FReader.Position()))
+                continue;
+            if (!FReader.FrameComplete())
+                return false;
+            Time += FReader.FrameTicks();
+            return Time <= End;
+        }
+        return false;
+    };
     // The frames before the start mark are only walked over: their bytes
     // are never read. The output is made only once its first frame is
     // known, so that a selection without a frame replaces no file.
     bool Found = false;
-    while (FReader.FindNextFrame(0)) {
-        if (IsInfoFrame(FReader.Position()))
-            continue;
-        if (!FReader.FrameComplete())
-            break;
-        Time += FReader.FrameTicks();
-        if (End < Time)
-            break;
-        if (Start <= Time) {
-            Found = true;
-            break;
+    while (!Found && NextFrame()) {
+        Found = Start <= Time;
+        if (!Found) {
+            ReportProgress(Percent(TicksToSeconds(Time)));
+            if (Cancelled())
+                return;
         }
-        ReportProgress(Percent(TicksToSeconds(Time)));
-        if (Cancelled())
-            return;
     }
     if (!Found)
         throw Exception("No audio frame was written: no frame of " + FSourceFile +
@@ -284,26 +290,15 @@ void TSegmora::SaveSelection() {
     TOutputHeader Header(Scan, FReader.Map());
     Header.Begin(Writer);
     try {
-        // The reader stands on the first frame to copy, its time counted.
-        bool First = true;
-        while (First || FReader.FindNextFrame(0)) {
-            if (!First) {
-                if (IsInfoFrame(FReader.Position()))
-                    continue;
-                if (!FReader.FrameComplete())
-                    break;
-                Time += FReader.FrameTicks();
-                if (End < Time)
-                    break;
-            }
-            First = false;
+        // The reader stands on the first frame to copy.
+        do {
             // A frame the file lost since its end was checked ends the copy.
             if (Header.CopyFrame(Writer, FReader) == nullptr)
                 break;
             ReportProgress(Percent(TicksToSeconds(Time)));
             if (Cancelled())
                 break;
-        }
+        } while (NextFrame());
     } catch (...) {
         Header.FinishAfterFailure(Writer, *Dest);
         throw;

@@ -2,6 +2,9 @@
 
 #include "Errors.h"
 #include "FileAccess.h"
+#include "FrameClock.h"
+#include "FrameFiles.h"
+#include "MP3Utils.h"
 #include "TestFiles.h"
 #include "ThrownMessage.h"
 
@@ -479,4 +482,21 @@ TEST_F(AudioPlayer, DestroyingAPlayingPlayerStopsIt) {
     // Playing on would have reached the end, and posted it, within a second.
     RunEventsFor(1200ms);
     EXPECT_EQ(Counter.Notifications, AtDestruction);
+}
+
+TEST_F(AudioPlayer, TaggedAndJoinedFilesLastAsLongAsTheirAudioFrames) {
+    // The window's length is the cutter's: no tag byte and no information
+    // frame of a joined file counts as audio.
+    for (const auto& Fixture : TaggedFixtures()) {
+        SCOPED_TRACE(Fixture.Name);
+        int64_t Ticks = 0;
+        for (const auto& Frame : Fixture.Frames) {
+            TMP3FrameInfo Info;
+            ASSERT_TRUE(DecodeFrameHeader(FrameHeaderAt(Frame.data()), Info));
+            Ticks += Info.Ticks;
+        }
+        Player.Open(FixturePath(Fixture.Name));
+        EXPECT_EQ(Player.Duration(), TicksToRefTime(Ticks));
+        Player.Close();
+    }
 }

@@ -16,6 +16,7 @@ TOutputHeader::TOutputHeader(const TStreamScan& Scan, const TSourceMap& Source)
 void TOutputHeader::Begin(TFrameWriter& Writer) {
     FBegun = false;
     FFirst = FLast = -1;
+    FAt = Writer.BytesWritten();
     if (!FBuilder)
         return;
     FBuilder->Reset();
@@ -32,10 +33,8 @@ void TOutputHeader::Finish(TFileStream& Stream) {
     FBegun = false;
     // No audio, no frame to describe it: the output stays empty, as it
     // would be for a source without one.
-    if (FFirst < 0) {
-        Stream.SetSize(0);
+    if (FFirst < 0)
         return;
-    }
     const std::vector<uint8_t> Frame =
         FBuilder->Build(FFirst == FScan.AudioStart, FLast == FScan.LastAudio);
     // The last run was read only now: pages the file no longer holds read
@@ -43,7 +42,7 @@ void TOutputHeader::Finish(TFileStream& Stream) {
     if (FSource.Mapped() && FSource.Faulted())
         FSource.RaiseShrunk();
     const int64_t End = Stream.Seek(0, TSeekOrigin::End);
-    Stream.Seek(0, TSeekOrigin::Begin);
+    Stream.Seek(FAt, TSeekOrigin::Begin);
     Stream.WriteBuffer(Frame.data(), static_cast<uint32_t>(Frame.size()));
     Stream.Seek(End, TSeekOrigin::Begin);
 }
@@ -56,8 +55,11 @@ bool TOutputHeader::FinishOutput(TFrameWriter& Writer, TFileStream& Stream) {
         FinishAfterFailure(Writer, Stream);
         throw;
     }
-    const bool Audio = Writer.BytesWritten() > Length();
+    const bool Audio = Writer.BytesWritten() > FAt + Length();
     Finish(Stream);
+    // No audio: no tag or frame in front of nothing.
+    if (!Audio && Stream.Size() > 0)
+        Stream.SetSize(0);
     return Audio;
 }
 
@@ -80,12 +82,12 @@ void TOutputHeader::FinishKept(TFileStream& Stream) {
     // in front; which of the counted frames are left is read back from the
     // output itself. Writing the frame over its placeholder takes no room.
     const int64_t Size = Stream.Size();
-    if (Size <= FBuilder->Length())
+    if (Size <= FAt + FBuilder->Length())
         return;
     FBuilder->Reset();
     std::vector<uint8_t> Buffer(ReadBackSize);
     size_t Held = 0;
-    Stream.Seek(FBuilder->Length(), TSeekOrigin::Begin);
+    Stream.Seek(FAt + FBuilder->Length(), TSeekOrigin::Begin);
     for (;;) {
         const int32_t Read =
             Stream.Read(Buffer.data() + Held, static_cast<uint32_t>(Buffer.size() - Held));
@@ -103,7 +105,7 @@ void TOutputHeader::FinishKept(TFileStream& Stream) {
         Held -= At;
     }
     const std::vector<uint8_t> Frame = FBuilder->Build(FFirst == FScan.AudioStart, false);
-    Stream.Seek(0, TSeekOrigin::Begin);
+    Stream.Seek(FAt, TSeekOrigin::Begin);
     Stream.WriteBuffer(Frame.data(), static_cast<uint32_t>(Frame.size()));
     Stream.Seek(0, TSeekOrigin::End);
 }

@@ -27,8 +27,11 @@ public:
     // Bytes the frame takes at the start of the current output.
     int64_t Length() const { return FBegun ? FBuilder->Length() : 0; }
 
-    // Starts a new output whose first byte is the next the writer takes.
+    // Starts a new output at the writer's next byte: whatever the writer
+    // took before (the output's ID3v2 tag) stays in front of the frame.
     void Begin(TFrameWriter& Writer);
+    // Where the frame (or, without one, the audio) starts in the output.
+    int64_t At() const { return FAt; }
     // Counts the frame at Offset in the source, copied into the output.
     void Add(const uint8_t* Frame, uint32_t Length, int64_t Offset) {
         if (!FBegun)
@@ -49,13 +52,13 @@ public:
             Add(Frame, static_cast<uint32_t>(Reader.FrameLength()), Reader.Position());
         return Frame;
     }
-    // Writes the output's own frame at its start (offset 0 of Stream), once
+    // Writes the output's own frame at its place (At() in Stream), once
     // everything else has been flushed to it, and returns to its end. An
     // output that got no audio frame is emptied instead. Raises the read
     // failure when the source shrank under the checksum.
     void Finish(TFileStream& Stream);
     // Flushes Writer and finishes Stream, the output it fills; true when an
-    // audio frame reached it.
+    // audio frame reached it. An output without one is emptied, its tag too.
     bool FinishOutput(TFrameWriter& Writer, TFileStream& Stream);
     // The same after a failure: the frames that did arrive stay described by
     // their own header, also when the write itself failed and the output
@@ -72,6 +75,7 @@ private:
     const TSourceMap& FSource;
     std::optional<TInfoFrameBuilder> FBuilder;
     bool FBegun = false;
+    int64_t FAt = 0;
     int64_t FFirst = -1;
     int64_t FLast = -1;
 };

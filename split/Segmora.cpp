@@ -8,6 +8,7 @@
 #include "StreamScan.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <filesystem>
@@ -36,6 +37,10 @@ private:
 void RemoveIfEmpty(const std::unique_ptr<TFileStream>& Output) noexcept {
     if (Output && Output->Size() == 0)
         FileDelete(Output->FileName());
+}
+
+int64_t TicksToMs(int64_t Ticks) {
+    return Ticks * 1000 / TicksPerSecond;
 }
 
 } // namespace
@@ -78,6 +83,44 @@ uint32_t TSegmora::OutputMode() const {
 
 std::unique_ptr<TFileStream> TSegmora::CreatePartFile(int32_t Number) {
     return std::make_unique<TFileStream>(PartFileName(Number), OutputMode());
+}
+
+void TSegmora::WriteOutputTag(TFrameWriter& Writer, const TOutputPlace& Place) const {
+    if (FNoTags)
+        return;
+    const std::vector<uint8_t> Tag = RenderOutputTag(FSourceTag, FTagFields, Place);
+    if (!Tag.empty())
+        Writer.Write(Tag.data(), static_cast<uint32_t>(Tag.size()));
+}
+
+int64_t TSegmora::PartEndTicks(TMP3Reader& Ahead, const TStreamScan& Scan, int64_t PartSize,
+                               int64_t FramesLeft, int32_t Number, int64_t StartTicks) {
+    if (Number >= FPartCount)
+        return Scan.Ticks;
+    // The walk follows the job's own: from the first frame, or from the
+    // last frame of the part before, which it then passes.
+    if (Number == 1) {
+        Ahead.Rewind();
+    } else {
+        Ahead.SearchFrom(FReader.Position());
+        if (!Ahead.FindNextFrame(0))
+            return StartTicks;
+    }
+    TInfoFrameSkip IsInfoFrame(Scan);
+    int64_t Ticks = StartTicks;
+    int64_t Bytes = 0;
+    while (Ahead.FindNextFrame(0)) {
+        if (IsInfoFrame(Ahead.Position()))
+            continue;
+        if (!Ahead.FrameComplete())
+            break;
+        Ticks += Ahead.FrameTicks();
+        Bytes += Ahead.FrameLength();
+        --FramesLeft;
+        if (Bytes >= PartSize || FramesLeft <= FPartCount - Number)
+            break;
+    }
+    return Ticks;
 }
 
 void TSegmora::OpenSource() {
@@ -157,7 +200,8 @@ void TSegmora::SplitByParts() {
     // Read once, through the job's own handle: the name may meanwhile lead
     // to another file, or to none, while the open source still reads.
     TID3Info SourceTag;
-    const bool HasSourceTag = ReadID3TagFromHandle(FReader.Handle(), SourceTag);
+    const bool HasSourceTag = !FNoTags && ReadID3TagFromHandle(FReader.Handle(), SourceTag);
+    FSourceTag = FNoTags ? TSourceTag() : TSourceTag::FromHandle(FReader.Handle());
     CheckPartNames();
     const TStreamScan Scan = ScanSource();
     if (FStopped)
@@ -196,10 +240,30 @@ void TSegmora::SplitByParts() {
         Closing->CheckNotLost();
     };
 
-    std::unique_ptr<TFileStream> Part = CreatePartFile(PartNumber);
-    Writer.Attach(*Part);
-    Header.Begin(Writer);
     int64_t FramesLeft = Scan.AudioFrames;
+    // A part's tag holds the chapters that lie in it, so its end must be
+    // known before its first frame: only then is the way ahead walked, over
+    // the headers alone. Without chapters nothing is added to the job.
+    const bool Chapters = !FNoTags && !FSourceTag.Chapters().empty();
+    TMP3Reader Ahead;
+    if (Chapters) {
+        Ahead.OpenSameFile(FReader);
+        Ahead.SetSearchCheck([this] { return Cancelled(); });
+    }
+    int64_t PartStart = 0;
+    std::unique_ptr<TFileStream> Part;
+    auto BeginPart = [&] {
+        Part = CreatePartFile(PartNumber);
+        Writer.Attach(*Part);
+        const int64_t PartEnd =
+            Chapters ? PartEndTicks(Ahead, Scan, PartSize, FramesLeft, PartNumber, PartStart)
+                     : PartStart;
+        WriteOutputTag(Writer, TOutputPlace::PartOf(PartNumber, FPartCount, TicksToMs(PartStart),
+                                                    TicksToMs(PartEnd)));
+        PartStart = PartEnd;
+        Header.Begin(Writer);
+    };
+    BeginPart();
     TInfoFrameSkip IsInfoFrame(Scan);
     try {
         while (FReader.FindNextFrame(0)) {
@@ -211,13 +275,11 @@ void TSegmora::SplitByParts() {
             // A part is closed at its size, or early when the frames left
             // are only enough for one in each part still to come.
             if (PartNumber < FPartCount &&
-                (Writer.BytesWritten() - Header.Length() >= PartSize ||
+                (Writer.BytesWritten() - Header.At() - Header.Length() >= PartSize ||
                  FramesLeft <= FPartCount - PartNumber)) {
                 FinishPart(Part);
                 ++PartNumber;
-                Part = CreatePartFile(PartNumber);
-                Writer.Attach(*Part);
-                Header.Begin(Writer);
+                BeginPart();
             }
             ReportProgress(Percent(FReader.Position()));
             if (Cancelled())
@@ -232,7 +294,8 @@ void TSegmora::SplitByParts() {
         }
         throw;
     }
-    const bool NoFrame = PartNumber == 1 && Writer.BytesWritten() <= Header.Length();
+    const bool NoFrame =
+        PartNumber == 1 && Writer.BytesWritten() <= Header.At() + Header.Length();
     FinishPart(Part);
     if (NoFrame && !FStopped)
         throw Exception("No audio frame was written: no MPEG audio frame was found in " +
@@ -242,6 +305,7 @@ void TSegmora::SplitByParts() {
 void TSegmora::SaveSelection() {
     OpenSource();
     TOnExit CloseReader([this] { CloseSource(); });
+    FSourceTag = FNoTags ? TSourceTag() : TSourceTag::FromHandle(FReader.Handle());
     const TStreamScan Scan = ScanSource();
     if (FStopped)
         return;
@@ -287,6 +351,13 @@ void TSegmora::SaveSelection() {
     TFrameWriter Writer;
     Writer.Attach(*Dest);
     TOnExit Detach([&Writer] { Writer.Detach(); });
+    // The output ends on the last frame that ends by the end mark: frames
+    // of one stream last alike.
+    const int64_t StartTicks = Time - FReader.FrameTicks();
+    const int64_t FrameTicks = FReader.FrameTicks();
+    const int64_t EndTicks =
+        std::min(Scan.Ticks, StartTicks + (End - StartTicks) / FrameTicks * FrameTicks);
+    WriteOutputTag(Writer, TOutputPlace::Segment(TicksToMs(StartTicks), TicksToMs(EndTicks)));
     TOutputHeader Header(Scan, FReader.Map());
     Header.Begin(Writer);
     try {
@@ -310,7 +381,8 @@ void TSegmora::SaveSelection() {
     // The output holds only frames, so its last 128 bytes are audio even
     // when they happen to begin with "TAG": the tag is appended, never laid
     // over them. Fewer than 128 bytes, or no audio frame, get no tag.
-    if (ID3InfoHasText(FID3Info) && Audio && Writer.BytesWritten() >= ID3TagSize)
+    if (!FNoTags && ID3InfoHasText(FID3Info) && Audio &&
+        Writer.BytesWritten() - Header.At() >= ID3TagSize)
         WriteID3TagToStream(*Dest, FID3Info);
     Dest->CheckNotLost();
 }

@@ -4,12 +4,14 @@
 // audio frames byte for byte, never decoding anything. Two jobs: split the
 // whole source into PartCount files of about equal audio size, each ending
 // with the source's ID3v1 tag; or save the frames between two time marks into
-// one file that gets a tag of the user's own. Each output of a source with an
-// information frame or a varying bit rate starts with an information frame
-// of its own. The front end fills in the properties, then runs a job with
+// one file that gets an ID3v1 tag of the user's own. Every output starts with
+// an ID3v2 tag built from the source's (see SourceTag.h), the user's fields
+// over it. Each output of a source with an information frame or a varying
+// bit rate then has an information frame of its own, right behind the tag. The front end fills in the properties, then runs a job with
 // Execute.
 
 #include "ID3v1.h"
+#include "SourceTag.h"
 #include "JobProgress.h"
 #include "MP3Read.h"
 #include "StreamScan.h"
@@ -19,6 +21,7 @@
 #include <string>
 
 class TFileStream;
+class TFrameWriter;
 
 class TSegmora {
 public:
@@ -48,6 +51,12 @@ public:
     // The tag written behind the selection when it holds any text.
     const TID3Info& ID3Info() const { return FID3Info; }
     void SetID3Info(const TID3Info& Info) { FID3Info = Info; }
+    // The user's fields, laid over the source's in every output's ID3v2 tag.
+    const TTagFields& TagFields() const { return FTagFields; }
+    void SetTagFields(const TTagFields& Value) { FTagFields = Value; }
+    // Leaves every tag out: the outputs hold their frames alone.
+    bool NoTags() const { return FNoTags; }
+    void SetNoTags(bool Value) { FNoTags = Value; }
 
     // Whether the split creates its folder (with its parents) when it is
     // missing: only once the source was opened and walked, so that a source
@@ -99,6 +108,13 @@ private:
     // Creates the folder when CreateFolder asks for it and it is missing.
     void MakeFolder() const;
     uint32_t OutputMode() const;
+    // Writes the output's ID3v2 tag through Writer, before anything else.
+    void WriteOutputTag(TFrameWriter& Writer, const TOutputPlace& Place) const;
+    // Where part Number, starting on the reader's current frame (behind
+    // it, for a part after the first), ends on the frames' clock, in ticks:
+    // the parts' own rule walked ahead over the frames' headers.
+    int64_t PartEndTicks(TMP3Reader& Ahead, const TStreamScan& Scan, int64_t PartSize,
+                         int64_t FramesLeft, int32_t Number, int64_t StartTicks);
     std::string FSourceFile;
     std::string FFolder;
     std::string FPrefix;
@@ -109,6 +125,9 @@ private:
     int32_t FSelEnd = 0;
     int32_t FSelStart = 0;
     TID3Info FID3Info;
+    TTagFields FTagFields;
+    TSourceTag FSourceTag;
+    bool FNoTags = false;
     IJobFrontEnd* FFrontEnd = nullptr;
     bool FOverwrite = true;
     bool FCreateFolder = false;

@@ -340,7 +340,7 @@ TEST_F(Cutter, WithEveryMappingTakenTheJobsCopyThroughTheReadWindow) {
     ExpectParts(ExpectedParts(Frames, FileSizeOf(Dir.File("source.mp3")), 3),
                 PackedTagOf(Dir.File("source.mp3")));
     Select(Dir.File("source.mp3"), 100, 200);
-    EXPECT_EQ(ReadFileBytes(Out), Concat(Frames, 382, 765)) << "10 s to 20 s";
+    EXPECT_EQ(WithoutID3v2(ReadFileBytes(Out)), Concat(Frames, 382, 765)) << "10 s to 20 s";
 }
 
 TEST_F(Cutter, APartCountBelowOneIsRefused) {

@@ -164,6 +164,10 @@ def check(path, source_needs_header):
     data = open(path, "rb").read()
     if data[-128:-125] == b"TAG":
         data = data[:-128]
+    # An ID3v2 tag in front of the frames: its size is four 7-bit bytes.
+    if data[:3] == b"ID3":
+        size = 10 + sum((b & 0x7F) << (7 * (3 - i)) for i, b in enumerate(data[6:10]))
+        data = data[size + (10 if data[5] & 0x10 else 0):]
     frames, pos = [], 0
     while pos < len(data):
         frame = frame_at(data, pos)

@@ -1,6 +1,7 @@
 #include "FrameFiles.h"
 
 #include "MP3Read.h"
+#include "TagBlocks.h"
 #include "TestFiles.h"
 
 #include <algorithm>
@@ -22,7 +23,16 @@ std::vector<TBytes> ReaderFrames(const std::string& FileName) {
     return Frames;
 }
 
-bool StartsWithInfoFrame(const TBytes& File) {
+TBytes WithoutID3v2(const TBytes& File) {
+    // Counted by its header's size.
+    const int64_t Size = File.size() >= ID3v2HeaderSize ? ID3v2TagSize(File.data()) : 0;
+    if (Size <= 0 || static_cast<size_t>(Size) > File.size())
+        return File;
+    return TBytes(File.begin() + Size, File.end());
+}
+
+bool StartsWithInfoFrame(const TBytes& Output) {
+    const TBytes File = WithoutID3v2(Output);
     auto Holds = [&](const char* Tag, size_t From, size_t To) {
         const auto End = File.begin() + static_cast<std::ptrdiff_t>(std::min(To, File.size()));
         const auto Begin = File.begin() + static_cast<std::ptrdiff_t>(std::min(From, File.size()));
@@ -38,7 +48,8 @@ std::vector<TBytes> AudioFrames(const std::string& FileName) {
     return Frames;
 }
 
-TBytes OutputAudio(const TBytes& File) {
+TBytes OutputAudio(const TBytes& Output) {
+    const TBytes File = WithoutID3v2(Output);
     TMP3FrameInfo Info;
     uint32_t Header = 0;
     if (File.size() >= 4)

@@ -17,7 +17,10 @@ std::vector<TBytes> AudioFrames(const std::string& FileName);
 // True when the first frame of File names itself an information frame
 // ("Xing" or "Info" within its first 48 bytes, "VBRI" at byte 36).
 bool StartsWithInfoFrame(const TBytes& File);
-// A job's output without the information frame at its start, when it has one.
+// File without the ID3v2 tag at its start, when it has one.
+TBytes WithoutID3v2(const TBytes& File);
+// A job's output without the ID3v2 tag and the information frame at its
+// start, when it has them.
 TBytes OutputAudio(const TBytes& File);
 TBytes OutputAudio(const std::string& FileName);
 // Pieces From to To - 1, back to back.

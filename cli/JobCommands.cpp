@@ -7,6 +7,7 @@
 #include "Latin1Text.h"
 #include "MP3Prepare.h"
 #include "Segmora.h"
+#include "SourceTag.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -16,32 +17,42 @@
 namespace fs = std::filesystem;
 
 const char* const SplitUsage =
-    "Usage: segmora-cli split SOURCE --parts N --folder DIR [--prefix P] [--overwrite] [--quiet]\n"
+    "Usage: segmora-cli split SOURCE --parts N --folder DIR [--prefix P] [TAG OPTIONS]\n"
+    "                     [--no-tags] [--overwrite] [--quiet]\n"
     "Cuts the whole file into N parts of about equal size, frame by frame, named\n"
-    "DIR/P1.mp3, DIR/P2.mp3, ... Every part ends with the source's ID3v1 tag when\n"
-    "the source has one.\n\n"
+    "DIR/P1.mp3, DIR/P2.mp3, ... Every part starts with an ID3v2.3 tag made from\n"
+    "the source's (its cover and other frames too, the tag options over it, track\n"
+    "\"i/N\", the title followed by \" (i/N)\", the chapters that lie in the part)\n"
+    "and ends with the source's ID3v1 tag when the source has one.\n\n"
     "  --parts N     number of parts, 2 to 999\n"
     "  --folder DIR  folder of the parts; created with its parents when missing,\n"
     "                once SOURCE was read through\n"
     "  --prefix P    start of the part names; the source's name without its\n"
     "                extension followed by \"-\" when not given\n"
+    "  --no-tags     no tag at all: the parts hold their frames alone\n"
     "  --overwrite   replace part files that exist; without it they are refused\n"
-    "  --quiet       no progress bar\n";
+    "  --quiet       no progress bar\n\n"
+    "Tag options: --title T  --artist A  --album A  --year Y  --comment C\n"
+    "  --track N  --genre G (a name, \"Ambient\", or an ID3v1 number)\n";
 
 const char* const CutUsage =
     "Usage: segmora-cli cut SOURCE --start TIME --end TIME --out FILE [TAG OPTIONS]\n"
-    "                   [--overwrite] [--quiet]\n"
+    "                   [--no-tags] [--overwrite] [--quiet]\n"
     "Saves the frames that end between the two times as a new file.\n\n"
     "TIME is MM:SS.t or HH:MM:SS.t (the tenth optional), or seconds with an\n"
     "optional tenth (75, 75.5). The start must lie before the end.\n\n"
     "  --start TIME   start mark\n"
     "  --end TIME     end mark\n"
     "  --out FILE     the new file\n"
+    "  --no-tags      no tag at all: FILE holds its frames alone\n"
     "  --overwrite    replace FILE when it exists; without it, it is refused\n"
     "  --quiet        no progress bar\n\n"
-    "Tag options (an ID3v1 tag with genre 255 is written only when one gives text):\n"
+    "FILE starts with an ID3v2.3 tag made from the source's (its cover, its\n"
+    "chapters that lie in FILE), the tag options over it, in UTF-8 as typed.\n"
+    "Tag options (an ID3v1 tag with genre 255 is also written when one gives text):\n"
     "  --title T  --artist A  --album A  --year Y  --comment C\n"
-    "  written in ISO-8859-1, a character outside it as \"?\"\n";
+    "  --track N  --genre G (a name, \"Ambient\", or an ID3v1 number)\n"
+    "  the ID3v1 tag takes them in ISO-8859-1, a character outside it as \"?\"\n";
 
 const char* const PrepareUsage =
     "Usage: segmora-cli prepare SOURCE OUT [--overwrite] [--quiet]\n"
@@ -52,34 +63,41 @@ const char* const PrepareUsage =
 
 const char* const TagUsage =
     "Usage: segmora-cli tag FILE [--title T] [--artist A] [--album A] [--year Y]\n"
-    "                       [--comment C] [--genre N]\n"
+    "                       [--comment C] [--track N] [--genre G]\n"
     "Without options, prints the file's ID3v1 tag or says there is none, with\n"
     "control characters shown as \\xNN and the ID3v1.1 track number when the\n"
-    "comment holds one. With any option, writes the tag: over the old one, or\n"
-    "behind the last byte. The fields not given keep what the old tag held\n"
-    "(genre 255 without a tag), the track number too: a comment of up to 28\n"
-    "bytes keeps it, a longer one takes its place.\n\n"
-    "  --title T, --artist A, --album A, --comment C  up to 30 bytes each\n"
-    "  --year Y   up to 4 bytes\n"
-    "  --genre N  genre number, 0 to 255\n"
-    "The tag holds ISO-8859-1 text, one byte per character: the options' UTF-8\n"
-    "text is converted to it (a character outside it becomes \"?\"), and a tag is\n"
-    "shown in UTF-8.\n";
+    "comment holds one; then its ID3v2 tag, when it has one. With any option,\n"
+    "writes both tags. The ID3v1 tag goes over the old one, or behind the last\n"
+    "byte. The fields not given keep what the old tags held (genre 255 without\n"
+    "an ID3v1 tag), the track number too: a comment of up to 28 bytes keeps it, a\n"
+    "longer one takes its place. The ID3v2 tag (version 2.3) keeps every other\n"
+    "frame, the cover too; writing it rewrites the file: a new file is written\n"
+    "beside it and renamed over it, the audio byte for byte as it was.\n\n"
+    "  --title T, --artist A, --album A, --comment C  up to 30 bytes each in ID3v1\n"
+    "  --year Y   up to 4 bytes in ID3v1\n"
+    "  --track N  \"3\" or \"3/12\"; ID3v1 keeps the number in front, up to 255\n"
+    "  --genre G  a genre's name (\"Ambient\") or number, 0 to 255\n"
+    "The ID3v1 tag holds ISO-8859-1 text, one byte per character: the options'\n"
+    "UTF-8 text is converted to it (a character outside it becomes \"?\"), and a\n"
+    "tag is shown in UTF-8. The ID3v2 tag takes the text as typed.\n";
 
 namespace {
 
 // The tag's text fields, each with the option that gives it.
-const std::pair<const char*, std::string TID3Info::*> TagFields[] = {
-    {"--title", &TID3Info::Title},
-    {"--artist", &TID3Info::Artist},
-    {"--album", &TID3Info::Album},
-    {"--year", &TID3Info::Year},
-    {"--comment", &TID3Info::Comment}};
+const struct {
+    const char* Option;
+    std::string TID3Info::*ID3v1;
+    std::optional<std::string> TTagFields::*ID3v2;
+} TagFields[] = {{"--title", &TID3Info::Title, &TTagFields::Title},
+                 {"--artist", &TID3Info::Artist, &TTagFields::Artist},
+                 {"--album", &TID3Info::Album, &TTagFields::Album},
+                 {"--year", &TID3Info::Year, &TTagFields::Year},
+                 {"--comment", &TID3Info::Comment, &TTagFields::Comment}};
 
 const std::set<std::string> TagOptions = [] {
-    std::set<std::string> Names;
+    std::set<std::string> Names = {"--track", "--genre"};
     for (const auto& Field : TagFields)
-        Names.insert(Field.first);
+        Names.insert(Field.Option);
     return Names;
 }();
 
@@ -167,11 +185,66 @@ std::optional<std::string> TagText(const TCommandArgs& Parsed, const std::string
     return Bytes;
 }
 
-// The tag texts given as options go into Tag; the other fields stay.
+// The track number an ID3v1.1 tag can hold: the number in front of "3/12";
+// 0 for none.
+uint8_t ID3v1Track(const std::string& Track) {
+    int Number = 0;
+    for (char C : Track) {
+        if (C < '0' || C > '9' || Number > 255)
+            break;
+        Number = Number * 10 + (C - '0');
+    }
+    return Number <= 255 ? static_cast<uint8_t>(Number) : 0;
+}
+
+// --genre as a name or a number: the number the ID3v1 tag takes, and the
+// name the ID3v2 tag takes when the number has one.
+std::pair<uint8_t, std::optional<std::string>> ParseGenre(const std::string& Text) {
+    if (!Text.empty() && Text.find_first_not_of("0123456789") == std::string::npos) {
+        const auto Number = static_cast<uint8_t>(ParseNumber("--genre", Text, 0, 255));
+        return {Number, GenreByNameOrNumber(std::to_string(Number))};
+    }
+    const auto Name = GenreByNameOrNumber(Text);
+    if (!Name)
+        throw TUsageError("--genre needs a genre's name or a number from 0 to 255: " + Text);
+    return {GenreNumber(*Name), Name};
+}
+
+// The tag options given go into Tag; the other fields stay.
 void TakeTagTexts(const TCommandArgs& Parsed, TID3Info& Tag) {
-    for (const auto& [Option, Field] : TagFields)
-        if (auto Value = TagText(Parsed, Option))
-            Tag.*Field = *Value;
+    for (const auto& Field : TagFields)
+        if (auto Value = TagText(Parsed, Field.Option))
+            Tag.*Field.ID3v1 = *Value;
+    if (auto Track = Parsed.Value("--track"))
+        Tag.Track = ID3v1Track(*Track);
+    if (auto Genre = Parsed.Value("--genre"))
+        Tag.Genre = ParseGenre(*Genre).first;
+}
+
+// The same options for the ID3v2 tag, which takes the text as typed.
+TTagFields TagFieldsOf(const TCommandArgs& Parsed) {
+    TTagFields Fields;
+    for (const auto& Field : TagFields)
+        Fields.*Field.ID3v2 = Parsed.Value(Field.Option);
+    Fields.Track = Parsed.Value("--track");
+    if (auto Genre = Parsed.Value("--genre"))
+        Fields.Genre = ParseGenre(*Genre).second;
+    return Fields;
+}
+
+// The ID3v2 tag's fields, escaped, each that is there.
+void PrintID3v2(const TSourceTag& Tag) {
+    const TTagFields& Fields = Tag.Fields();
+    std::printf("ID3v2 tag:\n");
+    const std::pair<const char*, const std::optional<std::string>*> Lines[] = {
+        {"Title:  ", &Fields.Title}, {"Artist: ", &Fields.Artist}, {"Album:  ", &Fields.Album},
+        {"Year:   ", &Fields.Year},  {"Comment:", &Fields.Comment}, {"Track:  ", &Fields.Track},
+        {"Genre:  ", &Fields.Genre}};
+    for (const auto& [Label, Field] : Lines)
+        if (*Field)
+            std::printf("  %s %s\n", Label, EscapeControls(**Field, TTextKind::Name).c_str());
+    if (!Tag.Chapters().empty())
+        std::printf("  Chapters: %zu\n", Tag.Chapters().size());
 }
 
 // Runs the job under a progress bar on the terminal (none with --quiet);
@@ -187,7 +260,9 @@ int RunJob(TSegmora& Segmora, const TCommandArgs& Parsed, bool Selection) {
 } // namespace
 
 int RunSplit(const std::vector<std::string>& Args) {
-    TCommandArgs Parsed(Args, {"--overwrite", "--quiet"}, {"--parts", "--folder", "--prefix"});
+    std::set<std::string> Options = {"--parts", "--folder", "--prefix"};
+    Options.insert(TagOptions.begin(), TagOptions.end());
+    TCommandArgs Parsed(Args, {"--overwrite", "--quiet", "--no-tags"}, Options);
     const std::string Source = Parsed.ExpectPositional(1)[0];
     const auto Parts =
         static_cast<int32_t>(ParseNumber("--parts", Required(Parsed, "--parts"), 2, 999));
@@ -205,6 +280,8 @@ int RunSplit(const std::vector<std::string>& Args) {
     Segmora.SetFolder(Folder);
     Segmora.SetPrefix(Prefix);
     Segmora.SetPartCount(Parts);
+    Segmora.SetTagFields(TagFieldsOf(Parsed));
+    Segmora.SetNoTags(Parsed.Has("--no-tags"));
     // Every name is checked before the first part is written.
     if (!Parsed.Has("--overwrite"))
         for (int32_t Number = 1; Number <= Parts; ++Number)
@@ -215,7 +292,7 @@ int RunSplit(const std::vector<std::string>& Args) {
 int RunCut(const std::vector<std::string>& Args) {
     std::set<std::string> Options = {"--start", "--end", "--out"};
     Options.insert(TagOptions.begin(), TagOptions.end());
-    TCommandArgs Parsed(Args, {"--overwrite", "--quiet"}, Options);
+    TCommandArgs Parsed(Args, {"--overwrite", "--quiet", "--no-tags"}, Options);
     const std::string Source = Parsed.ExpectPositional(1)[0];
     const int32_t Start = ParseMark("--start", Required(Parsed, "--start"));
     const int32_t End = ParseMark("--end", Required(Parsed, "--end"));
@@ -223,10 +300,12 @@ int RunCut(const std::vector<std::string>& Args) {
     if (Start >= End)
         throw TUsageError("the start must lie before the end");
 
-    // As the save dialog fills the record: genre 255, the texts as typed.
+    // As the save dialog fills the record: genre 255 unless one is given,
+    // the texts as typed.
     TID3Info Tag;
-    TakeTagTexts(Parsed, Tag);
     Tag.Genre = 255;
+    TakeTagTexts(Parsed, Tag);
+    const TTagFields Fields = TagFieldsOf(Parsed);
 
     CheckSourceReadable(Source);
     if (!Parsed.Has("--overwrite"))
@@ -239,6 +318,8 @@ int RunCut(const std::vector<std::string>& Args) {
     Segmora.SetSelStart(Start);
     Segmora.SetSelEnd(End);
     Segmora.SetID3Info(Tag);
+    Segmora.SetTagFields(Fields);
+    Segmora.SetNoTags(Parsed.Has("--no-tags"));
     return RunJob(Segmora, Parsed, true);
 }
 
@@ -263,8 +344,7 @@ int RunPrepare(const std::vector<std::string>& Args) {
 }
 
 int RunTag(const std::vector<std::string>& Args) {
-    std::set<std::string> Options = TagOptions;
-    Options.insert("--genre");
+    const std::set<std::string>& Options = TagOptions;
     TCommandArgs Parsed(Args, {}, Options);
     const std::string FileName = Parsed.ExpectPositional(1)[0];
 
@@ -278,21 +358,34 @@ int RunTag(const std::vector<std::string>& Args) {
             std::printf("%s has no ID3v1 tag\n", EscapeControls(FileName, TTextKind::Name).c_str());
         else
             PrintTag(Block);
+        const int Handle = FileOpen(FileName, fmOpenRead | fmShareDenyWrite);
+        if (Handle < 0)
+            RaiseLastOSError(FileName);
+        TSourceTag Tag;
+        try {
+            Tag = TSourceTag::FromHandle(Handle);
+        } catch (...) {
+            FileClose(Handle);
+            throw;
+        }
+        FileClose(Handle);
+        if (Tag.FromID3v2())
+            PrintID3v2(Tag);
         return ExitOk;
     }
     TID3Info Tag;
     Tag.Genre = 255;
     ReadID3Tag(FileName, Tag);
+    const uint8_t OldTrack = Tag.Track;
     TakeTagTexts(Parsed, Tag);
+    if (!Parsed.Value("--track"))
+        Tag.Track = OldTrack;
     if (Tag.Track != 0 && Tag.Comment.size() > 28 && Parsed.Value("--comment"))
         std::fprintf(stderr,
                      "segmora-cli: --comment: a comment longer than 28 bytes takes the place of "
                      "track number %d\n",
                      Tag.Track);
-    if (auto Genre = Parsed.Value("--genre"))
-        Tag.Genre = static_cast<uint8_t>(ParseNumber("--genre", *Genre, 0, 255));
-
-    WriteID3Tag(FileName, Tag);
+    WriteFileTags(FileName, TagFieldsOf(Parsed), Tag);
     // The writer leaves a file shorter than a tag alone without a word;
     // saying nothing here would report a tag that was never written.
     TID3Info Written;

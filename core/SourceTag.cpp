@@ -14,7 +14,13 @@
 #include <taglib/textidentificationframe.h>
 #include <taglib/tfile.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <utility>
@@ -260,18 +266,22 @@ TSourceTag TSourceTag::Read(const TReadAt& Read, int64_t FileSize) {
     return Source;
 }
 
-std::vector<uint8_t> RenderOutputTag(const TSourceTag& Source, const TTagFields& Overrides,
-                                     const TOutputPlace& Place) {
+// The tag of an output at Place, or of the whole file itself without one.
+std::vector<uint8_t> RenderTag(const TSourceTag& Source, const TTagFields& Overrides,
+                               const TOutputPlace* Output) {
     TParsedTag Parsed(Source.FRaw ? Source.FRaw->Bytes : TagLib::ByteVector());
     ID3v2::Tag& Tag = Parsed.Tag;
     if (Source.FFromID3v1)
         ApplyFields(Tag, Source.FFields);
     ApplyFields(Tag, Overrides);
-    for (const char* Id : WholeSourceFrames)
-        Tag.removeFrames(Id);
-    KeepChapters(Tag, Place.StartMs, Place.EndMs);
+    if (Output) {
+        for (const char* Id : WholeSourceFrames)
+            Tag.removeFrames(Id);
+        KeepChapters(Tag, Output->StartMs, Output->EndMs);
+    }
     if (Tag.frameList().isEmpty())
         return {};
+    const TOutputPlace Place = Output ? *Output : TOutputPlace{};
     if (Place.Part > 0) {
         const std::string Number =
             std::to_string(Place.Part) + "/" + std::to_string(Place.PartCount);
@@ -283,4 +293,139 @@ std::vector<uint8_t> RenderOutputTag(const TSourceTag& Source, const TTagFields&
     const TagLib::ByteVector Bytes = Tag.render(ID3v2::v3);
     const auto* Data = reinterpret_cast<const uint8_t*>(Bytes.data());
     return std::vector<uint8_t>(Data, Data + Bytes.size());
+}
+
+std::vector<uint8_t> RenderOutputTag(const TSourceTag& Source, const TTagFields& Overrides,
+                                     const TOutputPlace& Place) {
+    return RenderTag(Source, Overrides, &Place);
+}
+
+const std::vector<std::string>& GenreNames() {
+    static const std::vector<std::string> Names = [] {
+        std::vector<std::string> List;
+        for (const TagLib::String& Name : TagLib::ID3v1::genreList())
+            List.push_back(Utf8(Name));
+        return List;
+    }();
+    return Names;
+}
+
+std::optional<std::string> GenreByNameOrNumber(const std::string& Text) {
+    const auto& Names = GenreNames();
+    if (!Text.empty() && Text.size() <= 3 &&
+        std::all_of(Text.begin(), Text.end(), [](char C) { return C >= '0' && C <= '9'; })) {
+        const size_t Number = std::stoul(Text);
+        if (Number < Names.size())
+            return Names[Number];
+        return std::nullopt;
+    }
+    auto Lower = [](std::string Word) {
+        for (char& C : Word)
+            C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+        return Word;
+    };
+    for (const std::string& Name : Names)
+        if (Lower(Name) == Lower(Text))
+            return Name;
+    return std::nullopt;
+}
+
+uint8_t GenreNumber(const std::string& Name) {
+    const auto& Names = GenreNames();
+    const auto Found = std::find(Names.begin(), Names.end(), Name);
+    return Found == Names.end() ? 255 : static_cast<uint8_t>(Found - Names.begin());
+}
+
+namespace {
+
+class THandle {
+public:
+    explicit THandle(int Handle) : FHandle(Handle) {}
+    ~THandle() {
+        if (FHandle >= 0)
+            FileClose(FHandle);
+    }
+    THandle(const THandle&) = delete;
+    THandle& operator=(const THandle&) = delete;
+    int Get() const { return FHandle; }
+
+private:
+    int FHandle;
+};
+
+// Writes Count bytes or raises the failure naming FileName.
+void WriteAll(int Handle, const uint8_t* Data, size_t Count, const std::string& FileName) {
+    while (Count > 0) {
+        const auto Chunk = static_cast<uint32_t>(std::min<size_t>(Count, 1 << 20));
+        errno = 0;
+        const int32_t Written = FileWrite(Handle, Data, Chunk);
+        if (Written <= 0)
+            throw Exception("Unable to write file " + FileName + ": " +
+                            SysErrorMessage(errno ? errno : ENOSPC));
+        Data += Written;
+        Count -= static_cast<size_t>(Written);
+    }
+}
+
+} // namespace
+
+void WriteFileTags(const std::string& FileName, const TTagFields& Fields,
+                   const std::optional<TID3Info>& ID3v1) {
+    const THandle File(FileOpen(FileName, fmOpenReadWrite | fmShareExclusive));
+    if (File.Get() < 0)
+        RaiseLastOSError(FileName);
+    const int64_t Size = FileSize(File.Get());
+    if (Size < 0)
+        RaiseLastOSError(FileName);
+    if (Size < ID3TagSize)
+        throw Exception(
+            FormatMessage("No tag was written: %s is shorter than 128 bytes", FileName));
+    const TSourceTag Source = TSourceTag::FromHandle(File.Get());
+    const std::vector<uint8_t> Tag = RenderTag(Source, Fields, nullptr);
+    // The old tag's bytes, frames or not, give way to the new one.
+    uint8_t Head[ID3v2HeaderSize];
+    int64_t OldSize = FileReadAt(File.Get(), Head, ID3v2HeaderSize, 0) == ID3v2HeaderSize
+                          ? ID3v2TagSize(Head)
+                          : -1;
+    if (OldSize < 0 || OldSize > Size)
+        OldSize = 0;
+    if (Tag.empty() && OldSize == 0) {
+        if (ID3v1)
+            WriteID3Tag(FileName, *ID3v1);
+        return;
+    }
+    const std::string Folder = FileName.find('/') == std::string::npos
+                                   ? std::string(".")
+                                   : FileName.substr(0, FileName.rfind('/') + 1);
+    std::string Temp = Folder + (Folder.back() == '/' ? "" : "/") + ".segmora-tag-XXXXXX";
+    const THandle New(mkstemp(Temp.data()));
+    if (New.Get() < 0)
+        RaiseLastOSError(Temp);
+    try {
+        struct stat Old {};
+        if (fstat(File.Get(), &Old) == 0)
+            fchmod(New.Get(), Old.st_mode & 07777);
+        WriteAll(New.Get(), Tag.data(), Tag.size(), FileName);
+        std::vector<uint8_t> Buffer(1 << 20);
+        for (int64_t At = OldSize; At < Size;) {
+            const auto Count = static_cast<uint32_t>(std::min<int64_t>(Size - At, 1 << 20));
+            const int32_t Got = FileReadAt(File.Get(), Buffer.data(), Count, At);
+            if (Got <= 0)
+                RaiseLastOSError(FileName);
+            WriteAll(New.Get(), Buffer.data(), static_cast<size_t>(Got), FileName);
+            At += Got;
+        }
+        if (ID3v1 && SeekID3TagPlace(New.Get())) {
+            TID3TagBlock Block;
+            PackID3Tag(*ID3v1, Block);
+            WriteAll(New.Get(), Block.data(), Block.size(), FileName);
+        }
+        if (fsync(New.Get()) != 0)
+            RaiseLastOSError(FileName);
+        if (std::rename(Temp.c_str(), FileName.c_str()) != 0)
+            RaiseLastOSError(FileName);
+    } catch (...) {
+        unlink(Temp.c_str());
+        throw;
+    }
 }

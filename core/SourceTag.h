@@ -6,6 +6,7 @@
 // frames go along, the user's fields go over them, and the chapters are
 // moved to the output's clock. Text is UTF-8 throughout.
 
+#include "ID3v1.h"
 #include "TagBlocks.h"
 
 #include <cstdint>
@@ -78,8 +79,8 @@ public:
     const std::vector<TChapter>& Chapters() const { return FChapters; }
 
 private:
-    friend std::vector<uint8_t> RenderOutputTag(const TSourceTag&, const TTagFields&,
-                                                const TOutputPlace&);
+    friend std::vector<uint8_t> RenderTag(const TSourceTag&, const TTagFields&,
+                                          const TOutputPlace*);
     struct TRaw;
     // Shared: the tag's bytes, a cover among them, are never copied again.
     std::shared_ptr<const TRaw> FRaw;
@@ -96,3 +97,21 @@ private:
 // out. Empty when there is nothing to write: numbering alone makes no tag.
 std::vector<uint8_t> RenderOutputTag(const TSourceTag& Source, const TTagFields& Overrides,
                                      const TOutputPlace& Place);
+
+// The genres with names, by their ID3v1 numbers: "Blues" is 0.
+const std::vector<std::string>& GenreNames();
+// A genre given by name (in any case) or by its number, spelled as the list
+// spells it; nullopt when it is neither.
+std::optional<std::string> GenreByNameOrNumber(const std::string& Text);
+// The ID3v1 number of a named genre; 255, "none", for any other text.
+uint8_t GenreNumber(const std::string& Name);
+
+// Writes Fields over the file's ID3v2 tag (made from its ID3v1 tag when it
+// has none), every other frame kept as it stands, and ID3v1 as its ID3v1
+// tag when given (see WriteID3Tag). A new ID3v2 tag changes the file's
+// length: the file is then written anew beside itself, the tag in front of
+// its other bytes as they were, and renamed over it, so that a failure
+// leaves it as it was. The file is held without sharing meanwhile. A file
+// shorter than an ID3v1 tag is refused before anything is written.
+void WriteFileTags(const std::string& FileName, const TTagFields& Fields,
+                   const std::optional<TID3Info>& ID3v1);

@@ -232,5 +232,6 @@ TEST_F(CliFaults, TagTextIsTextEvenWhenItLooksLikeAnOptionOrDrivesATerminal) {
     const auto Shown = RunCli({"tag", Copy});
     EXPECT_EQ(Shown.ExitCode, 0);
     EXPECT_EQ(Shown.Stdout, "Title:   Red\\x1B[2J\\x9B31m\\\\\nArtist:  \nAlbum:   \nYear:    \n"
-                            "Comment: Side A\nTrack:   9\nGenre:   12\n");
+                            "Comment: Side A\nTrack:   9\nGenre:   12\n"
+                            "ID3v2 tag:\n  Title:   -h\n  Artist:  --help\n");
 }

@@ -139,3 +139,20 @@ TEST(SourceTag, Utf8TextAndChaptersReadAndRenderedAsMutagenReadsThem) {
         }
     }
 }
+
+TEST(SourceTagGenres, ByNameInAnyCaseOrByNumberSpelledAsTheListSpellsThem) {
+    ASSERT_GE(GenreNames().size(), 148u);
+    EXPECT_EQ(GenreNames()[0], "Blues");
+    const struct {
+        const char* Given;
+        std::optional<std::string> Name;
+        uint8_t Number;
+    } Cases[] = {{"Ambient", "Ambient", 26}, {"hip-hop", "Hip-Hop", 7}, {"0", "Blues", 0},
+                 {"17", "Rock", 17},         {"255", std::nullopt, 255}, {"Nowhere", std::nullopt, 255},
+                 {"", std::nullopt, 255}};
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Given);
+        EXPECT_EQ(GenreByNameOrNumber(Case.Given), Case.Name);
+        EXPECT_EQ(GenreNumber(Case.Name.value_or(Case.Given)), Case.Number);
+    }
+}

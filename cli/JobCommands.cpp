@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 const char* const SplitUsage =
     "Usage: segmora-cli split SOURCE --parts N --folder DIR [--prefix P] [TAG OPTIONS]\n"
-    "                     [--no-tags] [--overwrite] [--quiet]\n"
+    "                     [--pad] [--no-tags] [--overwrite] [--quiet]\n"
     "Cuts the whole file into N parts of about equal size, frame by frame, named\n"
     "DIR/P1.mp3, DIR/P2.mp3, ... Every part starts with an ID3v2.3 tag made from\n"
     "the source's (its cover and other frames too, the tag options over it, track\n"
@@ -29,6 +29,7 @@ const char* const SplitUsage =
     "                once SOURCE was read through\n"
     "  --prefix P    start of the part names; the source's name without its\n"
     "                extension followed by \"-\" when not given\n"
+    "  --pad         part numbers led by zeros to the width of N: P01 to P12\n"
     "  --no-tags     no tag at all: the parts hold their frames alone\n"
     "  --overwrite   replace part files that exist; without it they are refused\n"
     "  --quiet       no progress bar\n\n"
@@ -262,7 +263,7 @@ int RunJob(TSegmora& Segmora, const TCommandArgs& Parsed, bool Selection) {
 int RunSplit(const std::vector<std::string>& Args) {
     std::set<std::string> Options = {"--parts", "--folder", "--prefix"};
     Options.insert(TagOptions.begin(), TagOptions.end());
-    TCommandArgs Parsed(Args, {"--overwrite", "--quiet", "--no-tags"}, Options);
+    TCommandArgs Parsed(Args, {"--overwrite", "--quiet", "--no-tags", "--pad"}, Options);
     const std::string Source = Parsed.ExpectPositional(1)[0];
     const auto Parts =
         static_cast<int32_t>(ParseNumber("--parts", Required(Parsed, "--parts"), 2, 999));
@@ -280,6 +281,7 @@ int RunSplit(const std::vector<std::string>& Args) {
     Segmora.SetFolder(Folder);
     Segmora.SetPrefix(Prefix);
     Segmora.SetPartCount(Parts);
+    Segmora.SetPadNumbers(Parsed.Has("--pad"));
     Segmora.SetTagFields(TagFieldsOf(Parsed));
     Segmora.SetNoTags(Parsed.Has("--no-tags"));
     // Every name is checked before the first part is written.

@@ -65,16 +65,20 @@ void TSegmora::Execute(bool Selection) {
 }
 
 std::string TSegmora::PartFileName(const std::string& Folder, const std::string& Prefix,
-                                   int32_t Number) {
+                                   int32_t Number, int32_t PadTo) {
     // A folder typed with its trailing separator must not give "dir//name".
     std::string Name = Folder;
     if (Name.empty() || Name.back() != '/')
         Name += '/';
-    return Name + Prefix + std::to_string(Number) + ".mp3";
+    std::string Digits = std::to_string(Number);
+    const size_t Width = PadTo > 0 ? std::to_string(PadTo).size() : 0;
+    if (Digits.size() < Width)
+        Digits.insert(0, Width - Digits.size(), '0');
+    return Name + Prefix + Digits + ".mp3";
 }
 
 std::string TSegmora::PartFileName(int32_t Number) const {
-    return PartFileName(FFolder, FPrefix, Number);
+    return PartFileName(FFolder, FPrefix, Number, FPadNumbers ? FPartCount : 0);
 }
 
 uint32_t TSegmora::OutputMode() const {

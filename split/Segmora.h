@@ -71,6 +71,10 @@ public:
     bool Overwrite() const { return FOverwrite; }
     void SetOverwrite(bool Value) { FOverwrite = Value; }
 
+    // Whether the part numbers are led by zeros to the width of the count.
+    bool PadNumbers() const { return FPadNumbers; }
+    void SetPadNumbers(bool Value) { FPadNumbers = Value; }
+
     // Where jobs show their progress and failures; not owned. Without one,
     // Execute lets a job's failure pass to its caller.
     void SetFrontEnd(IJobFrontEnd* FrontEnd) { FFrontEnd = FrontEnd; }
@@ -81,9 +85,11 @@ public:
     // success nor cancellation. Whatever was written stays.
     void Execute(bool Selection);
 
-    // Folder + "/" + Prefix + Number + ".mp3": the name of part Number.
+    // Folder + "/" + Prefix + Number + ".mp3": the name of part Number, the
+    // number led by zeros to the width of PartCount when PartCount is given
+    // (p01 to p12), so that the names sort in order.
     static std::string PartFileName(const std::string& Folder, const std::string& Prefix,
-                                    int32_t Number);
+                                    int32_t Number, int32_t PadTo = 0);
     std::string PartFileName(int32_t Number) const;
     // Creates (or, with Overwrite, truncates) part Number, without sharing.
     std::unique_ptr<TFileStream> CreatePartFile(int32_t Number);
@@ -128,6 +134,7 @@ private:
     TTagFields FTagFields;
     TSourceTag FSourceTag;
     bool FNoTags = false;
+    bool FPadNumbers = false;
     IJobFrontEnd* FFrontEnd = nullptr;
     bool FOverwrite = true;
     bool FCreateFolder = false;

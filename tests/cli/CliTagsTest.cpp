@@ -110,11 +110,12 @@ TEST_F(CliTags, CutAndSplitTakeTheTagOptionsAndNoTagsLeavesEveryTagOut) {
               0);
     EXPECT_EQ(ID3v2Lines(Dir.File("p2.mp3"), Dir.File("cover.out"), {"TALB", "TRCK"}),
               (std::vector<std::string>{"TALB=Ærø", "TRCK=2/2"}));
-    ASSERT_EQ(RunCli({"split", Tagged, "--parts", "2", "--folder", Dir.Path(), "--prefix", "n",
-                      "--no-tags", "--title", "Ignored", "--quiet"})
+    ASSERT_EQ(RunCli({"split", Tagged, "--parts", "10", "--folder", Dir.Path(), "--prefix", "n",
+                      "--no-tags", "--title", "Ignored", "--pad", "--quiet"})
                   .ExitCode,
               0);
-    for (const char* Part : {"n1.mp3", "n2.mp3"}) {
+    EXPECT_FALSE(FileExists(Dir.File("n1.mp3"))) << "--pad: n01.mp3 to n10.mp3";
+    for (const char* Part : {"n01.mp3", "n09.mp3", "n10.mp3"}) {
         SCOPED_TRACE(Part);
         const auto Bytes = ReadFileBytes(Dir.File(Part));
         EXPECT_EQ(Concat(ReaderFrames(Dir.File(Part))), Bytes) << "frames alone, no tag";

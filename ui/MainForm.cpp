@@ -488,6 +488,7 @@ void TfrmMain::acnSaveSelectedExecute() {
     FSplitter->SetSelStart(static_cast<int32_t>(FTrackLine->SelStart()));
     FSplitter->SetSelEnd(static_cast<int32_t>(FTrackLine->SelEnd()));
     FSplitter->SetID3Info(frmSave->ID3Info());
+    FSplitter->SetTagFields(frmSave->TagFields());
     FSplitter->Execute(true);
 }
 
@@ -501,6 +502,8 @@ void TfrmMain::sbnSplitByPartsClick() {
     FSplitter->SetPartCount(ui->edtPartCount->Value());
     FSplitter->SetFolder(ui->edtOutputFolder->text().toStdString());
     FSplitter->SetPrefix(ui->edtOutputFilePrefix->text().toStdString());
+    // The user's fields are the selection's: the parts carry the source's.
+    FSplitter->SetTagFields({});
     FSplitter->Execute(false);
 }
 

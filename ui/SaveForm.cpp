@@ -3,10 +3,12 @@
 #include "ui_SaveForm.h"
 
 #include "Errors.h"
+#include "FileAccess.h"
 #include "FileDlg.h"
 #include "FileLib.h"
 #include "MsgUtils.h"
 
+#include <QComboBox>
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
@@ -29,10 +31,6 @@ std::string TagBytes(const QString& Text) {
     for (char32_t Char : Composed.toUcs4())
         Bytes += Char <= 0xFF ? static_cast<char>(Char) : '?';
     return Bytes;
-}
-
-QString TagText(const std::string& Bytes) {
-    return QString::fromLatin1(Bytes.data(), static_cast<qsizetype>(Bytes.size()));
 }
 
 // Blanks and control characters off both ends.
@@ -78,13 +76,33 @@ private:
     QWidget* FParent;
     std::vector<TAnchored> FChildren;
 };
-// The tag's text fields and the edits that show them, in the form's order.
-std::array<std::pair<QLineEdit*, std::string TID3Info::*>, 5> TagEdits(const Ui::frmSave& Form) {
-    return {{{Form.edtTitle, &TID3Info::Title},
-             {Form.edtArtist, &TID3Info::Artist},
-             {Form.edtAlbum, &TID3Info::Album},
-             {Form.edtYear, &TID3Info::Year},
-             {Form.edtComment, &TID3Info::Comment}}};
+// The tags' text fields and the edits that show them, in the form's order.
+struct TTagEdit {
+    QLineEdit* Edit;
+    std::string TID3Info::*ID3v1;
+    std::optional<std::string> TTagFields::*ID3v2;
+};
+std::array<TTagEdit, 5> TagEdits(const Ui::frmSave& Form) {
+    return {{{Form.edtTitle, &TID3Info::Title, &TTagFields::Title},
+             {Form.edtArtist, &TID3Info::Artist, &TTagFields::Artist},
+             {Form.edtAlbum, &TID3Info::Album, &TTagFields::Album},
+             {Form.edtYear, &TID3Info::Year, &TTagFields::Year},
+             {Form.edtComment, &TID3Info::Comment, &TTagFields::Comment}}};
+}
+
+// The number in front of "3/12", as the ID3v1.1 tag keeps it; 0 for none.
+uint8_t TrackNumber(const QString& Track) {
+    int Number = 0;
+    for (QChar Char : Track) {
+        if (Char.unicode() < '0' || Char.unicode() > '9' || Number > 255)
+            break;
+        Number = Number * 10 + (Char.unicode() - '0');
+    }
+    return Number <= 255 ? static_cast<uint8_t>(Number) : 0;
+}
+
+QString Shown(const std::optional<std::string>& Field) {
+    return Field ? QString::fromStdString(*Field) : QString();
 }
 
 } // namespace
@@ -98,6 +116,9 @@ TfrmSave::TfrmSave(QWidget* Owner, IFolderHistory* Folders)
     auto* GroupAnchors = new TAnchors(ui->GroupBox2);
     GroupAnchors->Add(ui->sbnLoadFromFile, false);
     setFixedSize(size());
+    ui->cbxGenre->addItem(QString());
+    for (const std::string& Name : GenreNames())
+        ui->cbxGenre->addItem(QString::fromStdString(Name));
 
     connect(ui->btnOK, &QPushButton::clicked, this, &TfrmSave::btnOKClick);
     connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmSave::reject);
@@ -128,22 +149,48 @@ QLineEdit* TfrmSave::edtYear() const {
 QLineEdit* TfrmSave::edtComment() const {
     return ui->edtComment;
 }
+QLineEdit* TfrmSave::edtTrack() const {
+    return ui->edtTrack;
+}
+QComboBox* TfrmSave::cbxGenre() const {
+    return ui->cbxGenre;
+}
 
 void TfrmSave::LoadID3Info(const QString& FileName) {
-    TID3Info Info;
-    const bool Found = ReadID3Tag(QFile::encodeName(FileName).toStdString(), Info);
-    for (const auto& [Edit, Field] : TagEdits(*ui)) {
-        if (Found)
-            Edit->setText(TagText(Info.*Field));
-        else
-            Edit->clear();
+    const std::string Name = QFile::encodeName(FileName).toStdString();
+    const int Handle = FileOpen(Name, fmOpenRead | fmShareDenyWrite);
+    if (Handle < 0)
+        RaiseLastOSError(Name);
+    TSourceTag Tag;
+    try {
+        Tag = TSourceTag::FromHandle(Handle);
+    } catch (...) {
+        FileClose(Handle);
+        throw;
     }
+    FileClose(Handle);
+    const TTagFields& Fields = Tag.Fields();
+    for (const TTagEdit& Field : TagEdits(*ui))
+        Field.Edit->setText(Shown(Fields.*Field.ID3v2));
+    ui->edtTrack->setText(Shown(Fields.Track));
+    const int Genre = ui->cbxGenre->findText(Shown(Fields.Genre));
+    ui->cbxGenre->setCurrentIndex(Genre < 0 ? 0 : Genre);
 }
 
 void TfrmSave::StoreID3Info() {
-    for (const auto& [Edit, Field] : TagEdits(*ui))
-        FID3Info.*Field = TagBytes(Edit->text());
-    FID3Info.Genre = 255;
+    FTagFields = {};
+    for (const TTagEdit& Field : TagEdits(*ui)) {
+        FID3Info.*Field.ID3v1 = TagBytes(Field.Edit->text());
+        if (!Field.Edit->text().isEmpty())
+            FTagFields.*Field.ID3v2 = Field.Edit->text().toStdString();
+    }
+    const QString Genre = ui->cbxGenre->currentText();
+    FID3Info.Genre = GenreNumber(Genre.toStdString());
+    if (!Genre.isEmpty())
+        FTagFields.Genre = Genre.toStdString();
+    FID3Info.Track = TrackNumber(ui->edtTrack->text());
+    if (!ui->edtTrack->text().isEmpty())
+        FTagFields.Track = ui->edtTrack->text().toStdString();
 }
 
 void TfrmSave::btnOKClick() {

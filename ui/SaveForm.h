@@ -1,18 +1,21 @@
 #pragma once
 
 // The save dialog (frmSave): the destination folder and file name of a
-// segment and the five text fields of the ID3v1 tag it will carry. It checks
+// segment and the fields of the tags it will carry: the ID3v2 tag takes them
+// as typed, the ID3v1 tag in ISO-8859-1. It checks
 // the destination before it closes (creating a missing folder on request,
 // asking before an existing file is replaced) and writes no file itself.
 // CheckDestFolder is shared with the main window's split by parts.
 
 #include "ID3v1.h"
+#include "SourceTag.h"
 
 #include <QDialog>
 #include <QString>
 
 #include <memory>
 
+class QComboBox;
 class QLineEdit;
 
 namespace Ui {
@@ -40,17 +43,20 @@ public:
 
     void SetFolders(IFolderHistory* Folders) { FFolders = Folders; }
 
-    // Fills the five tag edits from the file's ID3v1 tag (decoded as
-    // ISO-8859-1), or empties them when it has none. Raises the file layer's
-    // error when the file can't be opened.
+    // Fills the tag's fields from the file's ID3v2 tag, or else from its
+    // ID3v1 tag (decoded as ISO-8859-1), or empties them when it has
+    // neither. Raises the file layer's error when the file can't be opened.
     void LoadID3Info(const QString& FileName);
-    // Copies the five edits into ID3Info (as ISO-8859-1 bytes, a character
-    // outside it becoming "?"), genre 255.
+    // Copies the fields into ID3Info (as ISO-8859-1 bytes, a character
+    // outside it becoming "?"; the genre's number, 255 for none; the track's
+    // number) and into TagFields as typed, where an empty field is not given:
+    // the source's stays.
     void StoreID3Info();
 
     // Set by a successful OK.
     const QString& FileName() const { return FFileName; }
     const TID3Info& ID3Info() const { return FID3Info; }
+    const TTagFields& TagFields() const { return FTagFields; }
 
     // The components the main window and the tests reach.
     QLineEdit* edtFolder() const;
@@ -60,6 +66,9 @@ public:
     QLineEdit* edtAlbum() const;
     QLineEdit* edtYear() const;
     QLineEdit* edtComment() const;
+    QLineEdit* edtTrack() const;
+    // "" for none, then the named genres in their ID3v1 order.
+    QComboBox* cbxGenre() const;
 
 private:
     void btnOKClick();
@@ -70,6 +79,7 @@ private:
     IFolderHistory* FFolders = nullptr;
     QString FFileName;
     TID3Info FID3Info;
+    TTagFields FTagFields;
 };
 
 // The one save dialog, created at start-up right after the main window and

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QComboBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -627,6 +628,7 @@ TEST_F(MainWindow, PlayedMarkedAndSavedByKeyboardGivesTheCommandLinesBytes) {
     TDialogScript Answers({[&](QWidget* Modal) {
         ASSERT_EQ(Modal, frmSave);
         EXPECT_EQ(frmSave->edtAlbum()->text(), QStringLiteral("Fixtures"));
+        EXPECT_EQ(frmSave->cbxGenre()->currentText(), QStringLiteral("Ambient"));
         frmSave->edtFolder()->setText(Q(Work.Path()));
         frmSave->edtFileName()->setText(QStringLiteral("cut"));
         frmSave->edtTitle()->setText(QStringLiteral("Segment"));
@@ -647,7 +649,8 @@ TEST_F(MainWindow, PlayedMarkedAndSavedByKeyboardGivesTheCommandLinesBytes) {
     ASSERT_EQ(
         RunCli({"cut", Tagged.toStdString(), "--start", Time(Start), "--end", Time(End), "--out",
                 Work.File("cli.mp3"), "--title", "Segment", "--artist", "Tester", "--album",
-                "Fixtures", "--year", "2026", "--comment", "made by make-fixtures.sh", "--quiet"})
+                "Fixtures", "--year", "2026", "--comment", "made by make-fixtures.sh", "--genre",
+                "Ambient", "--quiet"})
             .ExitCode,
         0);
     const std::vector<uint8_t> Saved = ReadFileBytes(Work.File("cut.mp3"));

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -109,28 +110,30 @@ const QString CreateQuestion =
 // form and to a look at the real window.
 TEST_F(SaveFormTest, TheFormAsDesigned) {
     EXPECT_EQ(Dialog->windowTitle(), QStringLiteral("Save"));
-    EXPECT_EQ(Dialog->size(), QSize(444, 328));
+    EXPECT_EQ(Dialog->size(), QSize(444, 356));
     EXPECT_EQ(Dialog->minimumSize(), Dialog->maximumSize()) << "not resizable";
     const QStringList Names = {"GroupBox1", "GroupBox2", "sbnSelect", "btnOK",  "btnCancel",
                                "Label8",    "Label1",    "Label2",    "Label3", "Label4",
-                               "Label5",    "Label6",    "Label7"};
+                               "Label5",    "Label6",    "Label7",    "Label9", "Label10"};
     const QStringList Texts = {" Destination ", " ID3 ",  "Select",    "OK",    "Cancel",
                                ".mp3",          "Folder", "File name", "Title", "Artist",
-                               "Album",         "Year",   "Comment"};
+                               "Album",         "Year",   "Comment",   "Track", "Genre"};
     for (int I = 0; I < Names.size(); ++I) {
         QWidget* Widget = Child<QWidget>(Names[I].toLatin1().constData());
         const char* Property = qobject_cast<QGroupBox*>(Widget) ? "title" : "text";
         EXPECT_EQ(Widget->property(Property).toString(), Texts[I]) << Names[I].toStdString();
     }
+    // The ID3v2 tag takes the text whole; the ID3v1 tag cuts it at 30 bytes.
     const std::pair<QLineEdit*, int> Limits[] = {
-        {Dialog->edtFolder(), 200}, {Dialog->edtFileName(), 100}, {Dialog->edtTitle(), 30},
-        {Dialog->edtArtist(), 30},  {Dialog->edtAlbum(), 30},     {Dialog->edtComment(), 30},
-        {Dialog->edtYear(), 4}};
+        {Dialog->edtFolder(), 200}, {Dialog->edtFileName(), 100}, {Dialog->edtTitle(), 250},
+        {Dialog->edtArtist(), 250}, {Dialog->edtAlbum(), 250},    {Dialog->edtComment(), 250},
+        {Dialog->edtYear(), 4},     {Dialog->edtTrack(), 7}};
     for (const auto& [Edit, Limit] : Limits)
         EXPECT_EQ(Edit->maxLength(), Limit) << Edit->objectName().toStdString();
     EXPECT_TRUE(Child<QPushButton>("btnOK")->isDefault());
 
-    // Tab walks the edits only, the year before the comment.
+    // Tab walks the edits only, the year and track before the comment, the
+    // genre last.
     QStringList Order;
     QWidget* At = Dialog->edtFolder();
     do {
@@ -139,7 +142,11 @@ TEST_F(SaveFormTest, TheFormAsDesigned) {
         At = At->nextInFocusChain();
     } while (At != Dialog->edtFolder());
     EXPECT_EQ(Order, (QStringList{"edtFolder", "edtFileName", "edtTitle", "edtArtist", "edtAlbum",
-                                  "edtYear", "edtComment"}));
+                                  "edtYear", "edtTrack", "edtComment", "cbxGenre"}));
+    // No genre first, then the named ones in their ID3v1 order.
+    EXPECT_EQ(Dialog->cbxGenre()->itemText(0), QString());
+    EXPECT_EQ(Dialog->cbxGenre()->itemText(1), QStringLiteral("Blues"));
+    EXPECT_EQ(Dialog->cbxGenre()->count(), static_cast<int>(GenreNames().size()) + 1);
 }
 
 // OK joins folder and name as typed, or stays open: with a message for an
@@ -345,3 +352,33 @@ TEST_F(SaveFormTest, TheCutterWritesTheDialogsTag) {
 }
 
 } // namespace
+
+// The fields show an ID3v2 tag in full, before any ID3v1 tag; they leave
+// the dialog as typed for the ID3v2 tag and in ISO-8859-1 for the ID3v1 tag,
+// an empty field not given.
+TEST_F(SaveFormTest, LoadReadsID3v2FirstAndStoreKeepsTheTextForIt) {
+    SKIP_WITHOUT_MUTAGEN();
+    ASSERT_TRUE(MutagenChapteredCopy(Temp.File("v24.mp3")));
+    Dialog->LoadID3Info(Path("v24.mp3"));
+    const QString Title = QString::fromUtf8(MutagenUnicodeTitle);
+    EXPECT_EQ(TagFields(), (QStringList{Title, QStringLiteral("Ærø"),
+                                        QStringLiteral("Chapters"), "2024", "Three chapters"}));
+    EXPECT_EQ(Dialog->edtTrack()->text(), QStringLiteral("3/7"));
+    EXPECT_EQ(Dialog->cbxGenre()->currentText(), QStringLiteral("Ambient"));
+
+    Dialog->edtAlbum()->clear();
+    Fill(Q(Temp.Path()), QStringLiteral("out"));
+    ASSERT_TRUE(PressOK());
+    TTagFields Expected{Title.toStdString(), "Ærø", std::nullopt, "2024",
+                        "Three chapters",    "3/7",           "Ambient"};
+    EXPECT_EQ(Dialog->TagFields(), Expected);
+    EXPECT_EQ(Dialog->ID3Info().Title, "Beyonc\xE9 ? D\xE9j\xE0 vu ?");
+    EXPECT_EQ(Dialog->ID3Info().Genre, 26);
+    EXPECT_EQ(Dialog->ID3Info().Track, 3);
+
+    // A file with neither tag empties every field.
+    Dialog->LoadID3Info(Q(FixturePath("cbr-128-info.mp3")));
+    EXPECT_EQ(TagFields(), QStringList(5, QString()));
+    EXPECT_EQ(Dialog->edtTrack()->text(), QString());
+    EXPECT_EQ(Dialog->cbxGenre()->currentIndex(), 0);
+}

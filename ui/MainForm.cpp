@@ -502,6 +502,7 @@ void TfrmMain::sbnSplitByPartsClick() {
     FSplitter->SetPartCount(ui->edtPartCount->Value());
     FSplitter->SetFolder(ui->edtOutputFolder->text().toStdString());
     FSplitter->SetPrefix(ui->edtOutputFilePrefix->text().toStdString());
+    FSplitter->SetPadNumbers(ui->chkPadNumbers->isChecked());
     // The user's fields are the selection's: the parts carry the source's.
     FSplitter->SetTagFields({});
     FSplitter->Execute(false);
@@ -512,7 +513,8 @@ bool TfrmMain::ConfirmOverwriteParts() {
     const std::string Prefix = ui->edtOutputFilePrefix->text().toStdString();
     const int32_t Count = ui->edtPartCount->Value();
     for (int32_t Number = 1; Number <= Count; ++Number) {
-        const QString Path = QString::fromStdString(TSegmora::PartFileName(Folder, Prefix, Number));
+        const QString Path = QString::fromStdString(TSegmora::PartFileName(
+            Folder, Prefix, Number, ui->chkPadNumbers->isChecked() ? Count : 0));
         if (!QFileInfo(Path).isFile())
             continue;
         const int Answer = CenteredMessageDlg(QStringLiteral("The file \"") + Path +

@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -656,4 +657,28 @@ TEST_F(MainWindow, PlayedMarkedAndSavedByKeyboardGivesTheCommandLinesBytes) {
     const std::vector<uint8_t> Saved = ReadFileBytes(Work.File("cut.mp3"));
     EXPECT_FALSE(Saved.empty());
     EXPECT_EQ(Saved, ReadFileBytes(Work.File("cli.mp3")));
+}
+
+TEST_F(MainWindow, ThePadBoxNumbersThePartsToTheCountsWidthAndAsksByThoseNames) {
+    Open(Tagged);
+    const std::string Folder = Work.File("padded");
+    ASSERT_TRUE(QDir().mkpath(Q(Folder)));
+    const std::vector<uint8_t> Old = {'o', 'l', 'd'};
+    WriteFileBytes(Folder + "/id3v1-end-02.mp3", Old);
+    QTabWidget* Pages = Find<QTabWidget>("PageControl");
+    Pages->setCurrentIndex(1);
+    Edit("edtOutputFolder")->setText(Q(Folder));
+    Edit("edtPartCount")->setText(QStringLiteral("10"));
+    Find<QCheckBox>("chkPadNumbers")->setChecked(true);
+    Pages->setCurrentIndex(0);
+    Pages->setCurrentIndex(1);
+    ASSERT_TRUE(Enabled("sbnSplitByParts"));
+    QString Question;
+    TDialogScript Answers({Press(Yes, &Question)});
+    Find<QPushButton>("sbnSplitByParts")->click();
+    EXPECT_TRUE(Answers.Finished());
+    EXPECT_TRUE(Question.contains(Q(Folder + "/id3v1-end-02.mp3"))) << Question.toStdString();
+    for (const char* Name : {"id3v1-end-01.mp3", "id3v1-end-02.mp3", "id3v1-end-10.mp3"})
+        EXPECT_NE(ReadFileBytes(Folder + "/" + Name), Old) << Name;
+    EXPECT_FALSE(FileExists(Folder + "/id3v1-end-1.mp3")) << "no unpadded name";
 }

@@ -21,6 +21,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <utility>
@@ -394,10 +395,14 @@ void WriteFileTags(const std::string& FileName, const TTagFields& Fields,
             WriteID3Tag(FileName, *ID3v1);
         return;
     }
-    const std::string Folder = FileName.find('/') == std::string::npos
-                                   ? std::string(".")
-                                   : FileName.substr(0, FileName.rfind('/') + 1);
-    std::string Temp = Folder + (Folder.back() == '/' ? "" : "/") + ".segmora-tag-XXXXXX";
+    // Through a link the file it leads to is replaced, not the link.
+    char* Resolved = realpath(FileName.c_str(), nullptr);
+    if (Resolved == nullptr)
+        RaiseLastOSError(FileName);
+    const std::string Target = Resolved;
+    std::free(Resolved);
+    const std::string Folder = Target.substr(0, Target.rfind('/') + 1);
+    std::string Temp = Folder + ".segmora-tag-XXXXXX";
     const THandle New(mkstemp(Temp.data()));
     if (New.Get() < 0)
         RaiseLastOSError(Temp);
@@ -422,7 +427,7 @@ void WriteFileTags(const std::string& FileName, const TTagFields& Fields,
         }
         if (fsync(New.Get()) != 0)
             RaiseLastOSError(FileName);
-        if (std::rename(Temp.c_str(), FileName.c_str()) != 0)
+        if (std::rename(Temp.c_str(), Target.c_str()) != 0)
             RaiseLastOSError(FileName);
     } catch (...) {
         unlink(Temp.c_str());

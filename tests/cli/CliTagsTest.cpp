@@ -70,6 +70,17 @@ TEST_F(CliTags, TagWritesBothTagsKeepingTheOtherFieldsTheCoverAndTheFrames) {
     EXPECT_TRUE(Contains(Shown, "  Track:   2/9\n  Genre:   Jazz\n")) << Shown;
 }
 
+TEST_F(CliTags, TagThroughALinkRewritesTheFileItLeadsToAndKeepsTheLink) {
+    const std::string Real = Dir.File("real.mp3");
+    const std::string Link = Dir.File("link.mp3");
+    WriteFileBytes(Real, ReadFileBytes(Covered));
+    std::filesystem::create_symlink(Real, Link);
+    ASSERT_EQ(RunCli({"tag", Link, "--artist", "Linked"}).ExitCode, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(Link));
+    EXPECT_EQ(ID3v2Lines(Real, Dir.File("cover.out"), {"TPE1"}),
+              std::vector<std::string>{"TPE1=Linked"});
+}
+
 TEST_F(CliTags, GenreByNameOrNumberElseAUsageError) {
     const std::string Copy = Dir.File("copy.mp3");
     const struct {

@@ -136,6 +136,8 @@ void TSegmora::OpenSource() {
 void TSegmora::CloseSource() {
     FReader.SetSearchCheck(nullptr);
     FReader.Close();
+    // A cover may be large: it is not kept beyond the job.
+    FSourceTag = TSourceTag();
 }
 
 void TSegmora::CheckPartNames() const {
@@ -360,7 +362,9 @@ void TSegmora::SaveSelection() {
     const int64_t StartTicks = Time - FReader.FrameTicks();
     const int64_t FrameTicks = FReader.FrameTicks();
     const int64_t EndTicks =
-        std::min(Scan.Ticks, StartTicks + (End - StartTicks) / FrameTicks * FrameTicks);
+        FrameTicks > 0
+            ? std::min(Scan.Ticks, StartTicks + (End - StartTicks) / FrameTicks * FrameTicks)
+            : End;
     WriteOutputTag(Writer, TOutputPlace::Segment(TicksToMs(StartTicks), TicksToMs(EndTicks)));
     TOutputHeader Header(Scan, FReader.Map());
     Header.Begin(Writer);

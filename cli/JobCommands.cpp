@@ -238,7 +238,7 @@ void PrintID3v2(const TSourceTag& Tag) {
     const TTagFields& Fields = Tag.Fields();
     std::printf("ID3v2 tag:\n");
     const std::pair<const char*, const std::optional<std::string>*> Lines[] = {
-        {"Title:  ", &Fields.Title}, {"Artist: ", &Fields.Artist}, {"Album:  ", &Fields.Album},
+        {"Title:  ", &Fields.Title}, {"Artist: ", &Fields.Artist},  {"Album:  ", &Fields.Album},
         {"Year:   ", &Fields.Year},  {"Comment:", &Fields.Comment}, {"Track:  ", &Fields.Track},
         {"Genre:  ", &Fields.Genre}};
     for (const auto& [Label, Field] : Lines)

@@ -7,8 +7,8 @@
 #include "OutputHeader.h"
 #include "StreamScan.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <filesystem>
@@ -300,8 +300,7 @@ void TSegmora::SplitByParts() {
         }
         throw;
     }
-    const bool NoFrame =
-        PartNumber == 1 && Writer.BytesWritten() <= Header.At() + Header.Length();
+    const bool NoFrame = PartNumber == 1 && Writer.BytesWritten() <= Header.At() + Header.Length();
     FinishPart(Part);
     if (NoFrame && !FStopped)
         throw Exception("No audio frame was written: no MPEG audio frame was found in " +

@@ -7,13 +7,13 @@
 // one file that gets an ID3v1 tag of the user's own. Every output starts with
 // an ID3v2 tag built from the source's (see SourceTag.h), the user's fields
 // over it. Each output of a source with an information frame or a varying
-// bit rate then has an information frame of its own, right behind the tag. The front end fills in the properties, then runs a job with
-// Execute.
+// bit rate then has an information frame of its own, right behind the tag.
+// The front end fills in the properties, then runs a job with Execute.
 
 #include "ID3v1.h"
-#include "SourceTag.h"
 #include "JobProgress.h"
 #include "MP3Read.h"
+#include "SourceTag.h"
 #include "StreamScan.h"
 
 #include <cstdint>

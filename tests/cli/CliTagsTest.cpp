@@ -42,8 +42,8 @@ protected:
 TEST_F(CliTags, TagWritesBothTagsKeepingTheOtherFieldsTheCoverAndTheFrames) {
     const std::string Copy = Dir.File("copy.mp3");
     WriteFileBytes(Copy, ReadFileBytes(Covered));
-    const auto Result = RunCli({"tag", Copy, "--title", Unicode, "--track", "2/9", "--genre",
-                                "jazz", "--year", "1999"});
+    const auto Result = RunCli(
+        {"tag", Copy, "--title", Unicode, "--track", "2/9", "--genre", "jazz", "--year", "1999"});
     ASSERT_EQ(Result.ExitCode, 0) << Result.Stderr;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir.Path()),
                             std::filesystem::directory_iterator()),
@@ -88,8 +88,10 @@ TEST_F(CliTags, GenreByNameOrNumberElseAUsageError) {
         int Exit;
         int ID3v1;
         const char* ID3v2;
-    } Cases[] = {{"Ambient", 0, 26, "TCON=Ambient"}, {"17", 0, 17, "TCON=Rock"},
-                 {"255", 0, 255, nullptr},           {"Nowhere", 2, -1, nullptr},
+    } Cases[] = {{"Ambient", 0, 26, "TCON=Ambient"},
+                 {"17", 0, 17, "TCON=Rock"},
+                 {"255", 0, 255, nullptr},
+                 {"Nowhere", 2, -1, nullptr},
                  {"256", 2, -1, nullptr}};
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.Given);

@@ -147,8 +147,9 @@ TEST(SourceTagGenres, ByNameInAnyCaseOrByNumberSpelledAsTheListSpellsThem) {
         const char* Given;
         std::optional<std::string> Name;
         uint8_t Number;
-    } Cases[] = {{"Ambient", "Ambient", 26}, {"hip-hop", "Hip-Hop", 7}, {"0", "Blues", 0},
-                 {"17", "Rock", 17},         {"255", std::nullopt, 255}, {"Nowhere", std::nullopt, 255},
+    } Cases[] = {{"Ambient", "Ambient", 26}, {"hip-hop", "Hip-Hop", 7},
+                 {"0", "Blues", 0},          {"17", "Rock", 17},
+                 {"255", std::nullopt, 255}, {"Nowhere", std::nullopt, 255},
                  {"", std::nullopt, 255}};
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.Given);

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -24,7 +25,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QComboBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -647,13 +647,19 @@ TEST_F(MainWindow, PlayedMarkedAndSavedByKeyboardGivesTheCommandLinesBytes) {
     const auto Time = [](int64_t Tenths) {
         return std::to_string(Tenths / 10) + "." + std::to_string(Tenths % 10);
     };
-    ASSERT_EQ(
-        RunCli({"cut", Tagged.toStdString(), "--start", Time(Start), "--end", Time(End), "--out",
-                Work.File("cli.mp3"), "--title", "Segment", "--artist", "Tester", "--album",
-                "Fixtures", "--year", "2026", "--comment", "made by make-fixtures.sh", "--genre",
-                "Ambient", "--quiet"})
-            .ExitCode,
-        0);
+    ASSERT_EQ(RunCli({"cut",       Tagged.toStdString(),
+                      "--start",   Time(Start),
+                      "--end",     Time(End),
+                      "--out",     Work.File("cli.mp3"),
+                      "--title",   "Segment",
+                      "--artist",  "Tester",
+                      "--album",   "Fixtures",
+                      "--year",    "2026",
+                      "--comment", "made by make-fixtures.sh",
+                      "--genre",   "Ambient",
+                      "--quiet"})
+                  .ExitCode,
+              0);
     const std::vector<uint8_t> Saved = ReadFileBytes(Work.File("cut.mp3"));
     EXPECT_FALSE(Saved.empty());
     EXPECT_EQ(Saved, ReadFileBytes(Work.File("cli.mp3")));

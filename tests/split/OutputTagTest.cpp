@@ -44,7 +44,8 @@ TLines MovedChapters(int64_t Start, int64_t End) {
         const char* Id;
         int64_t From, To;
         const char* Title;
-    } Chapters[] = {{"ch0", 0, 1000, "One"}, {"ch1", 1000, 2000, "Two ✓"}, {"ch2", 2000, 3000, "Three"}};
+    } Chapters[] = {
+        {"ch0", 0, 1000, "One"}, {"ch1", 1000, 2000, "Two ✓"}, {"ch2", 2000, 3000, "Three"}};
     TLines Lines;
     std::string Toc = "CTOC=toc";
     for (const auto& C : Chapters)
@@ -125,10 +126,10 @@ TEST_F(OutputTags, SplitPartsCarryTheSourceTagNumberedWithTheirChaptersAndTheSam
         const int64_t End = FramesBefore * FrameTicks(1, 3, 44100) * 1000 / TicksPerSecond;
         const std::string Number = std::to_string(Part) + "/3";
         const std::string Tag = Read(Dir.File("tagged") + Name);
-        EXPECT_EQ(Only(Tag, {"version", "TIT2", "TPE1", "TALB", "TRCK", "APIC"}),
-                  Sorted({"version=2.3", "TIT2=" + std::string(MutagenUnicodeTitle) + " (" +
-                                             Number + ")",
-                          "TPE1=Ærø", "TALB=Chapters", "TRCK=" + Number, "APIC=image/jpeg"}))
+        EXPECT_EQ(
+            Only(Tag, {"version", "TIT2", "TPE1", "TALB", "TRCK", "APIC"}),
+            Sorted({"version=2.3", "TIT2=" + std::string(MutagenUnicodeTitle) + " (" + Number + ")",
+                    "TPE1=Ærø", "TALB=Chapters", "TRCK=" + Number, "APIC=image/jpeg"}))
             << Tag;
         ExpectCover();
         EXPECT_EQ(Only(Tag, {"CHAP", "CTOC"}), Sorted(MovedChapters(Start, End))) << Tag;
@@ -149,8 +150,8 @@ TEST_F(OutputTags, ACutCarriesTheSourceTagUnderTheUsersFieldsAndItsID3v1AsBefore
     } Cases[] = {
         {Dir.File("chaptered.mp3"),
          {},
-         {"version=2.3", "TIT2=" + std::string(MutagenUnicodeTitle), "TPE1=Ærø",
-          "TALB=Chapters", "APIC=image/jpeg", "CHAP=ch0 0-504 One", "CHAP=ch1 504-1504 Two ✓",
+         {"version=2.3", "TIT2=" + std::string(MutagenUnicodeTitle), "TPE1=Ærø", "TALB=Chapters",
+          "APIC=image/jpeg", "CHAP=ch0 0-504 One", "CHAP=ch1 504-1504 Two ✓",
           "CHAP=ch2 1504-1985 Three", "CTOC=toc ch0 ch1 ch2"}},
         {Dir.File("chaptered.mp3"),
          {.Title = "Cut ✓", .Track = "4"},

@@ -357,7 +357,7 @@ TEST(PartNames, FolderPrefixNumberWithoutPadding) {
     const struct {
         int32_t Number, PadTo;
         const char* Name;
-    } Padded[] = {{1, 12, "/o/s-01.mp3"},  {12, 12, "/o/s-12.mp3"}, {3, 9, "/o/s-3.mp3"},
+    } Padded[] = {{1, 12, "/o/s-01.mp3"},   {12, 12, "/o/s-12.mp3"},    {3, 9, "/o/s-3.mp3"},
                   {7, 100, "/o/s-007.mp3"}, {100, 100, "/o/s-100.mp3"}, {5, 0, "/o/s-5.mp3"}};
     for (const auto& Case : Padded)
         EXPECT_EQ(TSegmora::PartFileName("/o", "s-", Case.Number, Case.PadTo), Case.Name);

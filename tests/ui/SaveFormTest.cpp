@@ -382,3 +382,30 @@ TEST_F(SaveFormTest, LoadReadsID3v2FirstAndStoreKeepsTheTextForIt) {
     EXPECT_EQ(Dialog->edtTrack()->text(), QString());
     EXPECT_EQ(Dialog->cbxGenre()->currentIndex(), 0);
 }
+
+// Through the cutter the typed title reaches the ID3v2 tag unchanged and the
+// ID3v1 tag in ISO-8859-1.
+TEST_F(SaveFormTest, TheCutterWritesTheTypedTextIntoBothTags) {
+    SKIP_WITHOUT_MUTAGEN();
+    const QString Title = QString::fromUtf8(MutagenUnicodeTitle);
+    SetTagFields({Title});
+    Dialog->edtTrack()->setText(QStringLiteral("2/5"));
+    Fill(Q(Temp.Path()), QStringLiteral("both"));
+    ASSERT_TRUE(PressOK());
+    TSegmora Cutter;
+    Cutter.SetSourceFile(FixturePath("cbr-128-info.mp3"));
+    Cutter.SetDestFile(QFile::encodeName(Dialog->FileName()).toStdString());
+    Cutter.SetSelStart(2);
+    Cutter.SetSelEnd(8);
+    Cutter.SetID3Info(Dialog->ID3Info());
+    Cutter.SetTagFields(Dialog->TagFields());
+    Cutter.Execute(true);
+    const std::string Saved = QFile::encodeName(Dialog->FileName()).toStdString();
+    const std::string Read = MutagenReadID3v2(Saved, Temp.File("cover.out"));
+    EXPECT_NE(Read.find("TIT2=" + Title.toStdString() + "\n"), std::string::npos) << Read;
+    EXPECT_NE(Read.find("TRCK=2/5\n"), std::string::npos) << Read;
+    TID3Info Tag;
+    ASSERT_TRUE(ReadID3Tag(Saved, Tag));
+    EXPECT_EQ(Tag.Title, "Beyonc\xE9 ? D\xE9j\xE0 vu ?");
+    EXPECT_EQ(Tag.Track, 2);
+}

@@ -102,7 +102,8 @@ TOverviewColumn TLoudnessOverview::Combine(int64_t From, int64_t To, bool Whole)
         Squares += static_cast<double>(Power[Cell.Rms]) * static_cast<double>(Covered);
         From += Covered;
     }
-    return {FromStep(Peak), static_cast<float>(std::sqrt(Squares / static_cast<double>(Count))), true};
+    return {FromStep(Peak), static_cast<float>(std::sqrt(Squares / static_cast<double>(Count))),
+            true};
 }
 
 std::vector<TOverviewColumn> TLoudnessOverview::Columns(int64_t Start, int64_t End,

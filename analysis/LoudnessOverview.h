@@ -42,15 +42,17 @@ public:
     static constexpr double StepDb = 0.375;
 
     // Samples in a block at SampleRate.
-    static constexpr int32_t BlockSamples(int32_t SampleRate) { return SampleRate >= 32000 ? 288 : 144; }
+    static constexpr int32_t BlockSamples(int32_t SampleRate) {
+        return SampleRate >= 32000 ? 288 : 144;
+    }
 
     // An overview of Duration ticks of audio in blocks of BlockTicks, none
     // of them known yet.
     TLoudnessOverview(int64_t BlockTicks, int64_t Duration);
     // A finished overview from its stored levels; null when they don't fit
     // together.
-    static std::unique_ptr<TLoudnessOverview> Restore(int64_t BlockTicks, int64_t Duration,
-                                                      std::vector<std::vector<TOverviewCell>> Levels);
+    static std::unique_ptr<TLoudnessOverview>
+    Restore(int64_t BlockTicks, int64_t Duration, std::vector<std::vector<TOverviewCell>> Levels);
 
     int64_t BlockTicks() const { return FBlockTicks; }
     int64_t Duration() const { return FDuration; }

@@ -20,10 +20,15 @@ struct TStepCase {
 };
 
 constexpr TStepCase StepCases[] = {
-    {1.0, 1.0},       {0.5, 0.5},   {0.1, 0.1}, {0.001, 0.001}, {2e-5, 2e-5},
-    {2.0, 1.0},       // beyond full scale: full scale
-    {0, 0},           {-0.5, 0},    // nothing, and what is no amplitude
-    {1e-6, 0},        // below the last step
+    {1.0, 1.0},
+    {0.5, 0.5},
+    {0.1, 0.1},
+    {0.001, 0.001},
+    {2e-5, 2e-5},
+    {2.0, 1.0}, // beyond full scale: full scale
+    {0, 0},
+    {-0.5, 0}, // nothing, and what is no amplitude
+    {1e-6, 0}, // below the last step
     {std::numeric_limits<double>::quiet_NaN(), 0},
 };
 
@@ -77,7 +82,7 @@ TEST(LoudnessOverview, ColumnsCombinePeaksAndSquares) {
         double Rms;     // of the loud column
     };
     const TCase Cases[] = {
-        {0, 1000, 1, 0, Loud / 10},           // the whole file: 1 block of 100
+        {0, 1000, 1, 0, Loud / 10}, // the whole file: 1 block of 100
         {0, 1000, 10, 3, Loud / std::sqrt(10)},
         {365, 375, 1, 0, Loud / std::sqrt(2)}, // overlaps blocks 36 and 37
         {370, 380, 4, -1, Loud},               // narrower than a block
@@ -123,8 +128,8 @@ TEST(LoudnessOverview, CoarseLevelsAgreeWithTheBlocks) {
         int Count;
     };
     const TCase Cases[] = {
-        {0, Count * 10, 1},   {0, Count * 10, 7},    {0, Count * 10, 1000},
-        {1234, 14321, 3},     {5120, 10240, 1},      {Count * 10 - 5000, Count * 10, 2},
+        {0, Count * 10, 1},       {0, Count * 10, 7}, {0, Count * 10, 1000},
+        {1234, 14321, 3},         {5120, 10240, 1},   {Count * 10 - 5000, Count * 10, 2},
         {17, Count * 10 - 3, 13},
     };
     for (const TCase& Case : Cases) {
@@ -156,8 +161,8 @@ TEST(LoudnessOverview, KnownAsFarAsWritten) {
         bool Known;
     };
     const TCase Cases[] = {
-        {0, 1300, true},  {0, 1301, false}, {1295, 1300, true},
-        {1290, 1310, false}, {0, 640, true}, {0, Count * 10, false},
+        {0, 1300, true},     {0, 1301, false}, {1295, 1300, true},
+        {1290, 1310, false}, {0, 640, true},   {0, Count * 10, false},
     };
     for (const TCase& Case : Cases) {
         const TOverviewColumn Column = Overview.Columns(Case.Start, Case.End, 1)[0];
@@ -178,7 +183,8 @@ TEST(LoudnessOverview, KnownAsFarAsWritten) {
 TEST(LoudnessOverview, EighteenHoursFitTheBudgetAndDrawQuickly) {
     // The finest blocks of all: 48 kHz.
     const int64_t Duration = 18 * 3600 * TicksPerSecond;
-    TLoudnessOverview Overview(SamplesToTicks(TLoudnessOverview::BlockSamples(48000), 48000), Duration);
+    TLoudnessOverview Overview(SamplesToTicks(TLoudnessOverview::BlockSamples(48000), 48000),
+                               Duration);
     EXPECT_EQ(Overview.BlockCount(), int64_t{18} * 3600 * 48000 / 288);
     EXPECT_LE(Overview.MemoryBytes(), 32u * 1024 * 1024);
     Overview.AddBlock(1, 1);

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "FrameClock.h"
 #include "MP3Read.h"
+#include "OverviewCache.h"
 #include "StreamScan.h"
 
 #include <mpg123.h>
@@ -272,8 +273,10 @@ TOverviewResult DecodeOverview(const std::string& FileName, const std::atomic<bo
     }
 }
 
-TOverviewBuilder::TOverviewBuilder(std::string FileName, TOverviewProgress Progress)
-    : FFileName(std::move(FileName)), FProgress(std::move(Progress)) {}
+TOverviewBuilder::TOverviewBuilder(std::string FileName, std::string CacheFolder,
+                                   TOverviewProgress Progress)
+    : FFileName(std::move(FileName)), FCacheFolder(std::move(CacheFolder)),
+      FProgress(std::move(Progress)) {}
 
 TOverviewBuilder::~TOverviewBuilder() {
     Stop();
@@ -303,15 +306,30 @@ void TOverviewBuilder::SetOverview(std::shared_ptr<const TLoudnessOverview> Over
 }
 
 void TOverviewBuilder::Run() {
+    const std::optional<TOverviewKey> Key = OverviewKeyOf(FFileName);
+    if (Key && !FCacheFolder.empty()) {
+        if (std::shared_ptr<const TLoudnessOverview> Kept = LoadOverview(FCacheFolder, *Key)) {
+            SetOverview(std::move(Kept));
+            FState.store(TState::Done);
+            return;
+        }
+    }
+    std::shared_ptr<const TLoudnessOverview> Decoded;
     const TOverviewResult Result = DecodeOverview(
         FFileName, FStop,
-        [this](std::shared_ptr<const TLoudnessOverview> Overview) {
+        [this, &Decoded](std::shared_ptr<const TLoudnessOverview> Overview) {
+            Decoded = Overview;
             SetOverview(std::move(Overview));
         },
         FProgress);
-    if (Result == TOverviewResult::Failed)
+    if (Result == TOverviewResult::Failed) {
         SetOverview(nullptr);
-    FState.store(Result == TOverviewResult::Done      ? TState::Done
-                 : Result == TOverviewResult::Stopped ? TState::Stopped
-                                                      : TState::Failed);
+        FState.store(TState::Failed);
+        return;
+    }
+    // Kept only when the file is still the one decoded.
+    if (Result == TOverviewResult::Done && Key && !FCacheFolder.empty() &&
+        OverviewKeyOf(FFileName) == Key)
+        SaveOverview(FCacheFolder, *Key, *Decoded);
+    FState.store(Result == TOverviewResult::Done ? TState::Done : TState::Stopped);
 }

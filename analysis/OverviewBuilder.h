@@ -35,18 +35,21 @@ using TOverviewReady = std::function<void(std::shared_ptr<const TLoudnessOvervie
 TOverviewResult DecodeOverview(const std::string& FileName, const std::atomic<bool>& Stop,
                                const TOverviewReady& Ready, const TOverviewProgress& Progress = {});
 
-// The decoding for the window, on a worker thread.
+// The decoding for the window: the overview kept in CacheFolder when it is
+// still the file's, otherwise decoded on a worker thread and kept there once
+// complete. An empty CacheFolder keeps nothing.
 class TOverviewBuilder {
 public:
     enum class TState { Idle, Running, Done, Stopped, Failed };
 
-    explicit TOverviewBuilder(std::string FileName, TOverviewProgress Progress = {});
+    TOverviewBuilder(std::string FileName, std::string CacheFolder,
+                     TOverviewProgress Progress = {});
     // Stops the worker and waits for it.
     ~TOverviewBuilder();
     TOverviewBuilder(const TOverviewBuilder&) = delete;
     TOverviewBuilder& operator=(const TOverviewBuilder&) = delete;
 
-    // Starts the worker; once only.
+    // Loads the kept overview or starts the worker; once only.
     void Start();
     // Asks the worker to stop; returns at once.
     void Stop() { FStop.store(true); }
@@ -62,6 +65,7 @@ private:
     void SetOverview(std::shared_ptr<const TLoudnessOverview> Overview);
 
     std::string FFileName;
+    std::string FCacheFolder;
     TOverviewProgress FProgress;
     std::atomic<bool> FStop{false};
     std::atomic<TState> FState{TState::Idle};

@@ -198,7 +198,7 @@ TEST(OverviewBuilder, WhatIsNotAudioGivesNoOverview) {
         TOverviewResult Result = TOverviewResult::Done;
         EXPECT_EQ(Decode(Name, &Result), nullptr) << Name;
         EXPECT_EQ(Result, TOverviewResult::Failed) << Name;
-        TOverviewBuilder Builder(Name);
+        TOverviewBuilder Builder(Name, Dir.File("cache"));
         Builder.Start();
         Builder.Wait();
         EXPECT_EQ(Builder.State(), TOverviewBuilder::TState::Failed) << Name;
@@ -228,7 +228,7 @@ TEST(OverviewBuilder, ReadableWhileItRunsAndStopsPromptly) {
     TTempDir Dir;
     const std::string Long = LongFile(Dir, 30);
     std::atomic<int> Reports{0};
-    TOverviewBuilder Builder(Long, [&](int64_t Done, int64_t Total) {
+    TOverviewBuilder Builder(Long, "", [&](int64_t Done, int64_t Total) {
         EXPECT_LE(Done, Total);
         ++Reports;
     });
@@ -252,4 +252,29 @@ TEST(OverviewBuilder, ReadableWhileItRunsAndStopsPromptly) {
     EXPECT_LT(std::chrono::steady_clock::now() - Asked, 500ms);
     EXPECT_EQ(Builder.State(), TOverviewBuilder::TState::Stopped);
     EXPECT_FALSE(Overview->Complete());
+}
+
+TEST(OverviewBuilder, KeepsTheOverviewAndFindsItAgain) {
+    TTempDir Dir;
+    const std::string Source = Dir.File("bursts.mp3");
+    WriteFileBytes(Source, ReadFileBytes(FixturePath("burst-44k.mp3")));
+    int Reports = 0;
+    TOverviewBuilder First(Source, Dir.File("cache"), [&](int64_t, int64_t) { ++Reports; });
+    First.Start();
+    First.Wait();
+    ASSERT_EQ(First.State(), TOverviewBuilder::TState::Done);
+    ASSERT_GT(Reports, 0);
+
+    // Found kept: nothing is decoded.
+    Reports = 0;
+    TOverviewBuilder Second(Source, Dir.File("cache"), [&](int64_t, int64_t) { ++Reports; });
+    Second.Start();
+    Second.Wait();
+    ASSERT_EQ(Second.State(), TOverviewBuilder::TState::Done);
+    EXPECT_EQ(Reports, 0);
+    ASSERT_NE(Second.Overview(), nullptr);
+    EXPECT_EQ(Second.Overview()->Level(0).size(), First.Overview()->Level(0).size());
+    EXPECT_EQ(std::memcmp(Second.Overview()->Level(0).data(), First.Overview()->Level(0).data(),
+                          First.Overview()->Level(0).size() * sizeof(TOverviewCell)),
+              0);
 }

@@ -9,6 +9,7 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -97,24 +98,35 @@ public:
 
 private:
     void Sum(const float* Samples, size_t Count) {
-        // Four running sums, so that the compiler may keep them in one
-        // vector register.
-        float Peak[4] = {FPeak, 0, 0, 0};
-        float Squares[4] = {0, 0, 0, 0};
+        // Eight samples a step in two vector registers: a plain loop
+        // compiles to one sample a step, a tenth of all the decoding costs.
+        using TFloats = float __attribute__((vector_size(16)));
+        using TBits = int32_t __attribute__((vector_size(16)));
+        const TBits NoSign = {0x7fffffff, 0x7fffffff, 0x7fffffff, 0x7fffffff};
+        TFloats Peak[2] = {{FPeak, 0, 0, 0}, {0, 0, 0, 0}};
+        TFloats Squares[2] = {{0, 0, 0, 0}, {0, 0, 0, 0}};
         size_t I = 0;
-        for (; I + 4 <= Count; I += 4)
-            for (size_t K = 0; K < 4; ++K) {
-                const float Value = Samples[I + K];
-                const float Size = Value < 0 ? -Value : Value;
+        for (; I + 8 <= Count; I += 8)
+            for (size_t K = 0; K < 2; ++K) {
+                TFloats Value;
+                std::memcpy(&Value, Samples + I + 4 * K, sizeof Value);
+                const auto Size =
+                    reinterpret_cast<TFloats>(reinterpret_cast<TBits>(Value) & NoSign);
                 Peak[K] = Size > Peak[K] ? Size : Peak[K];
                 Squares[K] += Value * Value;
             }
-        for (; I < Count; ++I) {
-            Peak[0] = std::max(Peak[0], std::abs(Samples[I]));
-            Squares[0] += Samples[I] * Samples[I];
+        float Max = 0;
+        double Sum = 0;
+        for (size_t K = 0; K < 4; ++K) {
+            Max = std::max({Max, Peak[0][K], Peak[1][K]});
+            Sum += static_cast<double>(Squares[0][K]) + Squares[1][K];
         }
-        FPeak = std::max({Peak[0], Peak[1], Peak[2], Peak[3]});
-        FSquares += static_cast<double>(Squares[0]) + Squares[1] + Squares[2] + Squares[3];
+        for (; I < Count; ++I) {
+            Max = std::max(Max, std::abs(Samples[I]));
+            Sum += static_cast<double>(Samples[I]) * Samples[I];
+        }
+        FPeak = Max;
+        FSquares += Sum;
         FCount += static_cast<int64_t>(Count);
     }
     void Close() {

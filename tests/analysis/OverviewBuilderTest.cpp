@@ -138,9 +138,10 @@ TEST_P(OverviewBursts, LoudColumnsStandWhereTheFramesHoldTheBursts) {
                 << "column " << C << " at " << TicksToSeconds(At) << " s";
         }
     }
+    // Within half a frame, so that a picture off by one frame shows.
     for (int Burst = 0; Burst < 2; ++Burst)
         EXPECT_NEAR(static_cast<double>(Onsets[Burst]), static_cast<double>(Bursts[Burst]),
-                    static_cast<double>(FrameTicks))
+                    static_cast<double>(FrameTicks) / 2)
             << "burst " << Burst << " at " << TicksToSeconds(Bursts[Burst]) << " s, shown at "
             << TicksToSeconds(Onsets[Burst]) << " s";
 }
@@ -175,14 +176,39 @@ TEST_P(OverviewBursts, WholeFileColumnsShowBothBursts) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, OverviewBursts, testing::ValuesIn(BurstFiles));
 
-TEST(OverviewBuilder, LengthIsTheFramesPlayTime) {
-    // 117 frames of which the first is the Info frame.
-    const auto Overview = Decode(FixturePath("cbr-128-info.mp3"));
-    ASSERT_NE(Overview, nullptr);
-    EXPECT_EQ(Overview->Duration(), 116 * SamplesToTicks(1152, 44100));
-    EXPECT_EQ(Overview->BlockTicks(), SamplesToTicks(288, 44100));
-    EXPECT_EQ(Overview->BlockCount(), 116 * 4);
-    EXPECT_EQ(Overview->KnownBlocks(), Overview->BlockCount());
+TEST(OverviewBuilder, CoversEveryAudioFrame) {
+    struct TCase {
+        const char* Name;
+        int64_t Frames; // audio frames: information frames and a frame cut short left out
+        int32_t FrameSamples, SampleRate;
+    };
+    const TCase Cases[] = {
+        {"cbr-128-info.mp3", 116, 1152, 44100},
+        {"mpeg2-l3.mp3", 117, 576, 22050},
+        {"mpeg25-l3.mp3", 44, 576, 8000},
+        {"layer2.mp3", 84, 1152, 48000},
+        {"joined-info.mp3", 116 + 78, 1152, 44100},  // a second Info frame inside
+        {"layer2-behind-info.mp3", 84, 1152, 48000}, // a Layer III Info frame in front
+        {"truncated-last.mp3", 77, 1152, 44100},
+        {"tag-apev2-cover.mp3", 116, 1152, 44100},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        const auto Overview = Decode(FixturePath(Case.Name));
+        ASSERT_NE(Overview, nullptr);
+        const int64_t FrameTicks = SamplesToTicks(Case.FrameSamples, Case.SampleRate);
+        EXPECT_EQ(Overview->Duration(), Case.Frames * FrameTicks);
+        const int32_t BlockSamples = Case.SampleRate >= 32000 ? 288 : 144;
+        EXPECT_EQ(Overview->BlockTicks(), SamplesToTicks(BlockSamples, Case.SampleRate));
+        EXPECT_EQ(Overview->BlockCount(), Case.Frames * Case.FrameSamples / BlockSamples);
+        // The tones sound in every frame but the first (mostly the delays):
+        // nothing was left undecoded, at the end or where files were
+        // joined, and no information frame was decoded into a silent one.
+        const auto Columns =
+            Overview->Columns(0, Overview->Duration(), static_cast<int>(Case.Frames));
+        for (size_t C = 1; C < Columns.size(); ++C)
+            EXPECT_GT(Columns[C].Peak, 0.1) << "frame " << C;
+    }
 }
 
 TEST(OverviewBuilder, WhatIsNotAudioGivesNoOverview) {

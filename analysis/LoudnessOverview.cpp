@@ -79,6 +79,23 @@ void TLoudnessOverview::Finish() {
     FComplete.store(true, std::memory_order_release);
 }
 
+void TLoudnessOverview::SetAhead(int64_t Index, float Peak, double MeanSquare) {
+    if (Index >= 0 && Index < BlockCount())
+        FLevels[0][static_cast<size_t>(Index)] = {ToStep(Peak), ToStep(std::sqrt(MeanSquare))};
+}
+
+void TLoudnessOverview::Adopt(int64_t From, int64_t To) {
+    while (FWritten[0] < std::min(From, BlockCount()))
+        AddBlock(0, 0);
+    To = std::min(To, BlockCount());
+    while (FWritten[0] < To) {
+        const TOverviewCell Cell = FLevels[0][static_cast<size_t>(FWritten[0])];
+        FPending[0] = TSum{FromStep(Cell.Peak), Powers()[Cell.Rms], 1};
+        Close(0);
+    }
+    FKnown.store(FWritten[0], std::memory_order_release);
+}
+
 TOverviewColumn TLoudnessOverview::Combine(int64_t From, int64_t To, bool Whole) const {
     const auto& Power = Powers();
     const int64_t Blocks = BlockCount();

@@ -68,6 +68,14 @@ public:
     void AddBlock(float Peak, double MeanSquare);
     // Writer: no more blocks; those never added stay silent.
     void Finish();
+    // A second writer, decoding a later stretch at once: block Index, which
+    // stays unknown until the first writer adopts it. Writes no block the
+    // first writer writes.
+    void SetAhead(int64_t Index, float Peak, double MeanSquare);
+    // First writer, once the second is done: the blocks up to From that it
+    // did not add stay silent, and blocks From to To - 1 are taken as the
+    // second writer set them.
+    void Adopt(int64_t From, int64_t To);
 
     // ColumnCount columns splitting [Start, End) on the frames' clock
     // evenly. A column holds every block it overlaps: the loudest peak, and

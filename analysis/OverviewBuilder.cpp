@@ -4,11 +4,14 @@
 #include "FrameClock.h"
 #include "MP3Read.h"
 #include "OverviewCache.h"
+#include "Processors.h"
 #include "StreamScan.h"
 
 #include <mpg123.h>
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -67,15 +70,35 @@ private:
 // frames' clock.
 class TBlockSums {
 public:
-    explicit TBlockSums(TLoudnessOverview& Overview) : FOverview(Overview) {}
+    // From block FirstBlock on; Ahead: as the overview's second writer.
+    explicit TBlockSums(TLoudnessOverview& Overview, int64_t FirstBlock = 0, bool Ahead = false)
+        : FOverview(Overview), FPosition(FirstBlock * Overview.BlockTicks()), FBlock(FirstBlock),
+          FAhead(Ahead) {}
 
     int64_t Position() const { return FPosition; }
+    // The next block to close.
+    int64_t Block() const { return FBlock; }
+    // Samples from Limit on are left out.
+    void SetLimit(int64_t Limit) { FLimit = Limit; }
 
     // Frames samples of Channels each (interleaved), the first at At.
     void Add(int64_t At, const float* Samples, int64_t Frames, int Channels,
              int64_t TicksPerSample) {
-        if (At > FPosition)
-            MoveTo(At);
+        if (At > FPosition) {
+            MoveTo(std::min(At, FLimit));
+        } else if (At < FPosition) {
+            // What lies before the first block: frames decoded only to
+            // fill the decoder's memory.
+            const int64_t Skip = (FPosition - At + TicksPerSample - 1) / TicksPerSample;
+            if (Skip >= Frames)
+                return;
+            Samples += Skip * Channels;
+            Frames -= Skip;
+        }
+        if (FPosition >= FLimit)
+            return;
+        const int64_t Room = FLimit - FPosition;
+        Frames = std::min(Frames, Room / TicksPerSample + (Room % TicksPerSample != 0));
         const int64_t BlockTicks = FOverview.BlockTicks();
         while (Frames > 0) {
             const int64_t BlockEnd = (FBlock + 1) * BlockTicks;
@@ -90,10 +113,10 @@ public:
         }
     }
 
-    void Finish() {
+    // Closes the block begun.
+    void Flush() {
         if (FCount > 0)
             Close();
-        FOverview.Finish();
     }
 
 private:
@@ -130,7 +153,11 @@ private:
         FCount += static_cast<int64_t>(Count);
     }
     void Close() {
-        FOverview.AddBlock(FPeak, FCount > 0 ? FSquares / static_cast<double>(FCount) : 0);
+        const double MeanSquare = FCount > 0 ? FSquares / static_cast<double>(FCount) : 0;
+        if (FAhead)
+            FOverview.SetAhead(FBlock, FPeak, MeanSquare);
+        else
+            FOverview.AddBlock(FPeak, MeanSquare);
         ++FBlock;
         FPeak = 0;
         FSquares = 0;
@@ -146,6 +173,8 @@ private:
     TLoudnessOverview& FOverview;
     int64_t FPosition = 0;
     int64_t FBlock = 0;
+    bool FAhead;
+    int64_t FLimit = INT64_MAX;
     float FPeak = 0;
     double FSquares = 0;
     int64_t FCount = 0;
@@ -156,9 +185,13 @@ private:
 // output starts where the frame starts on the frames' clock.
 class TFeeder {
 public:
-    TFeeder(mpg123_handle* Handle, TBlockSums& Sums) : FHandle(Handle), FSums(Sums) {
+    // The first frame fed starts at StartTicks.
+    TFeeder(mpg123_handle* Handle, TBlockSums& Sums, int64_t StartTicks)
+        : FHandle(Handle), FSums(Sums), FTicks(StartTicks) {
         FBytes.reserve(FeedBytes + 4096);
     }
+    // Where the next frame fed starts.
+    int64_t Ticks() const { return FTicks; }
 
     void AddFrame(const uint8_t* Frame, size_t Length, int64_t Ticks) {
         FBytes.insert(FBytes.end(), Frame, Frame + Length);
@@ -221,16 +254,119 @@ private:
     std::vector<uint8_t> FBytes;
     std::deque<int64_t> FStarts; // of the frames fed and not decoded yet
     int64_t FFirstNumber = 0;    // the decoder's number of FStarts.front()
-    int64_t FTicks = 0;
+    int64_t FTicks;
     int64_t FDecoded = 0;
     int FChannels = 0;
     int64_t FTicksPerSample = 0;
 };
 
+enum class TFed { End, Limit, Stopped, Failed };
+
+// Feeds the audio frames from the reader's next on (its current one first
+// when Pending), until the file ends or a frame starts at or behind Limit
+// on the frames' clock; that frame is then left Pending.
+TFed FeedFrames(TMP3Reader& Reader, TInfoFrameSkip& IsInfoFrame, TFeeder& Feeder, bool& Pending,
+                int64_t Limit, const std::function<bool()>& Stopped,
+                const std::function<void()>& Report) {
+    while (Pending || Reader.FindNextFrame()) {
+        Pending = false;
+        if (IsInfoFrame(Reader.Position()) || !Reader.FrameComplete())
+            continue;
+        if (Feeder.Ticks() >= Limit) {
+            Pending = true;
+            break;
+        }
+        const auto Length = static_cast<size_t>(Reader.FrameLength());
+        if (Reader.Map().Mapped())
+            Feeder.AddFrame(Reader.Map().Data() + Reader.Position(), Length, Reader.FrameTicks());
+        else if (!Reader.ReadFrame(Feeder.AddFrameSpace(Length, Reader.FrameTicks())))
+            return TFed::Failed;
+        if (Feeder.Full()) {
+            if (!Feeder.Feed())
+                return TFed::Failed;
+            if (Report)
+                Report();
+            if (Stopped())
+                return TFed::Stopped;
+        }
+    }
+    if (Stopped())
+        return TFed::Stopped;
+    if (!Feeder.Feed())
+        return TFed::Failed;
+    return Pending ? TFed::Limit : TFed::End;
+}
+
+// Frames decoded before the second half's first, their output left out:
+// Layer III frames borrow up to 511 bytes from the frames before, and the
+// decoder's filters carry over a frame; ten frames cover both at any rate.
+constexpr int PrerollFrames = 10;
+
+// Where a second thread takes over the decoding.
+struct TSplit {
+    int64_t PrerollOffset = -1; // the first frame it decodes
+    int64_t PrerollTicks = 0;   // where that frame starts
+    int64_t FirstBlock = 0;     // the first block it sums
+};
+
+// The first audio frame at or behind the middle of the audio, PrerollFrames
+// after the frame the second half starts decoding with.
+TSplit FindSplit(TMP3Reader& Reader, const TStreamScan& Scan, int64_t BlockTicks) {
+    TInfoFrameSkip IsInfoFrame(Scan);
+    std::array<std::pair<int64_t, int64_t>, PrerollFrames + 1> Recent{};
+    size_t Count = 0;
+    int64_t Ticks = 0;
+    const int64_t Middle = Scan.AudioStart + (Scan.AudioEnd - Scan.AudioStart) / 2;
+    Reader.Rewind();
+    while (Reader.FindNextFrame()) {
+        if (IsInfoFrame(Reader.Position()) || !Reader.FrameComplete())
+            continue;
+        Recent[Count++ % Recent.size()] = {Reader.Position(), Ticks};
+        if (Reader.Position() >= Middle && Count > Recent.size()) {
+            const auto [Offset, Start] = Recent[Count % Recent.size()];
+            return {Offset, Start, (Ticks + BlockTicks - 1) / BlockTicks};
+        }
+        Ticks += Reader.FrameTicks();
+    }
+    return {};
+}
+
+struct TSecondHalf {
+    TFed Result = TFed::Failed;
+    int64_t EndBlock = 0; // behind the last block it summed
+};
+
+// Decodes from the split to the end on a reader of its own, setting the
+// blocks ahead of the first writer.
+void DecodeSecondHalf(const TMP3Reader& First, const TStreamScan& Scan, const TSplit& Split,
+                      TLoudnessOverview& Overview, const std::function<bool()>& Stopped,
+                      TSecondHalf& Out) {
+    try {
+        TMP3Reader Reader;
+        Reader.OpenSameFile(First);
+        TDecoder Decoder;
+        Reader.SearchFrom(Split.PrerollOffset);
+        bool Pending = Reader.FindNextFrame();
+        if (!Decoder.Ready() || !Pending || Reader.Position() != Split.PrerollOffset)
+            return;
+        TBlockSums Sums(Overview, Split.FirstBlock, true);
+        TFeeder Feeder(Decoder.Handle(), Sums, Split.PrerollTicks);
+        TInfoFrameSkip IsInfoFrame(Scan);
+        Out.Result = FeedFrames(Reader, IsInfoFrame, Feeder, Pending, INT64_MAX, Stopped, {});
+        Sums.Flush();
+        Out.EndBlock = Sums.Block();
+    } catch (const Exception&) {
+        Out.Result = TFed::Failed;
+    } catch (const std::bad_alloc&) {
+        Out.Result = TFed::Failed;
+    }
+}
+
 } // namespace
 
 TOverviewResult DecodeOverview(const std::string& FileName, const std::atomic<bool>& Stop,
-                               const TOverviewReady& Ready, const TOverviewProgress& Progress) {
+                               const TOverviewReady& Ready, const TOverviewProgress& Progress,
+                               int64_t HalvesFrom) {
     try {
         TMP3Reader Reader;
         Reader.Open(FileName);
@@ -249,32 +385,77 @@ TOverviewResult DecodeOverview(const std::string& FileName, const std::atomic<bo
         if (Ready)
             Ready(Overview);
         TBlockSums Sums(*Overview);
-        TFeeder Feeder(Decoder.Handle(), Sums);
+        TFeeder Feeder(Decoder.Handle(), Sums, 0);
         TInfoFrameSkip IsInfoFrame(Scan);
-        Reader.Rewind();
-        while (Reader.FindNextFrame()) {
-            if (IsInfoFrame(Reader.Position()) || !Reader.FrameComplete())
-                continue;
-            const auto Length = static_cast<size_t>(Reader.FrameLength());
-            if (Reader.Map().Mapped())
-                Feeder.AddFrame(Reader.Map().Data() + Reader.Position(), Length,
-                                Reader.FrameTicks());
-            else if (!Reader.ReadFrame(Feeder.AddFrameSpace(Length, Reader.FrameTicks())))
-                return TOverviewResult::Failed;
-            if (Feeder.Full()) {
-                if (!Feeder.Feed())
-                    return TOverviewResult::Failed;
-                if (Progress)
-                    Progress(Sums.Position(), Scan.Ticks);
-                if (Stop.load())
-                    return TOverviewResult::Stopped;
+        const auto Report = [&] {
+            if (Progress)
+                Progress(Sums.Position(), Scan.Ticks);
+        };
+
+        // A second thread decodes the second half where the process may
+        // use a second processor; the first stops where it took over.
+        std::atomic<bool> Failed{false};
+        const std::function<bool()> Stopped = [&] { return Stop.load() || Failed.load(); };
+        TSplit Split;
+        if (Reader.Map().Mapped() && Scan.AudioBytes >= HalvesFrom && !RunsOnOneProcessor())
+            Split = FindSplit(Reader, Scan, Overview->BlockTicks());
+        TSecondHalf Second;
+        std::thread SecondThread;
+        if (Split.PrerollOffset >= 0) {
+            try {
+                SecondThread = std::thread(DecodeSecondHalf, std::cref(Reader), std::cref(Scan),
+                                           std::cref(Split), std::ref(*Overview),
+                                           std::cref(Stopped), std::ref(Second));
+                Sums.SetLimit(Split.FirstBlock * Overview->BlockTicks());
+            } catch (const std::system_error&) {
             }
         }
-        if (Stop.load())
+        // Whatever the first thread meets, the second ends before its
+        // reader and its overview go.
+        struct TJoin {
+            std::thread& Thread;
+            std::atomic<bool>& Failed;
+            ~TJoin() {
+                if (Thread.joinable()) {
+                    Failed.store(true);
+                    Thread.join();
+                }
+            }
+        } Join{SecondThread, Failed};
+        bool Pending = false;
+        Reader.Rewind();
+        TFed Fed = FeedFrames(Reader, IsInfoFrame, Feeder, Pending,
+                              SecondThread.joinable() ? Split.FirstBlock * Overview->BlockTicks()
+                                                      : INT64_MAX,
+                              Stopped, Report);
+        bool Adopted = false;
+        if (SecondThread.joinable()) {
+            if (Fed == TFed::Failed)
+                Failed.store(true);
+            SecondThread.join();
+            if (Fed == TFed::Limit || Fed == TFed::End) {
+                if (Second.Result == TFed::End) {
+                    Sums.Flush();
+                    Overview->Adopt(Split.FirstBlock, Second.EndBlock);
+                    Adopted = true;
+                    Fed = TFed::End;
+                } else if (Second.Result == TFed::Stopped) {
+                    Fed = TFed::Stopped;
+                } else {
+                    // The second half failed: the first goes on alone.
+                    Sums.SetLimit(INT64_MAX);
+                    Fed = FeedFrames(Reader, IsInfoFrame, Feeder, Pending, INT64_MAX, Stopped,
+                                     Report);
+                }
+            }
+        }
+        if (Fed == TFed::Stopped)
             return TOverviewResult::Stopped;
-        if (!Feeder.Feed() || Feeder.DecodedFrames() == 0)
+        if (Fed == TFed::Failed || Feeder.DecodedFrames() == 0)
             return TOverviewResult::Failed;
-        Sums.Finish();
+        if (!Adopted)
+            Sums.Flush();
+        Overview->Finish();
         if (Progress)
             Progress(Scan.Ticks, Scan.Ticks);
         return TOverviewResult::Done;

@@ -32,8 +32,16 @@ using TOverviewReady = std::function<void(std::shared_ptr<const TLoudnessOvervie
 
 // Decodes FileName on the calling thread. Stop is looked at between runs of
 // frames a few seconds of audio long. Raises nothing.
+//
+// When the audio frames take HalvesFrom bytes or more, and the process may
+// use a second processor, a second thread decodes the second half at the
+// same time, from a few frames before it so that its decoder starts as the
+// first would be there; its blocks are known once the first thread reaches
+// them. Progress tells the first thread's.
+constexpr int64_t OverviewInHalvesMinBytes = 4 * 1024 * 1024;
 TOverviewResult DecodeOverview(const std::string& FileName, const std::atomic<bool>& Stop,
-                               const TOverviewReady& Ready, const TOverviewProgress& Progress = {});
+                               const TOverviewReady& Ready, const TOverviewProgress& Progress = {},
+                               int64_t HalvesFrom = OverviewInHalvesMinBytes);
 
 // The decoding for the window: the overview kept in CacheFolder when it is
 // still the file's, otherwise decoded on a worker thread and kept there once

@@ -17,7 +17,8 @@
 // One thread writes (AddBlock, then Finish), any number read meanwhile
 // without a lock: the entries are sized up front and never move, and a
 // reader only looks at entries the writer published by an atomic count
-// after writing them.
+// after writing them. A second thread may set later blocks ahead, which no
+// reader looks at before the first writer has taken them over.
 
 #include <array>
 #include <atomic>
@@ -58,6 +59,7 @@ public:
     int64_t Duration() const { return FDuration; }
     int64_t BlockCount() const { return static_cast<int64_t>(FLevels[0].size()); }
     int LevelCount() const { return static_cast<int>(FLevels.size()); }
+    // Level Index's entries, 0 the blocks; only of a finished overview.
     const std::vector<TOverviewCell>& Level(int Index) const { return FLevels[Index]; }
     // Blocks known so far, from the first.
     int64_t KnownBlocks() const { return FKnown.load(std::memory_order_acquire); }

@@ -4,13 +4,16 @@
 # benchmark under bench/, each reporting medians and ratios measured side by
 # side in this one run: the two commands of a comparison in turn, the ratio
 # taken pair by pair. RUNS pairs (default 11); the machine should be idle.
+# Builds in build-bench/, a folder of its own: ./run.sh and ./test.sh use
+# others.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/ensure-packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" time bc
 
 BUILD=build-bench
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSEGMORA_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DSEGMORA_BUILD_TESTS=OFF -DSEGMORA_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build "$BUILD" -j "$(build_jobs)"
 CLI=$BUILD/cli/segmora-cli
 RUNS=${RUNS:-11}

@@ -27,7 +27,9 @@ void PrintProgramUsage(std::ostream& Out) {
     for (const auto& Command : Commands)
         Out << "  " << Command.Name << std::string(10 - std::string(Command.Name).size(), ' ')
             << Command.Summary << "\n";
-    Out << "\nRun 'segmora-cli COMMAND --help' for a command's options.\n\n"
+    Out << "\n  -h, --help  show this text and exit\n"
+           "  --version   show the version and exit\n"
+           "\nRun 'segmora-cli COMMAND --help' for a command's options.\n\n"
            "Exit status: 0 done, 1 failed (the reason on standard error), 2 bad usage;\n"
            "130, 143 or 129 when Ctrl+C, SIGTERM or SIGHUP stopped a job: the frame in\n"
            "hand is finished and every output closed (a part with its tag), so what\n"
@@ -56,6 +58,10 @@ int main(int argc, char** argv) {
     }
     if (Args[0] == "--help" || Args[0] == "-h" || Args[0] == "help") {
         PrintProgramUsage(std::cout);
+        return CheckedStdout(ExitOk);
+    }
+    if (Args[0] == "--version") {
+        std::cout << "segmora-cli " << SEGMORA_VERSION << "\n";
         return CheckedStdout(ExitOk);
     }
     for (const auto& Command : Commands) {

@@ -30,19 +30,20 @@ ensure_packages() {
         apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# What building and running the whole program needs.
+# What building and running the programs needs.
 BUILD_PACKAGES=(
     build-essential cmake pkg-config ninja-build
-    libgtest-dev libtag1-dev libmpg123-dev
+    libtag1-dev libmpg123-dev
     qt6-base-dev qt6-svg-dev libgl-dev libqt6svg6
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 
-# What the tests need beyond that: independent decoders, probes and tag
-# readers, the checker of desktop entries, and a virtual display for the
-# window tests that want one.
+# What the tests need beyond that: the test framework, independent decoders,
+# probes and tag readers, the checker of desktop entries, and a virtual
+# display for the window tests that want one.
 TEST_PACKAGES=(
+    libgtest-dev
     mpg123 python3 python3-mutagen ffmpeg desktop-file-utils
 )
 

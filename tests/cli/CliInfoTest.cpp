@@ -85,7 +85,8 @@ TEST(CliInfo, OutputThatCannotBeWrittenIsAFailure) {
     for (const std::vector<std::string>& Args :
          {std::vector<std::string>{"info", "--frames", FixturePath("layer2.mp3")},
           {"info", FixturePath("layer2.mp3")},
-          {"info", "--help"}}) {
+          {"info", "--help"},
+          {"--version"}}) {
         std::vector<std::string> Shell = {"-c", "exec \"$@\" > /dev/full", "sh", SEGMORA_CLI_PATH};
         Shell.insert(Shell.end(), Args.begin(), Args.end());
         auto Result = RunProcess("/bin/sh", Shell);

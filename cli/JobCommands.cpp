@@ -360,17 +360,7 @@ int RunTag(const std::vector<std::string>& Args) {
             std::printf("%s has no ID3v1 tag\n", EscapeControls(FileName, TTextKind::Name).c_str());
         else
             PrintTag(Block);
-        const int Handle = FileOpen(FileName, fmOpenRead | fmShareDenyWrite);
-        if (Handle < 0)
-            RaiseLastOSError(FileName);
-        TSourceTag Tag;
-        try {
-            Tag = TSourceTag::FromHandle(Handle);
-        } catch (...) {
-            FileClose(Handle);
-            throw;
-        }
-        FileClose(Handle);
+        const TSourceTag Tag = TSourceTag::FromFile(FileName);
         if (Tag.FromID3v2())
             PrintID3v2(Tag);
         return ExitOk;

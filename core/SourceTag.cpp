@@ -212,6 +212,17 @@ void KeepChapters(ID3v2::Tag& Tag, int64_t Start, int64_t End) {
 
 TSourceTag::TSourceTag() = default;
 
+TSourceTag TSourceTag::FromFile(const std::string& FileName) {
+    const int Handle = FileOpen(FileName, fmOpenRead | fmShareDenyWrite);
+    if (Handle < 0)
+        RaiseLastOSError(FileName);
+    struct TClose {
+        int Handle;
+        ~TClose() { FileClose(Handle); }
+    } Close{Handle};
+    return FromHandle(Handle);
+}
+
 TSourceTag TSourceTag::FromHandle(int Handle) {
     const int64_t Size = FileSize(Handle);
     if (Size < 0)

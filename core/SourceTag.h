@@ -66,6 +66,9 @@ public:
     // handle's file position is left alone. An ID3v2 tag whose size reaches
     // past the end of the file counts as none. EOSError when a read fails.
     static TSourceTag FromHandle(int Handle);
+    // The same for a file by its name, opened for reading with writers kept
+    // out; EOSError when it can't be opened.
+    static TSourceTag FromFile(const std::string& FileName);
     // The same from a whole file's bytes.
     static TSourceTag FromBytes(std::span<const uint8_t> File);
     // The same through Read, for a file of FileSize bytes.

@@ -157,18 +157,7 @@ QComboBox* TfrmSave::cbxGenre() const {
 }
 
 void TfrmSave::LoadID3Info(const QString& FileName) {
-    const std::string Name = QFile::encodeName(FileName).toStdString();
-    const int Handle = FileOpen(Name, fmOpenRead | fmShareDenyWrite);
-    if (Handle < 0)
-        RaiseLastOSError(Name);
-    TSourceTag Tag;
-    try {
-        Tag = TSourceTag::FromHandle(Handle);
-    } catch (...) {
-        FileClose(Handle);
-        throw;
-    }
-    FileClose(Handle);
+    const TSourceTag Tag = TSourceTag::FromFile(QFile::encodeName(FileName).toStdString());
     const TTagFields& Fields = Tag.Fields();
     for (const TTagEdit& Field : TagEdits(*ui))
         Field.Edit->setText(Shown(Fields.*Field.ID3v2));

@@ -42,6 +42,11 @@ constexpr int64_t RefTimeToTicks(int64_t RefTime) {
     return RefTime >= 0 ? (RefTime * 882 + 312) / 625 : -((-RefTime * 882 + 312) / 625);
 }
 
+// Whole milliseconds, truncated.
+constexpr int64_t TicksToMs(int64_t Ticks) {
+    return Ticks * 1000 / TicksPerSecond;
+}
+
 constexpr double TicksToSeconds(int64_t Ticks) {
     return static_cast<double>(Ticks) / TicksPerSecond;
 }

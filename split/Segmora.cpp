@@ -39,10 +39,6 @@ void RemoveIfEmpty(const std::unique_ptr<TFileStream>& Output) noexcept {
         FileDelete(Output->FileName());
 }
 
-int64_t TicksToMs(int64_t Ticks) {
-    return Ticks * 1000 / TicksPerSecond;
-}
-
 } // namespace
 
 TSegmora::TSegmora() = default;
@@ -121,7 +117,7 @@ int64_t TSegmora::PartEndTicks(TMP3Reader& Ahead, const TStreamScan& Scan, int64
         Ticks += Ahead.FrameTicks();
         Bytes += Ahead.FrameLength();
         --FramesLeft;
-        if (Bytes >= PartSize || FramesLeft <= FPartCount - Number)
+        if (PartIsFull(Bytes, PartSize, FramesLeft, Number))
             break;
     }
     return Ticks;
@@ -278,11 +274,9 @@ void TSegmora::SplitByParts() {
             if (Header.CopyFrame(Writer, FReader) == nullptr)
                 break;
             --FramesLeft;
-            // A part is closed at its size, or early when the frames left
-            // are only enough for one in each part still to come.
             if (PartNumber < FPartCount &&
-                (Writer.BytesWritten() - Header.At() - Header.Length() >= PartSize ||
-                 FramesLeft <= FPartCount - PartNumber)) {
+                PartIsFull(Writer.BytesWritten() - Header.At() - Header.Length(), PartSize,
+                           FramesLeft, PartNumber)) {
                 FinishPart(Part);
                 ++PartNumber;
                 BeginPart();

@@ -121,6 +121,13 @@ private:
     // the parts' own rule walked ahead over the frames' headers.
     int64_t PartEndTicks(TMP3Reader& Ahead, const TStreamScan& Scan, int64_t PartSize,
                          int64_t FramesLeft, int32_t Number, int64_t StartTicks);
+    // Whether part Number (not the last) is closed behind a frame, holding
+    // Bytes of audio with FramesLeft audio frames still to come: at its
+    // size, or early when the frames left are only enough for one in each
+    // part still to come. The copy and the walk ahead both follow it.
+    bool PartIsFull(int64_t Bytes, int64_t PartSize, int64_t FramesLeft, int32_t Number) const {
+        return Bytes >= PartSize || FramesLeft <= FPartCount - Number;
+    }
     std::string FSourceFile;
     std::string FFolder;
     std::string FPrefix;

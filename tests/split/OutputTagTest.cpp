@@ -123,7 +123,7 @@ TEST_F(OutputTags, SplitPartsCarryTheSourceTagNumberedWithTheirChaptersAndTheSam
         // The part's clock: its audio frames, the information frame left out,
         // counted from the source's first.
         FramesBefore += static_cast<int64_t>(AudioFrames(Dir.File("bare") + Name).size());
-        const int64_t End = FramesBefore * FrameTicks(1, 3, 44100) * 1000 / TicksPerSecond;
+        const int64_t End = TicksToMs(FramesBefore * FrameTicks(1, 3, 44100));
         const std::string Number = std::to_string(Part) + "/3";
         const std::string Tag = Read(Dir.File("tagged") + Name);
         EXPECT_EQ(

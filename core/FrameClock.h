@@ -42,6 +42,36 @@ constexpr int64_t RefTimeToTicks(int64_t RefTime) {
     return RefTime >= 0 ? (RefTime * 882 + 312) / 625 : -((-RefTime * 882 + 312) / 625);
 }
 
+// A mark in milliseconds.
+constexpr int64_t MsToTicks(int64_t Ms) {
+    return Ms * (TicksPerSecond / 1000);
+}
+
+// Half a millisecond: how far a mark in whole milliseconds may lie from
+// the frame boundary it stands for.
+constexpr int64_t HalfMsTicks = TicksPerSecond / 2000;
+
+// The frame boundary nearest to Ticks, for frames of FrameTicks from 0;
+// Ticks itself when the frames' length is unknown.
+constexpr int64_t NearestFrameBoundary(int64_t Ticks, int64_t FrameTicks) {
+    if (FrameTicks <= 0)
+        return Ticks;
+    const int64_t Below = Ticks >= 0 ? Ticks / FrameTicks * FrameTicks : 0;
+    return Ticks - Below >= FrameTicks - (Ticks - Below) ? Below + FrameTicks : Below;
+}
+
+// Whole milliseconds, rounded to the nearest (halves up).
+constexpr int64_t TicksToNearestMs(int64_t Ticks) {
+    return Ticks >= 0 ? (Ticks + HalfMsTicks) / (TicksPerSecond / 1000)
+                      : -((-Ticks + HalfMsTicks) / (TicksPerSecond / 1000));
+}
+
+// A mark in milliseconds moved onto the nearest frame boundary, in whole
+// milliseconds again: within half a millisecond of the boundary.
+constexpr int64_t SnapMsToFrame(int64_t Ms, int64_t FrameTicks) {
+    return TicksToNearestMs(NearestFrameBoundary(MsToTicks(Ms), FrameTicks));
+}
+
 // Whole milliseconds, truncated.
 constexpr int64_t TicksToMs(int64_t Ticks) {
     return Ticks * 1000 / TicksPerSecond;

@@ -35,14 +35,17 @@ bool ParseDigits(const std::string& Text, size_t MaxDigits, int64_t& Value) {
     return true;
 }
 
-} // namespace
-
-std::optional<int64_t> ParseTimeText(const std::string& Text) {
+// Whole seconds and a fraction of at most MaxDecimals digits, the fraction
+// given in thousandths.
+std::optional<int64_t> ParseTime(const std::string& Text, size_t MaxDecimals, int64_t& Thousandths) {
     std::string Whole = Text;
-    int64_t Tenth = 0;
+    Thousandths = 0;
     if (auto Dot = Text.find('.'); Dot != std::string::npos) {
-        if (!ParseDigits(Text.substr(Dot + 1), 1, Tenth))
+        const std::string Fraction = Text.substr(Dot + 1);
+        if (!ParseDigits(Fraction, MaxDecimals, Thousandths))
             return std::nullopt;
+        for (size_t Digits = Fraction.size(); Digits < 3; ++Digits)
+            Thousandths *= 10;
         Whole = Text.substr(0, Dot);
     }
     std::vector<std::string> Fields;
@@ -73,5 +76,41 @@ std::optional<int64_t> ParseTimeText(const std::string& Text) {
     default:
         return std::nullopt;
     }
-    return ((Hours * 60 + Minutes) * 60 + Seconds) * 10 + Tenth;
+    return (Hours * 60 + Minutes) * 60 + Seconds;
+}
+
+} // namespace
+
+std::optional<int64_t> ParseTimeText(const std::string& Text) {
+    int64_t Thousandths = 0;
+    const auto Seconds = ParseTime(Text, 1, Thousandths);
+    if (!Seconds)
+        return std::nullopt;
+    return *Seconds * 10 + Thousandths / 100;
+}
+
+std::optional<int64_t> ParseTimeMs(const std::string& Text) {
+    int64_t Thousandths = 0;
+    const auto Seconds = ParseTime(Text, 3, Thousandths);
+    if (!Seconds)
+        return std::nullopt;
+    return *Seconds * 1000 + Thousandths;
+}
+
+std::string FormatTimeMs(int64_t Ms, bool Millis) {
+    if (!Millis)
+        return FormatTime(static_cast<int32_t>(Ms / 100));
+    const int64_t Hours = Ms / 3'600'000;
+    const int64_t Minutes = (Ms / 60'000) % 60;
+    const int64_t Seconds = (Ms / 1000) % 60;
+    const int64_t Rest = Ms % 1000;
+    char Text[64];
+    if (Hours > 0)
+        std::snprintf(Text, sizeof Text, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(Hours),
+                      static_cast<long long>(Minutes), static_cast<long long>(Seconds),
+                      static_cast<long long>(Rest));
+    else
+        std::snprintf(Text, sizeof Text, "%02lld:%02lld.%03lld", static_cast<long long>(Minutes),
+                      static_cast<long long>(Seconds), static_cast<long long>(Rest));
+    return Text;
 }

@@ -382,6 +382,9 @@ void TAudioPlayer::Open(const std::string& FileName) {
     FDuration = Timeline.Duration;
     FLead = Timeline.Lead;
     FTail = Timeline.Tail;
+    FFrameTicks = Scan && Scan->AudioFrames > 0
+                      ? ::FrameTicks(Scan->First.Version, Scan->First.Layer, Scan->First.SampleRate)
+                      : 0;
     // Frames that cover less than half of what the pipeline plays are stray
     // matches in a stream the reader cannot walk (free format): its figure
     // is the better one, and its timeline the only one.
@@ -391,6 +394,7 @@ void TAudioPlayer::Open(const std::string& FileName) {
         FDuration = -1;
         FLead = 0;
         FTail = 0;
+        FFrameTicks = 0;
     }
 }
 
@@ -505,6 +509,7 @@ void TAudioPlayer::Close() {
     FEvent.reset();
     FHook.reset();
     FDuration = -1;
+    FFrameTicks = 0;
     FLead = 0;
     FTail = 0;
     FStopPoint = -1;

@@ -94,6 +94,9 @@ public:
     // the open file: the delays the pipeline trims from the start, less a
     // frame it plays that the frames' clock does not count (VBRI).
     int64_t TimelineLead() const { return FLead; }
+    // The length of one audio frame of the open file on the frames' clock,
+    // in ticks; 0 when the frames are not known (the pipeline's timeline).
+    int64_t FrameTicks() const { return FFrameTicks; }
     // Moves to Current (a negative one meaning 0) and plays up to Stop,
     // where playback completes; a Stop of -1 keeps the stop point set
     // before. Raises "Unable to set position", also for a stop point before
@@ -125,6 +128,7 @@ private:
     int64_t FLead = 0;
     // What the pipeline trims from the end of the frames.
     int64_t FTail = 0;
+    int64_t FFrameTicks = 0;
     // The stop point of the last Seek; -1 for the end of the stream.
     int64_t FStopPoint = -1;
 };

@@ -45,10 +45,10 @@ TSegmora::TSegmora() = default;
 
 TSegmora::~TSegmora() = default;
 
-void TSegmora::Execute(bool Selection) {
+bool TSegmora::Execute(bool Selection) {
     if (FFrontEnd == nullptr) {
         Selection ? SaveSelection() : SplitByParts();
-        return;
+        return !FStopped;
     }
     FProgressForm =
         FFrontEnd->BeginJob("Splitting...", "The selected file is being splited. Please wait...");
@@ -57,7 +57,9 @@ void TSegmora::Execute(bool Selection) {
         Selection ? SaveSelection() : SplitByParts();
     } catch (const std::exception& E) {
         FFrontEnd->ShowJobError(E.what());
+        return false;
     }
+    return !FStopped;
 }
 
 std::string TSegmora::PartFileName(const std::string& Folder, const std::string& Prefix,

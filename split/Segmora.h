@@ -81,9 +81,9 @@ public:
 
     // Runs one job under a progress display: the selection when Selection
     // is true, else the split. A failure is handed to the front end's
-    // ShowJobError while the display is still up; the caller learns neither
-    // success nor cancellation. Whatever was written stays.
-    void Execute(bool Selection);
+    // ShowJobError while the display is still up. True when the job ran to
+    // its end: not cancelled, and no failure. Whatever was written stays.
+    bool Execute(bool Selection);
 
     // Folder + "/" + Prefix + Number + ".mp3": the name of part Number, the
     // number led by zeros to the width of PartCount when PartCount is given

@@ -8,25 +8,31 @@
 #include "FileDlg.h"
 #include "FileLib.h"
 #include "FilePreparation.h"
+#include "FrameClock.h"
 #include "HelpFile.h"
 #include "MsgUtils.h"
+#include "OverviewBuilder.h"
 #include "PathDialog.h"
 #include "PlayAudio.h"
 #include "ProgressDlg.h"
 #include "Segmora.h"
 #include "Settings.h"
 #include "ShellUtils.h"
-#include "Tenths.h"
+#include "TimeFormat.h"
 #include "ToolbarImages.h"
 #include "TrackLine.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMimeData>
+#include <QScreen>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTabBar>
@@ -42,6 +48,17 @@ TfrmMain* frmMain = nullptr;
 
 namespace {
 
+// The player counts reference time in units of 100 ns; the timeline
+// milliseconds.
+constexpr int64_t RefTimePerMs = 10'000;
+
+// The smallest window: the layout of the controls as the form places them.
+constexpr int BaseWidth = 432;
+constexpr int BaseHeight = 303;
+
+// The cursor moves at least this often while playing.
+constexpr int CursorIntervalMs = 30;
+
 // The first bytes of a source that could not be opened, kept for diagnosis.
 constexpr int64_t HeadSize = 204800;
 
@@ -51,21 +68,46 @@ bool IsDigitKey(int Key) {
     return Key >= Qt::Key_0 && Key <= Qt::Key_9;
 }
 
+// A control that takes typed text: a key it can type or move in is its own.
+bool TakesText(const QObject* Control) {
+    const auto* Edit = qobject_cast<const QLineEdit*>(Control);
+    return Edit != nullptr && !Edit->isReadOnly();
+}
+
+bool IsTextKey(const QKeyEvent* Key) {
+    if (Key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    switch (Key->key()) {
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+        return true;
+    default:
+        return !Key->text().isEmpty() && Key->text().at(0).isPrint();
+    }
+}
+
+QString CacheFolder() {
+    const QString Base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    return Base.isEmpty() ? QString() : Base + QStringLiteral("/overviews");
+}
+
 } // namespace
 
 TfrmMain::TfrmMain(QWidget* Parent) : QWidget(Parent), ui(std::make_unique<Ui::frmMain>()) {
     ui->setupUi(this);
-    // A fixed single border: it can be minimised and closed, not resized or
-    // maximised.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
-    setFixedSize(432, 303);
+    RecordLayout();
+    // It can be resized and maximised; its smallest size is the form's.
+    setWindowFlags(Qt::Window);
+    setMinimumSize(BaseWidth, BaseHeight);
+    resize(BaseWidth, BaseHeight);
     setWindowIcon(ApplicationIcon());
     move(231, 239);
-    // The tabs are no tab stop; the page control itself is set so in the
-    // form, its tab bar is a widget of its own.
-    ui->PageControl->tabBar()->setFocusPolicy(Qt::NoFocus);
+    // The page tabs are a tab stop of their own; the page control is none.
+    ui->PageControl->tabBar()->setFocusPolicy(Qt::TabFocus);
 
     ui->edtPartCount->SetMinValue(2);
     ui->edtPartCount->SetMaxValue(999);
@@ -79,7 +121,17 @@ TfrmMain::TfrmMain(QWidget* Parent) : QWidget(Parent), ui(std::make_unique<Ui::f
     Timer = new QTimer(this);
     Timer->setObjectName(QStringLiteral("Timer"));
     Timer->setInterval(500);
+    CursorTimer = new QTimer(this);
+    CursorTimer->setObjectName(QStringLiteral("CursorTimer"));
+    CursorTimer->setInterval(CursorIntervalMs);
 
+    edtMarkTime = new QLineEdit(ui->GroupBox4);
+    edtMarkTime->setObjectName(QStringLiteral("edtMarkTime"));
+    edtMarkTime->hide();
+
+    for (QAction* Action : {ui->acnZoomIn, ui->acnZoomOut, ui->acnZoomAll, ui->acnZoomSelection,
+                            ui->acnTypeStart, ui->acnTypeEnd})
+        addAction(Action);
     const std::array<std::pair<QAction*, int>, 6> Pictures = {{
         {ui->acnGoStart, imgGoStart},
         {ui->acnGoEnd, imgGoEnd},
@@ -113,6 +165,8 @@ TfrmMain::TfrmMain(QWidget* Parent) : QWidget(Parent), ui(std::make_unique<Ui::f
 TfrmMain::~TfrmMain() {
     qApp->removeEventFilter(this);
     Timer->stop();
+    CursorTimer->stop();
+    StopOverview();
     FormDestroy();
     if (MainWindow() == this)
         SetMainWindow(nullptr);
@@ -128,7 +182,10 @@ void TfrmMain::FormCreate() {
     SetShortCuts();
     ui->PageControl->setCurrentIndex(0);
     setAcceptDrops(true);
-    RestoreFormPlacement(FormsKey + QStringLiteral("frmMain"), this, true);
+    RestoreFormPlacement(FormsKey + QStringLiteral("frmMain"), this, false);
+    KeepOnScreen();
+    ui->chkPadNumbers->setChecked(ReadRegString(SegmoraKey, QStringLiteral("PadNumbers")) ==
+                                  QStringLiteral("1"));
     FLastOpenFolder = ReadRegString(SegmoraKey, QStringLiteral("LastOpenFolder"));
     FLastSaveFolder = ReadRegString(SegmoraKey, QStringLiteral("LastSaveFolder"));
     CloseSourceFile();
@@ -140,6 +197,8 @@ void TfrmMain::FormDestroy() {
         WriteRegString(SegmoraKey, QStringLiteral("LastOpenFolder"), FLastOpenFolder);
     if (!FLastSaveFolder.trimmed().isEmpty())
         WriteRegString(SegmoraKey, QStringLiteral("LastSaveFolder"), FLastSaveFolder);
+    WriteRegString(SegmoraKey, QStringLiteral("PadNumbers"),
+                   ui->chkPadNumbers->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     FPlayer.reset();
     FSplitter.reset();
 }
@@ -163,6 +222,16 @@ void TfrmMain::CreateTrackLine() {
         else
             Guarded([this] { TrackLineChange(); });
     });
+    FTrackLine->SetOnValidPos([this](TTrackLine*, TShiftState, int64_t& Pos) {
+        Pos = SnapToFrame(Pos);
+    });
+    FTrackLine->SetOnViewChange([this](TTrackLine*) {
+        UpdatePositionLabel();
+        UpdateSelectionLabels();
+    });
+    FTrackLine->SetOnPlayPause([this](TTrackLine*) {
+        Guarded([this] { FPlaying ? tbnPauseClick() : tbnPlayClick(); });
+    });
     FTrackLine->SetEnabled(false);
 }
 
@@ -177,6 +246,12 @@ void TfrmMain::SetShortCuts() {
     ui->acnGoEnd->setShortcut(QKeySequence(Qt::Key_End));
     ui->acnSelectStart->setShortcut(QKeySequence(Qt::Key_1));
     ui->acnSelectEnd->setShortcut(QKeySequence(Qt::Key_2));
+    ui->acnZoomIn->setShortcuts({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal)});
+    ui->acnZoomOut->setShortcut(QKeySequence(Qt::Key_Minus));
+    ui->acnZoomAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    ui->acnZoomSelection->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    ui->acnTypeStart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
+    ui->acnTypeEnd->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_2));
 }
 
 void TfrmMain::BindHandlers() {
@@ -202,6 +277,16 @@ void TfrmMain::BindHandlers() {
             Handler(&TfrmMain::acnPlaySelectedExecute));
     connect(ui->acnSaveSelected, &QAction::triggered, this,
             Handler(&TfrmMain::acnSaveSelectedExecute));
+    connect(CursorTimer, &QTimer::timeout, this, Handler(&TfrmMain::CursorTimerTimer));
+    connect(ui->acnZoomIn, &QAction::triggered, this, Handler(&TfrmMain::acnZoomInExecute));
+    connect(ui->acnZoomOut, &QAction::triggered, this, Handler(&TfrmMain::acnZoomOutExecute));
+    connect(ui->acnZoomAll, &QAction::triggered, this, Handler(&TfrmMain::acnZoomAllExecute));
+    connect(ui->acnZoomSelection, &QAction::triggered, this,
+            Handler(&TfrmMain::acnZoomSelectionExecute));
+    connect(ui->acnTypeStart, &QAction::triggered, this, [this] { TypeMark(true); });
+    connect(ui->acnTypeEnd, &QAction::triggered, this, [this] { TypeMark(false); });
+    connect(edtMarkTime, &QLineEdit::returnPressed, this, [this] { FinishTypedMark(true); });
+    connect(edtMarkTime, &QLineEdit::editingFinished, this, [this] { FinishTypedMark(true); });
     connect(ui->sbnSplitByParts, &QAbstractButton::clicked, this,
             Handler(&TfrmMain::sbnSplitByPartsClick));
     connect(ui->PageControl, &QTabWidget::currentChanged, this,
@@ -234,9 +319,13 @@ void TfrmMain::UpdateControls() {
     ui->acnGoEnd->setEnabled(FFileOpened);
     ui->acnSelectStart->setEnabled(FFileOpened);
     ui->acnSelectEnd->setEnabled(FFileOpened);
+    for (QAction* Action : {ui->acnZoomIn, ui->acnZoomOut, ui->acnZoomAll, ui->acnTypeStart,
+                            ui->acnTypeEnd})
+        Action->setEnabled(FFileOpened);
     const bool Selected = FTrackLine->SelStart() != -1 && FTrackLine->SelEnd() != -1;
     ui->acnPlaySelected->setEnabled(FFileOpened && Selected);
     ui->acnSaveSelected->setEnabled(FFileOpened && Selected);
+    ui->acnZoomSelection->setEnabled(FFileOpened && Selected);
     UpdateHint();
 }
 
@@ -255,18 +344,26 @@ void TfrmMain::UpdateHint() {
         ui->lblHint->setText(Caption);
 }
 
+bool TfrmMain::ShowsMillis() const {
+    return FTrackLine->ShowsMillis();
+}
+
+QString TfrmMain::PositionText(int64_t Ms) const {
+    return QString::fromStdString(FormatTimeMs(Ms, ShowsMillis()));
+}
+
 void TfrmMain::UpdatePositionLabel() {
+    QString Text = QStringLiteral("Position : not selected");
     if (FPlayer->IsOpen())
-        ui->lblPosition->setText(
-            QStringLiteral("Position : ") + FormatTenths(FPlayer->Position() / RefTimePerTenth) +
-            QStringLiteral(" of ") + FormatTenths(FPlayer->Duration() / RefTimePerTenth));
-    else
-        ui->lblPosition->setText(QStringLiteral("Position : not selected"));
+        Text = QStringLiteral("Position : ") + PositionText(FPlayer->Position() / RefTimePerMs) +
+               QStringLiteral(" of ") + PositionText(FTrackLine->MaxPos());
+    if (ui->lblPosition->text() != Text)
+        ui->lblPosition->setText(Text);
 }
 
 void TfrmMain::UpdateSelectionLabels() {
-    const auto Mark = [](int64_t Value) {
-        return Value == -1 ? QStringLiteral("not selected.") : FormatTenths(Value);
+    const auto Mark = [this](int64_t Value) {
+        return Value == -1 ? QStringLiteral("not selected.") : PositionText(Value);
     };
     ui->lblStartSelection->setText(QStringLiteral("Start : ") + Mark(FTrackLine->SelStart()));
     ui->lblEndSelection->setText(QStringLiteral("End : ") + Mark(FTrackLine->SelEnd()));
@@ -275,18 +372,72 @@ void TfrmMain::UpdateSelectionLabels() {
 void TfrmMain::OpenPlayer() {
     FPlayer->Open(ui->lblSourceFileName->text().toStdString());
     SetCurPos(0);
-    FTrackLine->SetMaxPos(FPlayer->Duration() / RefTimePerTenth);
+    // Rounded, so that an end mark at the end keeps the last frame.
+    FTrackLine->SetMaxPos((FPlayer->Duration() + RefTimePerMs / 2) / RefTimePerMs);
+    FTrackLine->SetFrameLength(static_cast<double>(FPlayer->FrameTicks()) /
+                               static_cast<double>(MsToTicks(1)));
+    FTrackLine->ShowAll();
     FTrackLine->SetEnabled(true);
     FTrackLine->update();
     Timer->start();
+    CursorTimer->start();
     FPlaying = false;
+    StartOverview();
 }
 
 void TfrmMain::ClosePlayer() {
+    StopOverview();
     FPlayer->Close();
     FTrackLine->SetEnabled(false);
+    FTrackLine->SetFollowCursor(false);
     Timer->stop();
+    CursorTimer->stop();
     FPlaying = false;
+}
+
+void TfrmMain::StartOverview() {
+    StopOverview();
+    FOverviewBuilder = std::make_unique<TOverviewBuilder>(
+        ui->lblSourceFileName->text().toStdString(), CacheFolder().toStdString());
+    FOverviewBuilder->Start();
+    // A kept picture is there at once.
+    CursorTimerTimer();
+}
+
+void TfrmMain::StopOverview() {
+    if (FTrackLine)
+        FTrackLine->SetOverview(nullptr, 0);
+    FOverviewShown = false;
+    // The worker ends within a few seconds of audio; waiting for it here
+    // keeps a closed file's decoding from running on.
+    FOverviewBuilder.reset();
+}
+
+std::shared_ptr<const TLoudnessOverview> TfrmMain::Overview() const {
+    return FOverviewBuilder ? FOverviewBuilder->Overview() : nullptr;
+}
+
+int64_t TfrmMain::FrameTicks() const {
+    return FPlayer->IsOpen() ? FPlayer->FrameTicks() : 0;
+}
+
+void TfrmMain::CursorTimerTimer() {
+    if (!FPlayer->IsOpen() || FShowingError)
+        return;
+    if (FOverviewBuilder) {
+        if (!FOverviewShown) {
+            if (auto Picture = FOverviewBuilder->Overview()) {
+                FTrackLine->SetOverview(std::move(Picture), MsToTicks(1));
+                FOverviewShown = true;
+            }
+        } else {
+            FTrackLine->OverviewChanged();
+        }
+    }
+    if (FPlaying && !frmPlaySelected) {
+        FTrackLine->UpdateCurPos(FPlayer->Position() / RefTimePerMs);
+        UpdatePositionLabel();
+    }
 }
 
 void TfrmMain::CloseSourceFile() {
@@ -378,6 +529,73 @@ void TfrmMain::OpenDroppedFile(const QString& Name) {
     Guarded([this, &Name] { WMDropFiles(Name); });
 }
 
+void TfrmMain::RecordLayout() {
+    struct TAnchor {
+        QWidget* Control;
+        bool MoveX, MoveY, GrowWidth, GrowHeight;
+    };
+    // Controls left out keep their place at the top left.
+    const TAnchor Anchors[] = {
+        {ui->gbxSource, false, false, true, false},
+        {ui->lblSourceFileName, false, false, true, false},
+        {ui->btnSelectSourceFile, true, false, false, false},
+        {ui->PageControl, false, false, true, true},
+        {ui->lblStartSelection, true, false, false, false},
+        {ui->lblEndSelection, true, false, false, false},
+        {ui->pnlTrackLine, false, false, true, true},
+        {ui->ToolBar, false, true, false, false},
+        {ui->lblHint, false, true, true, false},
+        {ui->edtOutputFolder, false, false, true, false},
+        {ui->btnSelectOutputFolder, true, false, false, false},
+        {ui->edtOutputFilePrefix, false, false, true, false},
+        {ui->sbnSplitByParts, true, false, false, false},
+        {ui->chkPadNumbers, false, false, true, false},
+        {ui->btnHelp, false, true, false, false},
+        {ui->btnAbout, false, true, false, false},
+        {ui->lblStatus, false, true, true, false},
+        {ui->btnClose, true, true, false, false},
+    };
+    for (const TAnchor& Anchor : Anchors)
+        FPlacements.push_back({Anchor.Control, Anchor.Control->geometry(), Anchor.MoveX,
+                               Anchor.MoveY, Anchor.GrowWidth, Anchor.GrowHeight});
+}
+
+void TfrmMain::ApplyLayout() {
+    const int Wider = std::max(0, width() - BaseWidth);
+    const int Taller = std::max(0, height() - BaseHeight);
+    // The page control first: the controls on its pages lie in its room.
+    for (const TPlacement& Place : FPlacements) {
+        QRect Rect = Place.Base;
+        Rect.translate(Place.MoveX ? Wider : 0, Place.MoveY ? Taller : 0);
+        Rect.setWidth(Rect.width() + (Place.GrowWidth ? Wider : 0));
+        Rect.setHeight(Rect.height() + (Place.GrowHeight ? Taller : 0));
+        Place.Control->setGeometry(Rect);
+    }
+    if (!ui->lblStatus->toolTip().isEmpty())
+        ShowStatus(ui->lblStatus->toolTip());
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* Event) {
+    QWidget::resizeEvent(Event);
+    ApplyLayout();
+    if (edtMarkTime && edtMarkTime->isVisible())
+        FinishTypedMark(false);
+}
+
+void TfrmMain::KeepOnScreen() {
+    const QRect Frame = frameGeometry();
+    for (QScreen* Screen : QGuiApplication::screens())
+        if (Screen->availableGeometry().intersects(Frame))
+            return;
+    QScreen* Primary = QGuiApplication::primaryScreen();
+    if (!Primary)
+        return;
+    const QRect Room = Primary->availableGeometry();
+    resize(std::min(width(), Room.width()), std::min(height(), Room.height()));
+    move(Room.topLeft() + QPoint(std::max(0, (Room.width() - frameGeometry().width()) / 2),
+                                 std::max(0, (Room.height() - frameGeometry().height()) / 2)));
+}
+
 void TfrmMain::dragEnterEvent(QDragEnterEvent* Event) {
     if (Event->mimeData()->hasUrls())
         Event->acceptProposedAction();
@@ -418,6 +636,7 @@ void TfrmMain::WMPlayerNotify() {
     }
     FPlayer->Stop();
     FPlaying = false;
+    FTrackLine->SetFollowCursor(false);
     UpdateControls();
 }
 
@@ -426,6 +645,7 @@ void TfrmMain::tbnPlayClick() {
         OpenPlayer();
     FPlayer->Play();
     FPlaying = true;
+    FTrackLine->SetFollowCursor(true);
     UpdateControls();
 }
 
@@ -433,6 +653,7 @@ void TfrmMain::tbnPauseClick() {
     if (FPlayer->IsOpen())
         FPlayer->Pause();
     FPlaying = false;
+    FTrackLine->SetFollowCursor(false);
     UpdateControls();
 }
 
@@ -443,13 +664,88 @@ void TfrmMain::TimerTimer() {
         frmPlaySelected->UpdateProgress();
         return;
     }
-    FTrackLine->UpdateCurPos(FPlayer->Position() / RefTimePerTenth);
+    FTrackLine->UpdateCurPos(FPlayer->Position() / RefTimePerMs);
     UpdatePositionLabel();
 }
 
 void TfrmMain::TrackLineChange() {
-    FPlayer->Seek(FTrackLine->CurPos() * RefTimePerTenth, -1);
+    FPlayer->Seek(FTrackLine->CurPos() * RefTimePerMs, -1);
     UpdatePositionLabel();
+}
+
+int64_t TfrmMain::SnapToFrame(int64_t Ms) const {
+    return std::clamp<int64_t>(SnapMsToFrame(Ms, FrameTicks()), FTrackLine->MinPos(),
+                               FTrackLine->MaxPos());
+}
+
+int64_t TfrmMain::MarkPosition() const {
+    // The cursor shows the last tick; what is heard is the player's
+    // position now.
+    if (FPlaying && FPlayer->IsOpen())
+        return SnapToFrame(FPlayer->Position() / RefTimePerMs);
+    return SnapToFrame(FTrackLine->CurPos());
+}
+
+void TfrmMain::acnZoomInExecute() {
+    FTrackLine->ZoomAt(FTrackLine->CurPos(), 2.0);
+}
+
+void TfrmMain::acnZoomOutExecute() {
+    FTrackLine->ZoomAt(FTrackLine->CurPos(), 0.5);
+}
+
+void TfrmMain::acnZoomAllExecute() {
+    FTrackLine->ShowAll();
+}
+
+void TfrmMain::acnZoomSelectionExecute() {
+    FTrackLine->ZoomToSelection();
+}
+
+void TfrmMain::TypeMark(bool Start) {
+    if (!FFileOpened)
+        return;
+    QLabel* Label = Start ? ui->lblStartSelection : ui->lblEndSelection;
+    const int64_t Mark = Start ? FTrackLine->SelStart() : FTrackLine->SelEnd();
+    FTypingStart = Start;
+    const int Indent = Label->fontMetrics().horizontalAdvance(
+        Start ? QStringLiteral("Start : ") : QStringLiteral("End : "));
+    edtMarkTime->setGeometry(Label->x() + Indent, Label->y() - 1,
+                             std::max(60, Label->width() - Indent), Label->height() + 2);
+    edtMarkTime->setText(
+        QString::fromStdString(FormatTimeMs(Mark == -1 ? FTrackLine->CurPos() : Mark, true)));
+    edtMarkTime->selectAll();
+    edtMarkTime->show();
+    edtMarkTime->setFocus();
+}
+
+void TfrmMain::FinishTypedMark(bool Apply) {
+    if (!edtMarkTime->isVisible())
+        return;
+    const std::optional<int64_t> Typed = ParseTimeMs(edtMarkTime->text().trimmed().toStdString());
+    // Hidden first: hiding takes the focus away, which finishes the
+    // editing once more.
+    edtMarkTime->hide();
+    FTrackLine->setFocus();
+    if (!Apply || !Typed)
+        return;
+    if (*Typed > FTrackLine->MaxPos()) {
+        QApplication::beep();
+        return;
+    }
+    const int64_t Mark = SnapToFrame(*Typed);
+    if (FTypingStart)
+        FTrackLine->SetSelStart(Mark);
+    else
+        FTrackLine->SetSelEnd(Mark);
+    UpdateSelectionLabels();
+    UpdateControls();
+}
+
+void TfrmMain::ShowStatus(const QString& Text) {
+    ui->lblStatus->setToolTip(Text);
+    ui->lblStatus->setText(ui->lblStatus->fontMetrics().elidedText(Text, Qt::ElideMiddle,
+                                                                  ui->lblStatus->width()));
 }
 
 void TfrmMain::acnGoStartExecute() {
@@ -463,13 +759,13 @@ void TfrmMain::acnGoEndExecute() {
 }
 
 void TfrmMain::acnSelectStartExecute() {
-    FTrackLine->SetSelStart(FTrackLine->CurPos());
+    FTrackLine->SetSelStart(MarkPosition());
     UpdateSelectionLabels();
     UpdateControls();
 }
 
 void TfrmMain::acnSelectEndExecute() {
-    FTrackLine->SetSelEnd(FTrackLine->CurPos());
+    FTrackLine->SetSelEnd(MarkPosition());
     UpdateSelectionLabels();
     UpdateControls();
 }
@@ -485,11 +781,15 @@ void TfrmMain::acnSaveSelectedExecute() {
         return;
     FSplitter->SetSourceFile(ui->lblSourceFileName->text().toStdString());
     FSplitter->SetDestFile(frmSave->FileName().toStdString());
-    FSplitter->SetSelStart(static_cast<int32_t>(FTrackLine->SelStart()));
-    FSplitter->SetSelEnd(static_cast<int32_t>(FTrackLine->SelEnd()));
+    FSplitter->SetSelStart(FTrackLine->SelStart());
+    FSplitter->SetSelEnd(FTrackLine->SelEnd());
     FSplitter->SetID3Info(frmSave->ID3Info());
     FSplitter->SetTagFields(frmSave->TagFields());
-    FSplitter->Execute(true);
+    ShowStatus(QString());
+    if (FSplitter->Execute(true))
+        ShowStatus(QStringLiteral("Saved %1 (%2 s)")
+                       .arg(QFileInfo(frmSave->FileName()).fileName())
+                       .arg((FTrackLine->SelEnd() - FTrackLine->SelStart()) / 1000.0, 0, 'f', 2));
 }
 
 void TfrmMain::sbnSplitByPartsClick() {
@@ -505,7 +805,11 @@ void TfrmMain::sbnSplitByPartsClick() {
     FSplitter->SetPadNumbers(ui->chkPadNumbers->isChecked());
     // The user's fields are the selection's: the parts carry the source's.
     FSplitter->SetTagFields({});
-    FSplitter->Execute(false);
+    ShowStatus(QString());
+    if (FSplitter->Execute(false))
+        ShowStatus(QStringLiteral("Split into %1 parts in %2")
+                       .arg(ui->edtPartCount->Value())
+                       .arg(ui->edtOutputFolder->text()));
 }
 
 bool TfrmMain::ConfirmOverwriteParts() {
@@ -571,6 +875,11 @@ QAction* TfrmMain::ShortcutAction(const QKeyEvent* Key) const {
 }
 
 bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == edtMarkTime && Event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(Event)->key() == Qt::Key_Escape) {
+        FinishTypedMark(false);
+        return true;
+    }
     // Qt asks the focused control first whether it wants a key before it
     // looks for a shortcut, and edit boxes want every printable key and
     // Home and End. The window's actions come first while they are enabled.
@@ -578,6 +887,9 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
         static_cast<QWidget*>(Watched)->window() != this)
         return false;
     const auto* Key = static_cast<QKeyEvent*>(Event);
+    // A box being typed in keeps its keys: digits, Home and End included.
+    if (TakesText(Watched) && IsTextKey(Key))
+        return false;
     if (QAction* Action = ShortcutAction(Key)) {
         if (!Action->isEnabled())
             return false;

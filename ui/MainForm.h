@@ -6,19 +6,29 @@
 // position and marks a segment, and the cutter that writes the segment or the
 // parts. The page "Split by selection" plays, marks, auditions and saves; the
 // page "Split by parts" cuts the whole file into N files in a folder.
+//
+// Positions on the timeline are milliseconds on the frames' clock, and every
+// mark lands on a frame boundary. While a file is open, its loudness is
+// decoded in the background and drawn on the timeline as it comes in. The
+// window grows: the timeline takes the extra room.
 
 #include "PlaySelForm.h"
 #include "SaveForm.h"
 
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
+class QLineEdit;
 class QTimer;
+class TLoudnessOverview;
+class TOverviewBuilder;
 class TAudioPlayer;
 class TPathDialog;
 class TProgressFrontEnd;
@@ -40,6 +50,8 @@ public:
     TTrackLine& TrackLine() override { return *FTrackLine; }
     TSegmora& Splitter() { return *FSplitter; }
     QWidget* HostWindow() override { return this; }
+    std::shared_ptr<const TLoudnessOverview> Overview() const override;
+    int64_t FrameTicks() const override;
 
     QString LastOpenFolder() const override { return FLastOpenFolder; }
     void SetLastOpenFolder(const QString& Value) { FLastOpenFolder = Value; }
@@ -59,6 +71,7 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
     void dragEnterEvent(QDragEnterEvent* Event) override;
     void dropEvent(QDropEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
 
 private:
     void FormCreate();
@@ -72,6 +85,34 @@ private:
     void UpdateControls();
     void UpdateHint();
     void UpdatePositionLabel();
+    // Whether times are shown to the millisecond: when the view is zoomed
+    // in beyond what tenths tell apart.
+    bool ShowsMillis() const;
+    QString PositionText(int64_t Ms) const;
+    // A position of the timeline moved onto the nearest frame boundary,
+    // inside the file.
+    int64_t SnapToFrame(int64_t Ms) const;
+    // Where a mark set now lands: the playing position at this moment, or
+    // the cursor when nothing plays.
+    int64_t MarkPosition() const;
+    // What the last job wrote, shown until the next one.
+    void ShowStatus(const QString& Text);
+
+    // The controls' places at the smallest size, moved and stretched by
+    // how much the window is larger.
+    void RecordLayout();
+    void ApplyLayout();
+    // A restored position that no screen shows is moved onto one.
+    void KeepOnScreen();
+
+    void StartOverview();
+    void StopOverview();
+    // The fast timer: the cursor follows playback smoothly, and the
+    // picture fills in while it is decoded.
+    void CursorTimerTimer();
+    // Opens the box in which the start or end mark's time is typed.
+    void TypeMark(bool Start);
+    void FinishTypedMark(bool Apply);
 
     void OpenPlayer();
     void ClosePlayer();
@@ -94,6 +135,10 @@ private:
     void acnSelectEndExecute();
     void acnPlaySelectedExecute();
     void acnSaveSelectedExecute();
+    void acnZoomInExecute();
+    void acnZoomOutExecute();
+    void acnZoomAllExecute();
+    void acnZoomSelectionExecute();
     void sbnSplitByPartsClick();
     void PageControlChange();
     void WMDropFiles(const QString& Name);
@@ -113,6 +158,19 @@ private:
     TTrackLine* FTrackLine = nullptr;
     TPathDialog* OutputDialog = nullptr;
     QTimer* Timer = nullptr;
+    QTimer* CursorTimer = nullptr;
+    std::unique_ptr<TOverviewBuilder> FOverviewBuilder;
+    // Handed to the timeline once the decoding counted the frames.
+    bool FOverviewShown = false;
+    // The box over a mark's label while its time is typed.
+    QLineEdit* edtMarkTime = nullptr;
+    bool FTypingStart = false;
+    struct TPlacement {
+        QWidget* Control;
+        QRect Base;
+        bool MoveX, MoveY, GrowWidth, GrowHeight;
+    };
+    std::vector<TPlacement> FPlacements;
     bool FFileOpened = false;
     bool FPlaying = false;
     bool FShowingError = false;

@@ -777,6 +777,7 @@ void TfrmMain::acnPlaySelectedExecute() {
 
 void TfrmMain::acnSaveSelectedExecute() {
     tbnPauseClick();
+    ShowStatus(QString());
     if (!frmSave || !ShowSaveDialog())
         return;
     FSplitter->SetSourceFile(ui->lblSourceFileName->text().toStdString());
@@ -785,7 +786,6 @@ void TfrmMain::acnSaveSelectedExecute() {
     FSplitter->SetSelEnd(FTrackLine->SelEnd());
     FSplitter->SetID3Info(frmSave->ID3Info());
     FSplitter->SetTagFields(frmSave->TagFields());
-    ShowStatus(QString());
     if (FSplitter->Execute(true))
         ShowStatus(QStringLiteral("Saved %1 (%2 s)")
                        .arg(QFileInfo(frmSave->FileName()).fileName())
@@ -794,6 +794,7 @@ void TfrmMain::acnSaveSelectedExecute() {
 
 void TfrmMain::sbnSplitByPartsClick() {
     tbnPauseClick();
+    ShowStatus(QString());
     if (!CheckDestFolder(ui->edtOutputFolder->text()))
         return;
     if (!ConfirmOverwriteParts())
@@ -805,7 +806,6 @@ void TfrmMain::sbnSplitByPartsClick() {
     FSplitter->SetPadNumbers(ui->chkPadNumbers->isChecked());
     // The user's fields are the selection's: the parts carry the source's.
     FSplitter->SetTagFields({});
-    ShowStatus(QString());
     if (FSplitter->Execute(false))
         ShowStatus(QStringLiteral("Split into %1 parts in %2")
                        .arg(ui->edtPartCount->Value())

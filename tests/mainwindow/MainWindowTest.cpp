@@ -6,10 +6,12 @@
 
 #include "AboutBox.h"
 #include "FileAccess.h"
+#include "FrameClock.h"
 
 #include "PlayAudio.h"
 #include "Processes.h"
 #include "TestFiles.h"
+#include "TimeFormat.h"
 #include "TrackLine.h"
 #include "UiTestSupport.h"
 
@@ -21,11 +23,14 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
+#include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTabWidget>
@@ -122,6 +127,7 @@ protected:
                   QStringLiteral("segmora"))
             .clear();
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString(Data.Path()));
+        qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(Data.File("cache")));
         OpenWindow();
     }
 
@@ -207,8 +213,8 @@ const QString Layer2 = Q(FixturePath("layer2.mp3"));    // 2.01 s
 TEST_F(MainWindow, StartsInTheNoFileStateWithoutSettings) {
     EXPECT_EQ(Main->windowTitle(), QStringLiteral("Segmora"));
     EXPECT_EQ(Main->size(), QSize(432, 303));
-    EXPECT_EQ(Main->minimumSize(), Main->maximumSize());
-    EXPECT_FALSE(Main->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(Main->minimumSize(), QSize(432, 303));
+    EXPECT_GT(Main->maximumWidth(), 432);
     EXPECT_EQ(Main->pos(), QPoint(231, 239));
 
     EXPECT_EQ(Text("lblSourceFileName"), QStringLiteral("There is no selected file"));
@@ -249,7 +255,7 @@ TEST_F(MainWindow, OpensByDialogAndByDropAndClosesOnAnUnusableDrop) {
     EXPECT_TRUE(Action("acnSelectStart")->isEnabled());
     EXPECT_FALSE(Action("acnSaveSelected")->isEnabled());
     EXPECT_TRUE(Track().Enabled());
-    EXPECT_EQ(Track().MaxPos(), 20);
+    EXPECT_EQ(Track().MaxPos(), 2064); // 79 frames of 26.122 ms, to the nearest millisecond
 
     Main->SetLastOpenFolder(QStringLiteral("/elsewhere"));
     frmSave->edtFileName()->setText(QStringLiteral("earlier cut"));
@@ -278,8 +284,8 @@ TEST_F(MainWindow, PlaybackFollowsTheTimerAndStopsByItselfAtTheEnd) {
     Find<QToolButton>("tbnPlay")->click();
     EXPECT_FALSE(Enabled("tbnPlay"));
     EXPECT_TRUE(Enabled("tbnPause"));
-    // The 500 ms timer moves the cursor and the position label.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= 4; }, 3000));
+    // The cursor and the position label follow playback.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= 400; }, 3000));
     EXPECT_NE(Text("lblPosition"), QStringLiteral("Position : 00:00.0 of 00:02.0"));
 
     // Near the end, so the end comes soon; the notification stops it.
@@ -290,42 +296,49 @@ TEST_F(MainWindow, PlaybackFollowsTheTimerAndStopsByItselfAtTheEnd) {
     EXPECT_FALSE(Enabled("tbnPause"));
 }
 
-TEST_F(MainWindow, KeysActWindowWideOnlyWhileTheirActionsAreEnabled) {
+TEST_F(MainWindow, KeysActWindowWideExceptInTheBoxesTheyAreTypedInto) {
     ASSERT_TRUE(Activate());
-    Find<QTabWidget>("PageControl")->setCurrentIndex(1);
-    QLineEdit* Prefix = Edit("edtOutputFilePrefix");
-    Prefix->setFocus();
-    // No file: the keys are the box's.
-    Key(Qt::Key_1);
-    Key(Qt::Key_2);
-    Key(Qt::Key_Home);
-    EXPECT_EQ(Prefix->text(), QStringLiteral("12"));
-    EXPECT_EQ(Prefix->cursorPosition(), 0);
-
-    Open(Tagged);
-    Prefix->setFocus();
-    Prefix->setText(QStringLiteral("p-"));
+    QTabWidget* Pages = Find<QTabWidget>("PageControl");
+    const auto TypeInto = [&](QLineEdit* Box, const QString& Typed) {
+        Box->setFocus();
+        Box->clear();
+        for (QChar C : Typed)
+            QTest::keyClick(Box, C.toLatin1());
+        Key(Qt::Key_Home);
+        Key(Qt::Key_End);
+        Key(Qt::Key_1);
+    };
+    for (const bool Opened : {false, true}) {
+        SCOPED_TRACE(Opened ? "a file open" : "no file");
+        if (Opened) {
+            Open(Tagged);
+            ASSERT_TRUE(Activate());
+            Key(Qt::Key_End);
+            Key(Qt::Key_2); // a selection that typing must not touch
+            Key(Qt::Key_Home);
+            Key(Qt::Key_1);
+        }
+        Pages->setCurrentIndex(1);
+        TypeInto(Edit("edtOutputFolder"), QStringLiteral("/music/2024"));
+        EXPECT_EQ(Edit("edtOutputFolder")->text(), QStringLiteral("/music/20241"));
+        TypeInto(Edit("edtOutputFilePrefix"), QStringLiteral("part1_"));
+        EXPECT_EQ(Edit("edtOutputFilePrefix")->text(), QStringLiteral("part1_1"));
+        TypeInto(Edit("edtPartCount"), QStringLiteral("12"));
+        EXPECT_EQ(Edit("edtPartCount")->text(), QStringLiteral("121"));
+        Pages->setCurrentIndex(0);
+        if (Opened) {
+            EXPECT_EQ(Track().SelStart(), 0);
+            EXPECT_EQ(Track().SelEnd(), Track().MaxPos());
+        }
+    }
+    // Elsewhere the keys are the window's.
+    Find("gbxSource")->setFocus();
     Key(Qt::Key_End);
-    Key(Qt::Key_2);
-    Key(Qt::Key_Home);
     Key(Qt::Key_1);
-    EXPECT_EQ(Prefix->text(), QStringLiteral("p-"));
-    EXPECT_EQ(Track().SelStart(), 0);
-    EXPECT_EQ(Track().SelEnd(), 20);
-    EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:00.0"));
-    EXPECT_EQ(Text("lblEndSelection"), QStringLiteral("End : 00:02.0"));
-    EXPECT_EQ(Text("lblHint"), QStringLiteral("Hint : save the selected segment to a file."));
-    EXPECT_TRUE(Action("acnPlaySelected")->isEnabled());
-    EXPECT_TRUE(Action("acnSaveSelected")->isEnabled());
-
-    // The numeric pad's digits are not the marks' keys.
-    Prefix->setCursorPosition(2);
-    Key(Qt::Key_1, Qt::KeypadModifier);
-    Key(Qt::Key_End);
-    Key(Qt::Key_2, Qt::KeypadModifier);
-    EXPECT_EQ(Prefix->text(), QStringLiteral("p-12"));
-    EXPECT_EQ(Track().SelStart(), 0);
-    EXPECT_EQ(Track().SelEnd(), 20);
+    EXPECT_EQ(Track().SelStart(), Track().MaxPos());
+    EXPECT_EQ(Track().SelEnd(), -1);
+    EXPECT_EQ(Text("lblHint"),
+              QStringLiteral("Hint : select a end of segment that should be extracted."));
 }
 
 TEST_F(MainWindow, MarksKeepTheStartBeforeTheEnd) {
@@ -486,7 +499,8 @@ TEST_F(MainWindow, ThePlaySelectedDialogGetsTheTimerAndTheEndOfPlayback) {
     Key(Qt::Key_1);
     QTest::mouseClick(&Track(), Qt::LeftButton, Qt::NoModifier, QPoint(136, 8));
     Key(Qt::Key_2);
-    ASSERT_EQ(Track().SelEnd(), 7);
+    // 133 of the bar's 381 columns: 720 ms, on the boundary of frame 28.
+    ASSERT_EQ(Track().SelEnd(), 731);
     Key(Qt::Key_Home);
 
     bool Ticked = false, Ended = false;
@@ -593,6 +607,8 @@ TEST_F(MainWindow, SplitAsksOnceForEachExistingPartAndFollowsTheAnswer) {
         Find<QPushButton>("sbnSplitByParts")->click();
         EXPECT_TRUE(Answers.Finished());
         EXPECT_TRUE(Answers.Unexpected.isEmpty()) << Answers.Unexpected.join(' ').toStdString();
+        EXPECT_EQ(Find<QLabel>("lblStatus")->toolTip(),
+                  Case.Written ? QStringLiteral("Split into 3 parts in ") + Q(Folder) : QString());
         EXPECT_EQ(Question, QStringLiteral("The file \"") + Q(Part(Folder, 2)) +
                                 QStringLiteral("\" is already exists.\nDo you want to "
                                                "overwrite it?"));
@@ -616,10 +632,10 @@ TEST_F(MainWindow, PlayedMarkedAndSavedByKeyboardGivesTheCommandLinesBytes) {
         Key(Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), Find("tbnPlay"));
     Key(Qt::Key_Space);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= 3; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= 300; }, 3000));
     Key(Qt::Key_1);
     const int64_t Start = Track().SelStart();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= Start + 4; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= Start + 400; }, 3000));
     Key(Qt::Key_2);
     const int64_t End = Track().SelEnd();
     ASSERT_GT(Start, 0);
@@ -643,10 +659,10 @@ TEST_F(MainWindow, PlayedMarkedAndSavedByKeyboardGivesTheCommandLinesBytes) {
     EXPECT_TRUE(Answers.Finished());
     EXPECT_TRUE(Answers.Unexpected.isEmpty()) << Answers.Unexpected.join(' ').toStdString();
     EXPECT_FALSE(Enabled("tbnPause")) << "saving pauses";
+    EXPECT_EQ(Text("lblStatus"), QStringLiteral("Saved cut.mp3 (%1 s)")
+                                     .arg((End - Start) / 1000.0, 0, 'f', 2));
 
-    const auto Time = [](int64_t Tenths) {
-        return std::to_string(Tenths / 10) + "." + std::to_string(Tenths % 10);
-    };
+    const auto Time = [](int64_t Ms) { return FormatTimeMs(Ms, true); };
     ASSERT_EQ(RunCli({"cut",       Tagged.toStdString(),
                       "--start",   Time(Start),
                       "--end",     Time(End),
@@ -687,4 +703,117 @@ TEST_F(MainWindow, ThePadBoxNumbersThePartsToTheCountsWidthAndAsksByThoseNames) 
     for (const char* Name : {"id3v1-end-01.mp3", "id3v1-end-02.mp3", "id3v1-end-10.mp3"})
         EXPECT_NE(ReadFileBytes(Folder + "/" + Name), Old) << Name;
     EXPECT_FALSE(FileExists(Folder + "/id3v1-end-1.mp3")) << "no unpadded name";
+}
+
+TEST_F(MainWindow, GrowsGivingTheRoomToTheTimelineAndKeepsItsSize) {
+    const QRect Track0 = Find("pnlTrackLine")->geometry();
+    const QRect Close0 = Find("btnClose")->geometry();
+    const QRect Browse0 = Find("btnSelectSourceFile")->geometry();
+    const QPoint Play0 = Find("tbnPlay")->mapTo(Main.get(), QPoint(0, 0));
+    Main->resize(1000, 500);
+    QTest::qWait(20);
+    EXPECT_EQ(Find("pnlTrackLine")->size(), Track0.size() + QSize(568, 197));
+    EXPECT_EQ(Find("btnClose")->geometry(), Close0.translated(568, 197));
+    EXPECT_EQ(Find("tbnPlay")->mapTo(Main.get(), QPoint(0, 0)), Play0 + QPoint(0, 197));
+    EXPECT_EQ(Find("btnSelectSourceFile")->geometry(), Browse0.translated(568, 0));
+    // Nothing lies outside the window or over another control of its group.
+    for (QWidget* Control : Main->findChildren<QWidget*>()) {
+        if (!Control->isVisibleTo(Main.get()))
+            continue;
+        const QRect Place(Control->mapTo(Main.get(), QPoint(0, 0)), Control->size());
+        EXPECT_TRUE(Main->rect().contains(Place)) << Control->objectName().toStdString();
+    }
+    CloseWindow();
+    OpenWindow();
+    EXPECT_EQ(Main->size(), QSize(1000, 500));
+
+    // Placed off every screen, it comes back onto one.
+    Main->move(-20000, -20000);
+    CloseWindow();
+    OpenWindow();
+    bool Shown = false;
+    for (QScreen* Screen : QGuiApplication::screens())
+        Shown = Shown || Screen->availableGeometry().intersects(Main->frameGeometry());
+    EXPECT_TRUE(Shown) << Main->pos().x() << "," << Main->pos().y();
+}
+
+TEST_F(MainWindow, AMarkTakenWhilePlayingIsWhereThePlayerIsAtTheKeyPress) {
+    Open(Cbr);
+    ASSERT_TRUE(Activate());
+    Find<QToolButton>("tbnPlay")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= 300; }, 3000));
+    // With the cursor held still, a mark from the cursor would lag behind
+    // what is heard.
+    Find<QTimer>("CursorTimer")->stop();
+    Find<QTimer>("Timer")->stop();
+    QTest::qWait(600);
+    const int64_t Before = Main->Player().Position() / 10'000;
+    Key(Qt::Key_1);
+    const int64_t After = Main->Player().Position() / 10'000;
+    const int64_t Frame = 27; // 26.122 ms
+    EXPECT_GE(Track().SelStart(), Before - Frame);
+    EXPECT_LE(Track().SelStart(), After + Frame);
+    EXPECT_EQ(Track().SelStart(), SnapMsToFrame(Track().SelStart(), Main->FrameTicks()))
+        << "on a frame boundary";
+    EXPECT_GT(Track().SelStart(), Track().CurPos() + 400);
+}
+
+TEST_F(MainWindow, MarksCanBeTypedAndTheViewZoomsByKeys) {
+    Open(Cbr);
+    ASSERT_TRUE(Activate());
+    QLineEdit* Box = Find<QLineEdit>("edtMarkTime");
+    const struct {
+        Qt::Key Which;
+        const char* Typed;
+        Qt::Key Ending;
+        int64_t Start, End;
+    } Steps[] = {
+        {Qt::Key_1, "1.5", Qt::Key_Return, 1489, -1},        // frame 57 at 1,488.98 ms
+        {Qt::Key_2, "0:02.613", Qt::Key_Return, 1489, 2612}, // frame 100 at 2,612.24 ms
+        {Qt::Key_2, "9:00", Qt::Key_Return, 1489, 2612},     // past the end: refused
+        {Qt::Key_1, "0.1", Qt::Key_Escape, 1489, 2612},      // given up
+        {Qt::Key_1, "x", Qt::Key_Return, 1489, 2612},        // no time
+    };
+    for (const auto& Step : Steps) {
+        SCOPED_TRACE(Step.Typed);
+        Key(Step.Which, Qt::ControlModifier);
+        ASSERT_TRUE(Box->isVisible());
+        ASSERT_EQ(QApplication::focusWidget(), Box);
+        Box->clear();
+        QTest::keyClicks(Box, QString::fromLatin1(Step.Typed));
+        Key(Step.Ending);
+        EXPECT_FALSE(Box->isVisible());
+        EXPECT_EQ(Track().SelStart(), Step.Start);
+        EXPECT_EQ(Track().SelEnd(), Step.End);
+    }
+    EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:01.4"));
+
+    // Zoomed to the selection, times show to the millisecond.
+    Key(Qt::Key_E, Qt::ControlModifier);
+    EXPECT_LE(Track().ViewStart(), 1489);
+    EXPECT_GE(Track().ViewEnd(), 2612);
+    EXPECT_LT(Track().ViewEnd() - Track().ViewStart(), 2000);
+    Key(Qt::Key_Plus);
+    EXPECT_TRUE(Track().ShowsMillis());
+    EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:01.489"));
+    Key(Qt::Key_0, Qt::ControlModifier);
+    EXPECT_EQ(Track().ViewStart(), 0);
+    EXPECT_EQ(Track().ViewEnd(), Track().MaxPos());
+    EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:01.4"));
+}
+
+TEST_F(MainWindow, TabReachesEveryControl) {
+    ASSERT_TRUE(Activate());
+    Open(Cbr);
+    ASSERT_TRUE(Activate());
+    QSet<QWidget*> Reached;
+    for (int Step = 0; Step < 40; ++Step) {
+        Reached.insert(QApplication::focusWidget());
+        Key(Qt::Key_Tab);
+    }
+    for (QWidget* Wanted :
+         {Find("btnSelectSourceFile"), static_cast<QWidget*>(Find<QTabWidget>("PageControl")->tabBar()),
+          static_cast<QWidget*>(&Track()), Find("tbnPlay"), Find("tbnSelectStart"),
+          Find("tbnSaveSegment"), Find("btnHelp"), Find("btnAbout"), Find("btnClose")})
+        EXPECT_TRUE(Reached.contains(Wanted)) << Wanted->objectName().toStdString();
 }

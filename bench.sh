@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/ensure-packages.sh
-ensure_packages "${BUILD_PACKAGES[@]}" time bc
+ensure_packages "${BUILD_PACKAGES[@]}" time bc mpg123
 
 BUILD=build-bench
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -78,11 +78,16 @@ const std::vector<std::string>& TCommandArgs::ExpectPositional(size_t Count) con
 }
 
 int64_t ParseTimeOption(const std::string& Option, const std::string& Text) {
-    const auto Tenths = ParseTimeText(Text);
-    if (!Tenths)
-        throw TUsageError(Option + " takes a time such as 01:15.5, 1:02:03.4, 75 or 75.5, not '" +
+    const auto Ms = ParseTimeMs(Text);
+    if (!Ms)
+        throw TUsageError(Option +
+                          " takes a time such as 01:15.5, 1:02:03.4, 75, 75.5 or 10.237, not '" +
                           Text + "'");
-    return *Tenths;
+    // Kept far from where milliseconds, turned into the frames' ticks or
+    // the player's units, would overflow.
+    if (*Ms > MaxTimeMs)
+        throw TUsageError(Option + " lies too far out: " + Text);
+    return *Ms;
 }
 
 void InstallInterruptHandler() {

@@ -51,9 +51,13 @@ private:
     std::map<std::string, std::string> FValues;
 };
 
-// The time an option gives (see ParseTimeText), in tenths of a second; a
-// usage error naming the option and showing the forms it takes otherwise.
+// The time an option gives (see ParseTimeMs), in milliseconds; a usage
+// error naming the option and showing the forms it takes otherwise, or
+// saying that it lies beyond MaxTimeMs.
 int64_t ParseTimeOption(const std::string& Option, const std::string& Text);
+// The latest time an option may give: what 32 bits of tenths of a second
+// always reached, about 6.8 years.
+constexpr int64_t MaxTimeMs = int64_t{2'147'483'647} * 100;
 
 // A sub-command: its name, its usage text and the function that runs it.
 struct TCommand {

@@ -11,7 +11,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -39,9 +38,10 @@ const char* const SplitUsage =
 const char* const CutUsage =
     "Usage: segmora-cli cut SOURCE --start TIME --end TIME --out FILE [TAG OPTIONS]\n"
     "                   [--no-tags] [--overwrite] [--quiet]\n"
-    "Saves the frames that end between the two times as a new file.\n\n"
-    "TIME is MM:SS.t or HH:MM:SS.t (the tenth optional), or seconds with an\n"
-    "optional tenth (75, 75.5). The start must lie before the end.\n\n"
+    "Saves the frames that end after the start and by the end as a new file; a\n"
+    "time within half a millisecond of a frame boundary stands for it.\n\n"
+    "TIME is MM:SS, HH:MM:SS or seconds, each with up to three decimals: 01:15.5,\n"
+    "1:02:03.4, 75, 75.5, 10.237. The start must lie before the end.\n\n"
     "  --start TIME   start mark\n"
     "  --end TIME     end mark\n"
     "  --out FILE     the new file\n"
@@ -124,13 +124,6 @@ std::string Required(const TCommandArgs& Parsed, const std::string& Option) {
     if (!Value || Value->empty())
         throw TUsageError(Option + " is required");
     return *Value;
-}
-
-int32_t ParseMark(const std::string& Option, const std::string& Text) {
-    const int64_t Tenths = ParseTimeOption(Option, Text);
-    if (Tenths > std::numeric_limits<int32_t>::max())
-        throw TUsageError(Option + " lies too far out: " + Text);
-    return static_cast<int32_t>(Tenths);
 }
 
 // Fails early when the source can't be read, before any output exists.
@@ -296,8 +289,8 @@ int RunCut(const std::vector<std::string>& Args) {
     Options.insert(TagOptions.begin(), TagOptions.end());
     TCommandArgs Parsed(Args, {"--overwrite", "--quiet", "--no-tags"}, Options);
     const std::string Source = Parsed.ExpectPositional(1)[0];
-    const int32_t Start = ParseMark("--start", Required(Parsed, "--start"));
-    const int32_t End = ParseMark("--end", Required(Parsed, "--end"));
+    const int64_t Start = ParseTimeOption("--start", Required(Parsed, "--start"));
+    const int64_t End = ParseTimeOption("--end", Required(Parsed, "--end"));
     const std::string Out = Required(Parsed, "--out");
     if (Start >= End)
         throw TUsageError("the start must lie before the end");

@@ -25,8 +25,8 @@ const char* const PlayUsage =
     "Usage: segmora-cli play SOURCE [--start TIME] [--end TIME]\n"
     "Plays the file, or the part between the two times, until it ends or Ctrl+C.\n"
     "On a terminal it shows the position and the length once a second.\n\n"
-    "TIME is MM:SS.t or HH:MM:SS.t (the tenth optional), or seconds with an\n"
-    "optional tenth (75, 75.5).\n\n"
+    "TIME is MM:SS, HH:MM:SS or seconds, each with up to three decimals: 01:15.5,\n"
+    "1:02:03.4, 75, 75.5, 10.237.\n\n"
     "  --start TIME  where to begin; the start of the file when not given\n"
     "  --end TIME    where to stop; the end of the file when not given\n";
 
@@ -81,8 +81,9 @@ int RunPlay(const std::vector<std::string>& Args) {
 
 namespace {
 
-// Reference times (100 ns) in one tenth of a second.
+// Reference times (100 ns) in one tenth of a second, and in a millisecond.
 constexpr int64_t RefPerTenth = 1'000'000;
+constexpr int64_t RefPerMs = 10'000;
 
 std::optional<int64_t> Mark(const TCommandArgs& Parsed, const std::string& Option) {
     const auto Text = Parsed.Value(Option);
@@ -146,13 +147,12 @@ int RunPlay(const std::vector<std::string>& Args) {
     Player.Open(Source);
 
     const int64_t Duration = Player.Duration();
-    const int64_t LastTenth = Duration / RefPerTenth;
-    if (Start && *Start > LastTenth)
-        throw Exception("The start lies past the end of the file (" +
-                        FormatTime(static_cast<int32_t>(LastTenth)) + ")");
+    const int64_t LastMs = Duration / RefPerMs;
+    if (Start && *Start > LastMs)
+        throw Exception("The start lies past the end of the file (" + FormatTimeMs(LastMs, true) +
+                        ")");
     if (Start || End)
-        Player.Seek(Start.value_or(0) * RefPerTenth,
-                    End && *End <= LastTenth ? *End * RefPerTenth : -1);
+        Player.Seek(Start.value_or(0) * RefPerMs, End && *End <= LastMs ? *End * RefPerMs : -1);
 
     const bool Show = StderrIsTerminal();
     auto NextShow = std::chrono::steady_clock::now();

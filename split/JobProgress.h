@@ -58,23 +58,24 @@ private:
     double FValue = 0;
 };
 
-// The integer nearest to Time * 1000 / Mark (ties to even): the share of the
-// end mark reached, which the save of a selection reports after every frame
-// from the running play time. The division and rounding are done again
-// only near a change of the value: between bounds kept a millionth of a
-// percent inside the points where the value changes, the value is known.
+// The integer nearest to Time * 100,000 / MarkMs (ties to even): the
+// percentage of the end mark, in milliseconds, reached at Time seconds,
+// which the save of a selection reports after every frame from the running
+// play time. The division and rounding are done again only near a change of
+// the value: between bounds kept a millionth of a percent inside the points
+// where the value changes, the value is known.
 class TTimePercent {
 public:
-    explicit TTimePercent(int32_t Mark) : FMark(Mark) {}
+    explicit TTimePercent(int64_t MarkMs) : FMark(MarkMs) {}
 
     double operator()(double Time) {
         if (Time > FLow && Time < FHigh)
             return FValue;
-        FValue = std::nearbyint(Time * 1000 / FMark);
+        FValue = std::nearbyint(Time * MsPerPercent / static_cast<double>(FMark));
         // Only a positive mark and a moderate value give bounds far enough
         // from the rounding of the quotient; otherwise every call computes.
         if (FMark > 0 && FValue >= 0 && FValue < 1e6) {
-            const double PerUnit = static_cast<double>(FMark) / 1000;
+            const double PerUnit = static_cast<double>(FMark) / MsPerPercent;
             FLow = (FValue - 0.5 + Margin) * PerUnit;
             FHigh = (FValue + 0.5 - Margin) * PerUnit;
         }
@@ -83,7 +84,9 @@ public:
 
 private:
     static constexpr double Margin = 1e-6;
-    int32_t FMark;
+    // Milliseconds in a second, times a hundred for the percentage.
+    static constexpr double MsPerPercent = 100'000;
+    int64_t FMark;
     double FValue = 0;
     double FLow = 0;
     double FHigh = 0;

@@ -12,6 +12,7 @@
 #include <climits>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <system_error>
 #include <unistd.h>
@@ -38,6 +39,33 @@ void RemoveIfEmpty(const std::unique_ptr<TFileStream>& Output) noexcept {
     if (Output && Output->Size() == 0)
         FileDelete(Output->FileName());
 }
+
+// Which frames a selection holds, by the time each one ends on the frames'
+// clock. A mark in whole milliseconds stands for the frame boundary within
+// half a millisecond of it, so each mark is moved half a millisecond on:
+// a frame ending on the start's boundary held none of the selection's
+// sound and stays out, and an end mark rounded down from a boundary keeps
+// the frame that ends there.
+class TSelectedFrames {
+public:
+    TSelectedFrames(int64_t StartMs, int64_t EndMs)
+        : FAfter(BoundaryTicks(StartMs)), FThrough(BoundaryTicks(EndMs)) {}
+
+    bool EndsAfterStart(int64_t FrameEnd) const { return FrameEnd > FAfter; }
+    bool EndsByEnd(int64_t FrameEnd) const { return FrameEnd <= FThrough; }
+    // The last moment a selected frame may end.
+    int64_t Through() const { return FThrough; }
+
+private:
+    static int64_t BoundaryTicks(int64_t Ms) {
+        // Far beyond any file, yet safe from overflow in ticks.
+        constexpr int64_t Reach = std::numeric_limits<int64_t>::max() / MsToTicks(1) / 2;
+        return MsToTicks(std::clamp(Ms, -Reach, Reach)) + HalfMsTicks;
+    }
+
+    int64_t FAfter;
+    int64_t FThrough;
+};
 
 } // namespace
 
@@ -311,9 +339,8 @@ void TSegmora::SaveSelection() {
     if (FStopped)
         return;
 
-    // Exact sums: a frame ending on a mark ends on it.
-    const int64_t Start = TenthsToTicks(FSelStart);
-    const int64_t End = TenthsToTicks(FSelEnd);
+    // Exact sums: a frame ending on a boundary ends on it.
+    const TSelectedFrames Selected(FSelStart, FSelEnd);
     int64_t Time = 0;
     TTimePercent Percent(FSelEnd);
     TInfoFrameSkip IsInfoFrame(Scan);
@@ -327,7 +354,7 @@ void TSegmora::SaveSelection() {
             if (!FReader.FrameComplete())
                 return false;
             Time += FReader.FrameTicks();
-            return Time <= End;
+            return Selected.EndsByEnd(Time);
         }
         return false;
     };
@@ -336,7 +363,7 @@ void TSegmora::SaveSelection() {
     // known, so that a selection without a frame replaces no file.
     bool Found = false;
     while (!Found && NextFrame()) {
-        Found = Start <= Time;
+        Found = Selected.EndsAfterStart(Time);
         if (!Found) {
             ReportProgress(Percent(TicksToSeconds(Time)));
             if (Cancelled())
@@ -356,6 +383,7 @@ void TSegmora::SaveSelection() {
     // of one stream last alike.
     const int64_t StartTicks = Time - FReader.FrameTicks();
     const int64_t FrameTicks = FReader.FrameTicks();
+    const int64_t End = Selected.Through();
     const int64_t EndTicks =
         FrameTicks > 0
             ? std::min(Scan.Ticks, StartTicks + (End - StartTicks) / FrameTicks * FrameTicks)

@@ -42,12 +42,15 @@ public:
     // Output file of the selection.
     const std::string& DestFile() const { return FDestFile; }
     void SetDestFile(const std::string& Value) { FDestFile = Value; }
-    // The selection's marks, in tenths of a second on the frames' clock: from
-    // the first audio frame, an information frame taking no time.
-    int32_t SelStart() const { return FSelStart; }
-    void SetSelStart(int32_t Value) { FSelStart = Value; }
-    int32_t SelEnd() const { return FSelEnd; }
-    void SetSelEnd(int32_t Value) { FSelEnd = Value; }
+    // The selection's marks, in milliseconds on the frames' clock: from the
+    // first audio frame, an information frame taking no time. Each mark
+    // stands for the frame boundary within half a millisecond of it; the
+    // selection holds the frames that end after the start's boundary and by
+    // the end's.
+    int64_t SelStart() const { return FSelStart; }
+    void SetSelStart(int64_t Ms) { FSelStart = Ms; }
+    int64_t SelEnd() const { return FSelEnd; }
+    void SetSelEnd(int64_t Ms) { FSelEnd = Ms; }
     // The tag written behind the selection when it holds any text.
     const TID3Info& ID3Info() const { return FID3Info; }
     void SetID3Info(const TID3Info& Info) { FID3Info = Info; }
@@ -135,8 +138,8 @@ private:
     TMP3Reader FReader;
     std::unique_ptr<IJobProgress> FProgressForm;
     std::string FDestFile;
-    int32_t FSelEnd = 0;
-    int32_t FSelStart = 0;
+    int64_t FSelEnd = 0;
+    int64_t FSelStart = 0;
     TID3Info FID3Info;
     TTagFields FTagFields;
     TSourceTag FSourceTag;

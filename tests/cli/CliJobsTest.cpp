@@ -1,4 +1,5 @@
 #include "CliTestSupport.h"
+#include "FrameBuilder.h"
 #include "FrameFiles.h"
 #include "ID3v1.h"
 #include "MP3Read.h"
@@ -85,6 +86,7 @@ TEST_F(CliJobs, BadUsageExitsWithTwoAndTheUsage) {
              {"cut", Plain, "--start", "1", "--end", "1", "--out", Dir.File("o.mp3")},
              {"cut", Plain, "--start", "1:60", "--end", "2:00", "--out", Dir.File("o.mp3")},
              {"cut", Plain, "--start", "soon", "--end", "2", "--out", Dir.File("o.mp3")},
+             {"cut", Plain, "--start", "0", "--end", "214748364.701", "--out", Dir.File("o.mp3")},
              {"cut", Plain, "--start", "0", "--end", "2"},
              {"prepare", Plain},
              {"tag", Plain, "--genre", "256"},
@@ -127,6 +129,27 @@ TEST_F(CliJobs, CutWritesTheFramesOfTheSelectionAndTheTagAsTheSaveDialogWould) {
                      Dir.File("b.mp3"), "--title", ""});
     ASSERT_EQ(Result.ExitCode, 0) << Result.Stderr;
     EXPECT_EQ(OutputAudio(Dir.File("b.mp3")), Concat(Frames, 19, 38)) << "no text, no tag";
+}
+
+TEST_F(CliJobs, CutTakesTimesToTheMillisecond) {
+    // 3000 frames of 26.1224 ms, counted from 1: frame 392 ends at 10.24 s,
+    // 391 at 10.2139 s (which 10.2 would take), 2392 at 62.4857 s and 2393
+    // at 62.5118 s.
+    TStreamBuilder Stream;
+    Stream.Frames(3000);
+    Stream.WriteTo(Dir.File("long.mp3"));
+    auto Result = RunCli({"cut", Dir.File("long.mp3"), "--start", "10.237", "--end", "1:02.5",
+                          "--out", Dir.File("cut.mp3")});
+    ASSERT_EQ(Result.ExitCode, 0) << Result.Stderr;
+    EXPECT_EQ(OutputAudio(Dir.File("cut.mp3")),
+              Concat(AudioFrames(Dir.File("long.mp3")), 391, 2392));
+
+    Result =
+        RunCli({"cut", Plain, "--start", "10.2375", "--end", "20", "--out", Dir.File("o.mp3")});
+    EXPECT_EQ(Result.ExitCode, 2);
+    EXPECT_TRUE(Contains(Result.Stderr, "--start takes a time such as 01:15.5, 1:02:03.4, 75, "
+                                        "75.5 or 10.237, not '10.2375'"))
+        << Result.Stderr;
 }
 
 TEST_F(CliJobs, CutRefusesAnExistingOutputAndNeverWritesOverItsSource) {

@@ -60,6 +60,10 @@ TEST(CliPlay, AFileThatCannotBePlayedEndsWithThePlayersMessage) {
 
     auto Reversed = RunCli({"play", FixturePath("cbr-128-info.mp3"), "--start", "2", "--end", "1"});
     EXPECT_EQ(Reversed.ExitCode, 2);
+    // The file plays 3.0302 s: a start is held to it by the millisecond.
+    auto Late = RunCli({"play", FixturePath("cbr-128-info.mp3"), "--start", "3.031"});
+    EXPECT_EQ(Late.ExitCode, 1);
+    EXPECT_EQ(Late.Stderr, "The start lies past the end of the file (00:03.030)\n");
 }
 
 TEST(CliPlay, CtrlCEndsPlaybackWithSuccessAndSigtermAsStopped) {

@@ -173,13 +173,14 @@ TEST_P(FramesClock, WhatIsHeardIsWhereTheCutterCutsIt) {
     TSegmora Cutter;
     Cutter.SetSourceFile(Source);
     Cutter.SetDestFile(Dir.File("cut.mp3"));
-    Cutter.SetSelStart(Start);
-    Cutter.SetSelEnd(End);
+    Cutter.SetSelStart(Start * 100);
+    Cutter.SetSelEnd(End * 100);
     Cutter.Execute(true);
     const TSamples Cut = DecodeAudioFrames(Dir.File("cut.mp3"), Dir);
-    // The first frame written is the first to end at or after the start mark.
+    // The first frame written is the first to end past the boundary the
+    // start mark stands for.
     const int64_t Ticks = SamplesToTicks(File.FrameSamples, File.SampleRate);
-    const int64_t FirstFrame = std::max<int64_t>((TenthsToTicks(Start) + Ticks - 1) / Ticks - 1, 0);
+    const int64_t FirstFrame = std::max<int64_t>((MsToTicks(Start * 100) + HalfMsTicks) / Ticks, 0);
     const int64_t Expected = BurstSample - FirstFrame * File.FrameSamples;
     EXPECT_NEAR(static_cast<double>(Onset(Cut)), static_cast<double>(Expected),
                 File.SampleRate / 1000.0)

@@ -148,19 +148,22 @@ TEST(JobPercent, MatchesTheDivisionAtEveryPosition) {
 TEST(JobPercent, TheSelectionsShareMatchesTheRoundedQuotientAtEveryFrame) {
     // Marks of every kind, times summed frame by frame as the save does, and
     // times that land exactly on a tie (0.5 rounds to 0, 1.5 to 2).
-    for (int32_t Mark : {1, 7, 200, 36000, 2147483647, 0, -50}) {
+    // Marks in milliseconds, some past what 32 bits hold.
+    for (int64_t Mark :
+         {int64_t{1}, int64_t{7}, int64_t{200}, int64_t{36'000}, int64_t{2'147'483'647},
+          int64_t{214'748'364'700}, int64_t{0}, int64_t{-50}}) {
         for (double Frame : {1152.0 / 44100, 576.0 / 22050, 384.0 / 48000, 0.05}) {
             SCOPED_TRACE(std::to_string(Mark) + " " + std::to_string(Frame));
             TTimePercent Percent(Mark);
-            const double End = std::min(10.0, std::abs(Mark) / 10.0 + 1);
+            const double End = std::min(10.0, static_cast<double>(std::abs(Mark)) / 1000 + 1);
             for (double Time = 0; Time < End; Time += Frame) {
-                const double Expected = std::nearbyint(Time * 1000 / Mark);
+                const double Expected = std::nearbyint(Time * 100'000 / static_cast<double>(Mark));
                 const double Got = Percent(Time);
                 ASSERT_TRUE(Got == Expected || (std::isnan(Got) && std::isnan(Expected))) << Time;
             }
         }
     }
-    TTimePercent Ties(200);
+    TTimePercent Ties(20'000); // 20 s
     EXPECT_EQ(Ties(0.1), 0);
     EXPECT_EQ(Ties(0.3), 2);
     EXPECT_EQ(Ties(0.2999), 1);

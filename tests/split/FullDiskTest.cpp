@@ -51,7 +51,7 @@ protected:
         EXPECT_EQ(Concat(Frames), Written) << "the file ends on a whole frame";
     }
 
-    // Cuts the first 600 ms of Source to cut.mp3 on the full disk with Tag.
+    // Cuts the first 60 s of Source to cut.mp3 on the full disk with Tag.
     std::string CutSelection(const TID3Info& Tag) {
         return Disk.Run([&] {
             TRecordingFrontEnd FrontEnd;
@@ -60,7 +60,7 @@ protected:
             Segmora.SetSourceFile(Source);
             Segmora.SetDestFile(Disk.File("cut.mp3"));
             Segmora.SetSelStart(0);
-            Segmora.SetSelEnd(600);
+            Segmora.SetSelEnd(60'000);
             Segmora.SetID3Info(Tag);
             Segmora.Execute(true);
             return JoinedErrors(FrontEnd);

@@ -79,8 +79,8 @@ protected:
         Segmora.SetPrefix("p");
         Segmora.SetPartCount(3);
         Segmora.SetDestFile(Folder + "/cut.mp3");
-        Segmora.SetSelStart(5);
-        Segmora.SetSelEnd(25);
+        Segmora.SetSelStart(500);
+        Segmora.SetSelEnd(2500);
         Segmora.SetNoTags(NoTags);
         Segmora.SetTagFields(Fields);
         Segmora.SetID3Info(Info);

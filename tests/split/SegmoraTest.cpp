@@ -30,7 +30,8 @@ protected:
         Segmora.Execute(false);
     }
 
-    void Select(const std::string& Source, int32_t Start, int32_t End, const TID3Info& Tag = {}) {
+    // Start and End in milliseconds.
+    void Select(const std::string& Source, int64_t Start, int64_t End, const TID3Info& Tag = {}) {
         Segmora.SetSourceFile(Source);
         Segmora.SetDestFile(Out);
         Segmora.SetSelStart(Start);
@@ -153,7 +154,7 @@ TEST_F(Cutter, OnlyTheFirstPartKeepsTheEncodersDelayAndOnlyTheLastItsPadding) {
         ASSERT_TRUE(ParseInfoFrame(Frames[0].data(), Frames[0].size(), Info));
         EXPECT_EQ(std::make_pair(Info.Delay, Info.Padding), Expected[I]) << "part " << I + 1;
     }
-    Select(FixturePath("id3v1-end.mp3"), 0, 10); // from the first frame, not to the last
+    Select(FixturePath("id3v1-end.mp3"), 0, 1000); // from the first frame, not to the last
     const auto Frames = ReaderFrames(Out);
     TInfoFrame Info;
     ASSERT_TRUE(ParseInfoFrame(Frames[0].data(), Frames[0].size(), Info));
@@ -339,7 +340,7 @@ TEST_F(Cutter, WithEveryMappingTakenTheJobsCopyThroughTheReadWindow) {
     EXPECT_TRUE(FrontEnd.Errors.empty());
     ExpectParts(ExpectedParts(Frames, FileSizeOf(Dir.File("source.mp3")), 3),
                 PackedTagOf(Dir.File("source.mp3")));
-    Select(Dir.File("source.mp3"), 100, 200);
+    Select(Dir.File("source.mp3"), 10'000, 20'000);
     EXPECT_EQ(WithoutID3v2(ReadFileBytes(Out)), Concat(Frames, 382, 765)) << "10 s to 20 s";
 }
 
@@ -369,7 +370,7 @@ TEST_F(Cutter, TenToTwentySecondsTakesFrames383To765) {
     TStreamBuilder Stream;
     Stream.Frames(1000);
     Stream.WriteTo(Dir.File("source.mp3"));
-    Select(Dir.File("source.mp3"), 100, 200);
+    Select(Dir.File("source.mp3"), 10'000, 20'000);
     std::vector<TBytes> Frames;
     for (int I = 0; I < 1000; ++I)
         Frames.push_back(BuildFrame({}, static_cast<uint8_t>(I)));
@@ -397,13 +398,13 @@ TEST_F(Cutter, FromZeroTheFirstFrameCountsAndAFrameEndingOnTheMarkIsWritten) {
     Stream.WriteTo(Dir.File("source.mp3"));
     std::vector<TBytes> Frames = ReaderFrames(Dir.File("source.mp3"));
 
-    Select(Dir.File("source.mp3"), 0, static_cast<int32_t>(Time * 10));
+    Select(Dir.File("source.mp3"), 0, std::lround(Time * 1000));
     EXPECT_EQ(ReadFileBytes(Out), Concat(Frames, 0, static_cast<size_t>(OnMark)));
 }
 
 TEST_F(Cutter, AnEndMarkPastTheLastFrameTakesTheRest) {
     const std::string Source = FixturePath("junk-between.mp3");
-    Select(Source, 1, 600000);
+    Select(Source, 100, 60'000'000);
     const auto Frames = AudioFrames(Source);
     // Audio frame k ends at k * 26.12 ms, so frames 4 on end at or after
     // 0.1 s; the Info frame takes no time.
@@ -416,10 +417,10 @@ TEST_F(Cutter, SelectionTagRules) {
     const auto Frames = AudioFrames(Source);
     const TBytes Audio = Concat(Frames, 0, 38); // frames ending by 1.0 s
 
-    Select(Source, 0, 10, TID3Info{"", "", "", "", "", 12});
+    Select(Source, 0, 1000, TID3Info{"", "", "", "", "", 12});
     EXPECT_EQ(OutputAudio(Out), Audio) << "no text, no tag";
 
-    Select(Source, 0, 10, YearOnly());
+    Select(Source, 0, 1000, YearOnly());
     EXPECT_EQ(OutputAudio(Out), Concat(Audio, PackedTag(YearOnly())));
     TID3Info Back;
     ASSERT_TRUE(ReadID3Tag(Out, Back));
@@ -431,7 +432,7 @@ TEST_F(Cutter, ACancelledSelectionStillGetsItsTag) {
     const std::string Source = FixturePath("cbr-128-info.mp3");
     const auto Frames = AudioFrames(Source);
     FrontEnd.CancelWhen = [](int Polls) { return Polls == 20; };
-    Select(Source, 0, 30, YearOnly());
+    Select(Source, 0, 3000, YearOnly());
     EXPECT_EQ(OutputAudio(Out), Concat(Concat(Frames, 0, 20), PackedTag(YearOnly())));
 }
 
@@ -440,9 +441,9 @@ TEST_F(Cutter, FewerThanATagsBytesOfAudioGetNoTag) {
     TStreamBuilder Stream;
     Stream.Frames(20, Small);
     Stream.WriteTo(Dir.File("source.mp3"));
-    Select(Dir.File("source.mp3"), 0, 1, YearOnly()); // one frame
+    Select(Dir.File("source.mp3"), 0, 100, YearOnly()); // one frame
     EXPECT_EQ(ReadFileBytes(Out), BuildFrame(Small, 0));
-    Select(Dir.File("source.mp3"), 0, 2, YearOnly()); // two: 144 bytes
+    Select(Dir.File("source.mp3"), 0, 200, YearOnly()); // two: 144 bytes
     EXPECT_EQ(FileSizeOf(Out), 144 + 128);
 }
 
@@ -456,7 +457,7 @@ TEST_F(Cutter, AudioThatHappensToReadTAGIsNeverOverwritten) {
     std::memcpy(Last.data() + Last.size() - 128, "TAG", 3);
     WriteFileBytes(Dir.File("source.mp3"), Concat(Frames));
 
-    Select(Dir.File("source.mp3"), 0, 2, YearOnly()); // seven end by 0.2 s
+    Select(Dir.File("source.mp3"), 0, 200, YearOnly()); // seven end by 0.2 s
     EXPECT_EQ(ReadFileBytes(Out), Concat(Concat(Frames, 0, 7), PackedTag(YearOnly())));
 }
 
@@ -465,7 +466,7 @@ TEST_F(Cutter, ASelectionWithoutAFrameEndFailsAndLeavesNoFile) {
     TStreamBuilder Stream;
     Stream.Frames(20, Long);
     Stream.WriteTo(Dir.File("source.mp3"));
-    Select(Dir.File("source.mp3"), 3, 4, YearOnly()); // frames end at 2.88 and 4.32 tenths
+    Select(Dir.File("source.mp3"), 300, 400, YearOnly()); // frames end at 288 and 432 ms
     ASSERT_EQ(FrontEnd.Errors.size(), 1u);
     EXPECT_EQ(FrontEnd.Errors[0], "No audio frame was written: no frame of " +
                                       Dir.File("source.mp3") + " ends between the marks, so " +
@@ -485,7 +486,7 @@ TEST_F(Cutter, ASelectionWithoutAFrameEndFailsAndLeavesNoFile) {
 
     // Nor is an information frame left behind for a source that has one.
     FrontEnd.Errors.clear();
-    Select(FixturePath("mpeg25-l3.mp3"), 1, 1, YearOnly()); // 72 ms frames
+    Select(FixturePath("mpeg25-l3.mp3"), 100, 100, YearOnly()); // 72 ms frames
     ASSERT_EQ(FrontEnd.Errors.size(), 1u);
     EXPECT_FALSE(FileExists(Out));
 }
@@ -499,7 +500,7 @@ TEST_F(Cutter, ASelectionAtTheSourcesOwnPathFailsUnderEverySpelling) {
         SCOPED_TRACE(Spelling);
         FrontEnd.Errors.clear();
         Out = Spelling;
-        Select(Source, 0, 10, YearOnly());
+        Select(Source, 0, 1000, YearOnly());
         ASSERT_EQ(FrontEnd.Errors.size(), 1u);
         EXPECT_EQ(FrontEnd.Errors[0], "Cannot create file " + Spelling + "\n" +
                                           SysErrorMessage(ERROR_SHARING_VIOLATION));
@@ -510,7 +511,7 @@ TEST_F(Cutter, ASelectionAtTheSourcesOwnPathFailsUnderEverySpelling) {
 
 TEST_F(Cutter, AReadFailureEndsTheSelectionWithItsFramesButNoTag) {
     const auto Frames = ShrinkingSource(600'000);
-    Select(Dir.File("source.mp3"), 0, 1000, YearOnly());
+    Select(Dir.File("source.mp3"), 0, 100'000, YearOnly());
     ExpectSourceEndedEarly();
     EXPECT_EQ(ReadFileBytes(Out), Concat(Frames, 0, FrontEnd.Progress.size()));
 }
@@ -557,7 +558,7 @@ TEST_F(Cutter, AnOutputRemovedWhileItIsWrittenFailsTheJobNamingIt) {
                 std::filesystem::remove_all(Lost == Out ? Out : Dir.Path());
         };
         if (Lost == Out)
-            Select(FixturePath("id3v1-end.mp3"), 0, 99999);
+            Select(FixturePath("id3v1-end.mp3"), 0, 9'999'900);
         else
             Split(FixturePath("id3v1-end.mp3"), 3, "p");
         EXPECT_EQ(FrontEnd.Errors, std::vector<std::string>{
@@ -578,24 +579,24 @@ TEST_F(Cutter, WithoutOverwriteAnExistingOutputIsLeftAloneAtItsCreation) {
     EXPECT_TRUE(FileExists(Part(1)));
 
     FrontEnd.Errors.clear();
-    Select(Source, 0, 10);
+    Select(Source, 0, 1000);
     ASSERT_EQ(FrontEnd.Errors.size(), 1u);
     EXPECT_EQ(FrontEnd.Errors[0], "Cannot create file " + Out + "\n" + strerror(EEXIST));
     EXPECT_EQ(ReadFileBytes(Out), TBytes{9});
 }
 
-TEST_F(Cutter, FramesEndingExactlyOnAMarkAreKept) {
+TEST_F(Cutter, FramesEndingExactlyOnAnEndMarkAreKeptAndOnAStartMarkLeftOut) {
     // Summed in doubles, some of these ends fell a hair past the mark and the
     // frame was lost; summed in whole samples each lands on it.
     struct TCase {
         TFrameSpec Spec;
-        int32_t Mark;
+        int64_t Mark;  // ms
         size_t Frames; // the frames that end by the mark
     };
-    for (const TCase& Case : {TCase{{1, 2, 192, 48000}, 6, 25}, // Layer II, 24 ms
-                              TCase{{1, 1, 128, 32000}, 3, 25}, // Layer I, 12 ms
-                              TCase{{3, 3, 8, 8000}, 36, 50},   // MPEG-2.5, 72 ms
-                              TCase{{1, 3, 128, 44100}, 128, 490}}) {
+    for (const TCase& Case : {TCase{{1, 2, 192, 48000}, 600, 25}, // Layer II, 24 ms
+                              TCase{{1, 1, 128, 32000}, 300, 25}, // Layer I, 12 ms
+                              TCase{{3, 3, 8, 8000}, 3600, 50},   // MPEG-2.5, 72 ms
+                              TCase{{1, 3, 128, 44100}, 12'800, 490}}) {
         SCOPED_TRACE(std::to_string(Case.Spec.SampleRate) + " to " + std::to_string(Case.Mark));
         TStreamBuilder Stream;
         Stream.Frames(static_cast<int>(Case.Frames) + 3, Case.Spec);
@@ -603,12 +604,37 @@ TEST_F(Cutter, FramesEndingExactlyOnAMarkAreKept) {
         const auto Frames = ReaderFrames(Dir.File("source.mp3"));
         Select(Dir.File("source.mp3"), 0, Case.Mark);
         EXPECT_EQ(ReadFileBytes(Out), Concat(Frames, 0, Case.Frames));
-        // As start mark, the same end takes that frame first.
-        Select(Dir.File("source.mp3"), Case.Mark, Case.Mark + 1);
+        // As start mark, the same boundary begins with the frame after it:
+        // the one ending there holds nothing of the selection.
+        Select(Dir.File("source.mp3"), Case.Mark, Case.Mark + 100);
         const TBytes Bytes = ReadFileBytes(Out);
-        ASSERT_GE(Bytes.size(), Frames[Case.Frames - 1].size());
+        ASSERT_GE(Bytes.size(), Frames[Case.Frames].size());
         EXPECT_EQ(TBytes(Bytes.begin(), Bytes.begin() + static_cast<long>(Frames[0].size())),
-                  Frames[Case.Frames - 1]);
+                  Frames[Case.Frames]);
+    }
+}
+
+TEST_F(Cutter, MillisecondMarksTakeTheFramesEndingBetweenTheBoundariesTheyStandFor) {
+    // Frame k ends at k * 26.1224 ms in cbr-128-info.mp3 (behind its Info
+    // frame), at k * 24 ms in layer2.mp3.
+    const struct {
+        const char* Source;
+        int64_t Start, End; // ms
+        size_t First, Last; // audio frames First to Last - 1, from 0
+    } Cases[] = {
+        // Rounded down from the ends of frames 10 (261.22) and 60 (1567.35):
+        // the start leaves frame 10 out, the end keeps frame 60.
+        {"cbr-128-info.mp3", 261, 1567, 10, 60},
+        {"cbr-128-info.mp3", 182, 1000, 6, 38},  // 0.86 ms short of frame 7's end
+        {"cbr-128-info.mp3", 500, 1500, 19, 57}, // tenths: as they always were
+        {"layer2.mp3", 240, 480, 10, 20},        // on boundaries: frame 11 starts at 240
+        {"layer2.mp3", 239, 481, 9, 20},         // a millisecond off stands for none
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(std::string(Case.Source) + " " + std::to_string(Case.Start));
+        const auto Frames = AudioFrames(FixturePath(Case.Source));
+        Select(FixturePath(Case.Source), Case.Start, Case.End);
+        EXPECT_EQ(OutputAudio(Out), Concat(Frames, Case.First, Case.Last));
     }
 }
 
@@ -625,7 +651,7 @@ TEST_F(Cutter, AVaryingBitRateWithoutInformationFrameGetsOneAndAConstantOneNone)
         Split(Source, 2);
         const auto Frames = ReaderFrames(Source);
         ExpectParts(ExpectedParts(Frames, static_cast<int64_t>(Concat(Frames).size()), 2), {}, Vbr);
-        Select(Source, 10, 30);
+        Select(Source, 1000, 3000);
         EXPECT_EQ(StartsWithInfoFrame(ReadFileBytes(Out)), Vbr);
     }
 }
@@ -640,7 +666,7 @@ TEST_F(Cutter, AStreamOfStrayFramesIsNotCut) {
     ASSERT_EQ(FrontEnd.Errors.size(), 1u);
     EXPECT_NE(FrontEnd.Errors[0].find("Not an MPEG audio file"), std::string::npos);
     EXPECT_FALSE(FileExists(Part(1)));
-    Select(Dir.File("source.mp3"), 0, 10);
+    Select(Dir.File("source.mp3"), 0, 1000);
     EXPECT_EQ(FrontEnd.Errors.size(), 2u);
     EXPECT_FALSE(FileExists(Out));
 }
@@ -651,13 +677,13 @@ TEST_F(Cutter, AJobThatWouldWriteNothingLeavesAnExistingOutputAlone) {
     // with.
     const TBytes Kept(3000, 0x42);
     WriteFileBytes(Out, Kept);
-    Select(FixturePath("cbr-128-info.mp3"), 900, 1000, YearOnly()); // 3 s of audio
+    Select(FixturePath("cbr-128-info.mp3"), 90'000, 100'000, YearOnly()); // 3 s of audio
     ASSERT_EQ(FrontEnd.Errors.size(), 1u);
     EXPECT_EQ(ReadFileBytes(Out), Kept);
 
     WriteFileBytes(Dir.File("source.mp3"), TBytes(9000, 0x20));
     WriteFileBytes(Part(1), Kept);
-    Select(Dir.File("source.mp3"), 0, 10);
+    Select(Dir.File("source.mp3"), 0, 1000);
     Split(Dir.File("source.mp3"), 2);
     EXPECT_EQ(FrontEnd.Errors.size(), 3u);
     EXPECT_EQ(ReadFileBytes(Out), Kept);
@@ -672,7 +698,7 @@ TEST_F(Cutter, AStopDuringTheFirstPassEndsTheJobBeforeAnyOutput) {
     Stream.WriteTo(Dir.File("source.mp3"));
     FrontEnd.CancelWhen = [](int) { return true; };
     Split(Dir.File("source.mp3"), 2);
-    Select(Dir.File("source.mp3"), 0, 100);
+    Select(Dir.File("source.mp3"), 0, 10'000);
     EXPECT_TRUE(FrontEnd.Errors.empty());
     EXPECT_TRUE(FrontEnd.Progress.empty());
     EXPECT_FALSE(FileExists(Part(1)));
@@ -696,7 +722,7 @@ TEST_F(Cutter, TaggedFixturesGiveOutputsOfTheirAudioFramesAlone) {
             Joined = Concat(Joined, OutputAudio(Bytes));
         }
         EXPECT_EQ(Joined, Audio);
-        Select(Source, 0, 1000);
+        Select(Source, 0, 100'000);
         EXPECT_EQ(OutputAudio(Out), Audio);
         EXPECT_TRUE(FrontEnd.Errors.empty());
         // Layer II gets no information frame: it would play as a frame.

@@ -137,7 +137,7 @@ TEST_F(ExecuteTest, SelectionUnderTheDialog) {
     Splitter.SetSourceFile(Source);
     Splitter.SetDestFile(Temp.File("first-second.mp3"));
     Splitter.SetSelStart(0);
-    Splitter.SetSelEnd(10);
+    Splitter.SetSelEnd(1000);
     Splitter.SetID3Info(TID3Info{});
     Splitter.Execute(true);
 

@@ -68,8 +68,8 @@ protected:
         TSegmora Cutter;
         Cutter.SetSourceFile(FixturePath("cbr-128-info.mp3"));
         Cutter.SetDestFile(QFile::encodeName(Dialog->FileName()).toStdString());
-        Cutter.SetSelStart(2);
-        Cutter.SetSelEnd(8);
+        Cutter.SetSelStart(200);
+        Cutter.SetSelEnd(800);
         Cutter.SetID3Info(Dialog->ID3Info());
         if (WithFields)
             Cutter.SetTagFields(Dialog->TagFields());

@@ -306,17 +306,11 @@ void TTrackLine::PickPosition(int X, TShiftState Shift) {
 }
 
 void TTrackLine::StepCursor(int Direction, Qt::KeyboardModifiers Modifiers) {
-    const int64_t Span = std::max<int64_t>(FViewEnd - FViewStart, 1);
-    const TShiftState Shift{Modifiers, Qt::NoButton};
-    const auto Clamped = [this](double Pos) {
-        return std::clamp(RoundTo<int64_t>(Pos), FMinPos, std::max(FMinPos, FMaxPos));
-    };
     double Target;
-    double Step;
     if ((Modifiers & Qt::ControlModifier) && FFrameLength > 0) {
-        // Frame boundaries lie at whole multiples of the frame's length;
-        // a cursor within half a position of one stands on it, else the
-        // step ends on the next boundary in its direction.
+        // Frame boundaries lie at whole multiples of the frame's length. A
+        // cursor within half a position of one stands on it; the step ends
+        // on the next one, which an owner snapping to the nearest keeps.
         const double Frames = static_cast<double>(FCurPos) / FFrameLength;
         const double Nearest = std::nearbyint(Frames);
         double Frame;
@@ -325,28 +319,18 @@ void TTrackLine::StepCursor(int Direction, Qt::KeyboardModifiers Modifiers) {
         else
             Frame = Direction > 0 ? std::ceil(Frames) : std::floor(Frames);
         Target = Frame * FFrameLength;
-        Step = FFrameLength;
     } else {
-        if (Modifiers & Qt::ControlModifier)
-            Step = 1;
-        else
-            Step = static_cast<double>(std::max<int64_t>(
-                Span / ((Modifiers & Qt::ShiftModifier) ? ShiftStepParts : StepParts), 1));
+        const int64_t Parts = (Modifiers & Qt::ShiftModifier) ? ShiftStepParts : StepParts;
+        // At least a frame, so that snapping to the nearest boundary cannot
+        // take the cursor back where it was.
+        const double Step = (Modifiers & Qt::ControlModifier)
+                                ? 1.0
+                                : std::max({static_cast<double>((FViewEnd - FViewStart) / Parts),
+                                            FFrameLength, 1.0});
         Target = static_cast<double>(FCurPos) + Direction * Step;
     }
-    // An owner that snaps to a coarser grid of its own must not undo the
-    // step: it reaches further, doubling, until the cursor moves.
-    int64_t Pos = FCurPos;
-    for (int Try = 0; Try < 16; ++Try) {
-        const double Further = Step * static_cast<double>((1 << Try) - 1);
-        const int64_t Wanted = Clamped(Target + Direction * Further);
-        Pos = DoValidPos(Shift, Wanted);
-        if ((Pos - FCurPos) * Direction > 0 || Wanted == FMinPos || Wanted == FMaxPos)
-            break;
-    }
-    if ((Pos - FCurPos) * Direction <= 0)
-        return;
-    SetCurPos(Pos);
+    const int64_t Pos = std::clamp(RoundTo<int64_t>(Target), FMinPos, std::max(FMinPos, FMaxPos));
+    SetCurPos(DoValidPos({Modifiers, Qt::NoButton}, Pos));
     // A step never leaves the cursor out of sight, following or not.
     if (PageToCursor())
         ViewChanged();

@@ -398,23 +398,6 @@ TEST_F(TrackLineTest, LoudBlocksShowDarkAroundTheMiddleOthersThePlainFaceAtAnyVi
     const QColor Selected = Render().pixelColor(Track->PosToX(1500), 5);
     EXPECT_GT(Selected.blue(), Selected.red() + 20) << "tinted";
     EXPECT_GT(Selected.lightness(), 200) << "not covered";
-
-    // More blocks known repaint; the same count does not.
-    struct TCounter : QObject {
-        int Paints = 0;
-        bool eventFilter(QObject*, QEvent* Event) override {
-            Paints += Event->type() == QEvent::Paint;
-            return false;
-        }
-    } Counter;
-    Track->installEventFilter(&Counter);
-    for (const int Blocks : {0, 1}) {
-        for (int I = 0; I < Blocks; ++I)
-            Overview->AddBlock(0.9f, 0.06);
-        Track->OverviewChanged();
-        QApplication::processEvents();
-        EXPECT_EQ(Counter.Paints, Blocks);
-    }
 }
 
 TEST_F(TrackLineTest, PeakAndRmsBandsOnADecibelScale) {
@@ -469,23 +452,15 @@ TEST_F(TrackLineTest, ViewChanges) {
          [](T Track) { Track.SetFrameLength(FrameMs44k), Track.SetView(10000, 10100); }, 8806,
          11294},
         {"a new range shows whole", [](T Track) { Track.SetMaxPos(20000); }, 0, 20000},
-        {"a new start keeps a zoomed view", [](T Track) { Track.SetMinPos(11000); }, 11000, 14000},
         {"the selection",
          [](T Track) { Track.SetSelStart(12000), Track.SetSelEnd(15000), Track.ZoomToSelection(); },
          12000, 15000},
-        {"not half of one", [](T Track) { Track.SetSelEnd(15000), Track.ZoomToSelection(); }, 10000,
-         13000},
         {"all", [](T Track) { Track.ShowAll(); }, 0, 30000},
         {"wheel towards the user",
          [](T Track) {
              SendWheel(&Track, 100, {0, -120}, {});
          },
          10300, 13300},
-        {"wheel sideways",
-         [](T Track) {
-             SendWheel(&Track, 100, {-240, 0}, {});
-         },
-         10600, 13600},
         {"middle-button drag", Drag(Qt::MiddleButton, 200, 100, 8), 10787, 13787},
         {"strip beside the thumb: a page",
          [](T Track) { QTest::mouseClick(&Track, Qt::LeftButton, {}, QPoint(300, 26)); }, 13000,
@@ -597,22 +572,19 @@ TEST_F(TrackLineTest, CtrlArrowsStepExactlyOneFrameThroughASnappingOwner) {
 TEST_F(TrackLineTest, ItsOwnKeysAreClaimedBeforeShortcutsAndTheWindowsPassBy) {
     int Plays = 0;
     Track->SetOnPlayPause([&](TTrackLine*) { ++Plays; });
-    for (const bool Enabled : {true, false}) {
-        Track->SetEnabled(Enabled);
-        for (const auto& [Key, Own] : {std::pair{Qt::Key_Right, true},
-                                       {Qt::Key_Minus, true},
-                                       {Qt::Key_Space, true},
-                                       {Qt::Key_1, false},
-                                       {Qt::Key_Home, false},
-                                       {Qt::Key_End, false}}) {
-            SCOPED_TRACE(::testing::Message() << "key " << Key << (Enabled ? "" : " disabled"));
-            QKeyEvent Override(QEvent::ShortcutOverride, Key, Qt::NoModifier);
-            QApplication::sendEvent(Track, &Override);
-            QKeyEvent Press(QEvent::KeyPress, Key, Qt::NoModifier);
-            QApplication::sendEvent(Track, &Press);
-            EXPECT_EQ(Override.isAccepted(), Own && Enabled);
-            EXPECT_EQ(Press.isAccepted(), Own && Enabled);
-        }
+    for (const auto& [Key, Own] : {std::pair{Qt::Key_Right, true},
+                                   {Qt::Key_Minus, true},
+                                   {Qt::Key_Space, true},
+                                   {Qt::Key_1, false},
+                                   {Qt::Key_Home, false},
+                                   {Qt::Key_End, false}}) {
+        SCOPED_TRACE(::testing::Message() << "key " << Key);
+        QKeyEvent Override(QEvent::ShortcutOverride, Key, Qt::NoModifier);
+        QApplication::sendEvent(Track, &Override);
+        QKeyEvent Press(QEvent::KeyPress, Key, Qt::NoModifier);
+        QApplication::sendEvent(Track, &Press);
+        EXPECT_EQ(Override.isAccepted(), Own);
+        EXPECT_EQ(Press.isAccepted(), Own);
     }
     EXPECT_EQ(Plays, 1);
 }

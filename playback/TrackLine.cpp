@@ -375,8 +375,17 @@ const std::vector<TTrackLine::TColumnBand>& TTrackLine::Bands() {
     const QRect Bar = GetBarRect();
     const int Width = Bar.width() - 2;
     const int Height = Bar.height() - 2;
-    const TBandKey Key{FOverview.get(),          FTicksPerPos,          FViewStart, FViewEnd,
-                       FOverview->KnownBlocks(), FOverview->Complete(), Width,      Height};
+    // The count OverviewChanged saw, not the decoder's latest: while it
+    // decodes, the cursor's repaints between the owner's ticks reuse these.
+    TBandKey Key;
+    Key.Overview = FOverview.get();
+    Key.TicksPerPos = FTicksPerPos;
+    Key.ViewStart = FViewStart;
+    Key.ViewEnd = FViewEnd;
+    Key.Known = FSeenKnown;
+    Key.Complete = FOverview->Complete();
+    Key.Width = Width;
+    Key.Height = Height;
     if (Key == FBandKey)
         return FBands;
     FBandKey = Key;

@@ -469,7 +469,9 @@ TEST_F(PlaySelected, TheTrackLineShowsTheHostsPictureAsItGrows) {
         EXPECT_EQ(View.Track->grab().toImage().pixelColor(Middle), QColor(Qt::white));
         for (int Block = 0; Block < 200; ++Block)
             Overview->AddBlock(1, 0.5);
-        EXPECT_NE(View.Track->grab().toImage().pixelColor(Middle), QColor(Qt::white));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return View.Track->grab().toImage().pixelColor(Middle) != Qt::white; }, 1000))
+            << "drawn at the next tick";
     });
 }
 

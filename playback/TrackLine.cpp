@@ -237,7 +237,8 @@ void TTrackLine::SetFrameLength(double PosPerFrame) {
 
 bool TTrackLine::ShowsMillis() const {
     const int Steps = width() - FRightMargin - FLeftMargin - 1;
-    if (Steps <= 0 || FViewEnd <= FViewStart)
+    // The whole range reads in tenths as it always did, however short.
+    if (!Zoomed() || Steps <= 0 || FViewEnd <= FViewStart)
         return false;
     return static_cast<double>(FViewEnd - FViewStart) / Steps < 100;
 }

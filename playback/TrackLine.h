@@ -109,8 +109,9 @@ public:
     // frame at least 4 pixels wide. 0 (unknown): one position per column.
     void SetFrameLength(double PosPerFrame);
     double FrameLength() const { return FFrameLength; }
-    // One column of the view spans less than 100 positions: tenths no
-    // longer tell columns apart.
+    // Zoomed in, one column of the view spans less than 100 positions:
+    // tenths no longer tell columns apart. Never with the whole range in
+    // view, which reads in tenths as it always did.
     bool ShowsMillis() const;
     // While on, a cursor moved out of the view (or past its right end)
     // pages the view to it, the zoom kept.

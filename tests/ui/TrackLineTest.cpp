@@ -498,6 +498,7 @@ TEST_F(TrackLineTest, ViewChanges) {
     EXPECT_TRUE(IsDark(Render().pixelColor(150, 25))) << "the strip's thumb";
     Track->ShowAll();
     EXPECT_TRUE(PixelIs(Render(), 150, 25, PanelColour)) << "no strip at the whole range";
+    EXPECT_FALSE(Track->ShowsMillis()) << "the whole range: tenths, however short";
     Track->SetMaxPos(100000);
     Track->SetView(0, 38100); // 100 positions a column
     EXPECT_FALSE(Track->ShowsMillis());

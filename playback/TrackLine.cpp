@@ -17,15 +17,15 @@ constexpr double FloorDb = -60;
 // The deepest zoom shows a frame at least this many pixels wide: the
 // overview's blocks are a quarter frame, so each column still has its own.
 constexpr double MinFramePixels = 4;
-// Arrow steps as parts of the view's span, without and with Shift.
-constexpr int64_t StepParts = 50;
-constexpr int64_t ShiftStepParts = 5;
-// A wheel notch pans by this part of the view's span; with Ctrl it zooms
+// An arrow steps the view's span divided by these, without and with Shift.
+constexpr int64_t StepDivisor = 50;
+constexpr int64_t ShiftStepDivisor = 5;
+// A wheel notch pans the view's span divided by this; with Ctrl it zooms
 // by this factor.
-constexpr int64_t WheelPanParts = 10;
+constexpr int64_t WheelPanDivisor = 10;
 constexpr double WheelZoomFactor = 1.5;
-// A paged view leaves this part of its span left of the cursor.
-constexpr int64_t PageLeadParts = 20;
+// A paged view leaves its span divided by this left of the cursor.
+constexpr int64_t PageLeadDivisor = 20;
 // The scroll strip's rows below the bar, and the thumb's least width.
 constexpr int StripTop = 10;
 constexpr int StripRows = 4;
@@ -251,7 +251,7 @@ bool TTrackLine::PageToCursor() {
     if (!Zoomed() || (FCurPos >= FViewStart && FCurPos < FViewEnd))
         return false;
     const int64_t Span = FViewEnd - FViewStart;
-    const int64_t Start = FCurPos - Span / PageLeadParts;
+    const int64_t Start = FCurPos - Span / PageLeadDivisor;
     return PlaceView(Start, Start + Span);
 }
 
@@ -321,12 +321,12 @@ void TTrackLine::StepCursor(int Direction, Qt::KeyboardModifiers Modifiers) {
             Frame = Direction > 0 ? std::ceil(Frames) : std::floor(Frames);
         Target = Frame * FFrameLength;
     } else {
-        const int64_t Parts = (Modifiers & Qt::ShiftModifier) ? ShiftStepParts : StepParts;
+        const int64_t Divisor = (Modifiers & Qt::ShiftModifier) ? ShiftStepDivisor : StepDivisor;
         // At least a frame, so that snapping to the nearest boundary cannot
         // take the cursor back where it was.
         const double Step = (Modifiers & Qt::ControlModifier)
                                 ? 1.0
-                                : std::max({static_cast<double>((FViewEnd - FViewStart) / Parts),
+                                : std::max({static_cast<double>((FViewEnd - FViewStart) / Divisor),
                                             FFrameLength, 1.0});
         Target = static_cast<double>(FCurPos) + Direction * Step;
     }
@@ -605,7 +605,7 @@ void TTrackLine::wheelEvent(QWheelEvent* Event) {
                    std::pow(WheelZoomFactor, Notches));
     } else {
         // Turning the wheel away from the user goes back in time.
-        PanBy(RoundTo<int64_t>(-Notches * Span / WheelPanParts));
+        PanBy(RoundTo<int64_t>(-Notches * Span / WheelPanDivisor));
     }
 }
 

@@ -94,7 +94,7 @@ public:
     // More of the overview may be known: repaints when it is.
     void OverviewChanged();
 
-    // The part of the range the bar shows, ViewStart < ViewEnd unless the
+    // The stretch of the range the bar shows, ViewStart < ViewEnd unless the
     // range is empty. SetView keeps it inside MinPos..MaxPos and at least
     // as long as the deepest zoom allows, repaints and calls OnViewChange.
     int64_t ViewStart() const { return FViewStart; }

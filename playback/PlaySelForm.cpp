@@ -1,13 +1,16 @@
 #include "PlaySelForm.h"
 
+#include "FrameClock.h"
 #include "MsgUtils.h"
 #include "PlayAudio.h"
-#include "Tenths.h"
+#include "TimeFormat.h"
 #include "ToolbarImages.h"
 #include "TrackLine.h"
 #include "ui_PlaySelForm.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPalette>
 #include <QToolButton>
 
@@ -19,8 +22,13 @@ TfrmPlaySelected* frmPlaySelected = nullptr;
 
 namespace {
 
-// After the end moved, playback resumes this many tenths before it.
-constexpr int64_t LeadIn = 20;
+// The player counts reference time, units of 100 ns.
+constexpr int64_t RefTimePerMs = 10'000;
+constexpr int64_t TicksPerMs = TicksPerSecond / 1000;
+// An arrow moves an end by a tenth of a second.
+constexpr int64_t ArrowStep = 100;
+// After the end moved, playback resumes this long before it.
+constexpr int64_t LeadIn = 2000;
 // Playback resumes at the first timer tick more than this many seconds after
 // the last accepted up-down click.
 constexpr double AdjustDelay = 1.0;
@@ -46,6 +54,11 @@ void PaintButtonFace(QWidget* Widget, QPalette::ColorRole Role) {
     Widget->setPalette(Palette);
 }
 
+// A mark on a whole tenth reads as it always did; others to the millisecond.
+QString FormatMark(int64_t Ms) {
+    return QString::fromStdString(FormatTimeMs(Ms, Ms % 100 != 0));
+}
+
 } // namespace
 
 TfrmPlaySelected::TfrmPlaySelected(ISelectionHost& Host)
@@ -53,8 +66,6 @@ TfrmPlaySelected::TfrmPlaySelected(ISelectionHost& Host)
       FPlayer(&Host.Player()) {
     ui->setupUi(this);
     setFixedSize(size());
-    PaintButtonFace(ui->edtStart, QPalette::Base);
-    PaintButtonFace(ui->edtEnd, QPalette::Base);
     ui->tbnGoToStart->setIcon(ToolbarImage(imgGoStart));
     ShowPicture(imgPause);
     ui->ToolBar->resize(ui->ToolBar->sizeHint());
@@ -69,6 +80,14 @@ TfrmPlaySelected::TfrmPlaySelected(ISelectionHost& Host)
     connect(ui->udnEnd, &TUpDown::Click, this, [this](TUpDown::TUDBtnType Button) {
         Reporting([this, Button] { udnEndClick(Button); });
     });
+    // Return reaches the boxes through eventFilter; leaving a box takes
+    // what was typed as well.
+    for (QLineEdit* Edit : {ui->edtStart, ui->edtEnd}) {
+        connect(Edit, &QLineEdit::editingFinished, this,
+                [this, Edit] { Reporting([this, Edit] { TimeTyped(Edit); }); });
+        Edit->installEventFilter(this);
+    }
+
     // Both buttons close the dialog with the same result; nobody reads it.
     connect(ui->btnApply, &QPushButton::clicked, this, [this] {
         Reporting([this] { btnApplyClick(); });
@@ -87,15 +106,18 @@ TfrmPlaySelected::~TfrmPlaySelected() {
 
 void TfrmPlaySelected::FormCreate() {
     CreateTrackLine();
-    ui->edtStart->setText(FormatTenths(FTrackLine->MinPos()));
-    ui->edtEnd->setText(FormatTenths(FTrackLine->MaxPos()));
+    ui->edtStart->setText(FormatMark(FTrackLine->MinPos()));
+    ui->edtEnd->setText(FormatMark(FTrackLine->MaxPos()));
     FSavedPosition = FPlayer->Position();
     // The segment's end is the stop point, so playback halts there by itself.
-    FPlayer->Seek(FTrackLine->MinPos() * RefTimePerTenth, FTrackLine->MaxPos() * RefTimePerTenth);
+    FPlayer->Seek(FTrackLine->MinPos() * RefTimePerMs, FTrackLine->MaxPos() * RefTimePerMs);
     StartPlaying();
 }
 
 void TfrmPlaySelected::FormDestroy() {
+    // A box losing the focus as the dialog goes must not move an end.
+    ui->edtStart->disconnect(this);
+    ui->edtEnd->disconnect(this);
     // No restart may follow once the dialog is on its way out.
     FAdjustTime = 0;
     StopPlaying();
@@ -123,12 +145,27 @@ void TfrmPlaySelected::CreateTrackLine() {
     // Before OnChange is bound: the seek to the segment follows in FormCreate.
     FTrackLine->SetCurPos(FTrackLine->MinPos());
     FTrackLine->SetOnChange([this](TTrackLine*) { Reporting([this] { TrackLineChange(); }); });
+    FTrackLine->SetOnPlayPause([this](TTrackLine*) { Reporting([this] { tbnPlayPauseClick(); }); });
+    ShowOverview();
+    // Space and the arrows work the track line from the start.
+    setTabOrder(ui->edtEnd, FTrackLine);
+    FTrackLine->setFocus();
     // Qt paints every widget double-buffered, so the repaints do not flicker.
+}
+
+void TfrmPlaySelected::ShowOverview() {
+    const int64_t Frame = FHost.FrameTicks();
+    FTrackLine->SetFrameLength(static_cast<double>(Frame) / TicksPerMs);
+    std::shared_ptr<const TLoudnessOverview> Overview = FHost.Overview();
+    if (Overview != FTrackLine->Overview())
+        FTrackLine->SetOverview(std::move(Overview), TicksPerMs);
+    else
+        FTrackLine->OverviewChanged();
 }
 
 void TfrmPlaySelected::TrackLineChange() {
     // -1 keeps the stop point at the segment's end.
-    FPlayer->Seek(FTrackLine->CurPos() * RefTimePerTenth, -1);
+    FPlayer->Seek(FTrackLine->CurPos() * RefTimePerMs, -1);
 }
 
 void TfrmPlaySelected::StartPlaying() {
@@ -151,15 +188,19 @@ void TfrmPlaySelected::ShowPicture(int Index) {
 }
 
 void TfrmPlaySelected::UpdateProgress() {
-    const int64_t Position = FPlayer->Position() / RefTimePerTenth;
+    const int64_t Position = FPlayer->Position() / RefTimePerMs;
     FTrackLine->UpdateCurPos(Position);
+    // The host may still be decoding the picture.
+    ShowOverview();
     if (FAdjustTime != 0 && MonotonicSeconds() - FAdjustTime > AdjustDelay) {
         StartPlaying();
         FAdjustTime = 0;
     }
     // The position in the whole stream, not within the segment.
     if (FPlaying)
-        setWindowTitle(QStringLiteral("Playing [") + FormatTenths(Position) + QStringLiteral("]"));
+        setWindowTitle(QStringLiteral("Playing [") +
+                       QString::fromStdString(FormatTimeMs(Position, FTrackLine->ShowsMillis())) +
+                       QStringLiteral("]"));
 }
 
 void TfrmPlaySelected::PlaybackComplete() {
@@ -178,32 +219,72 @@ void TfrmPlaySelected::tbnGoToStartClick() {
 }
 
 void TfrmPlaySelected::udnStartClick(TUpDown::TUDBtnType Button) {
-    const int64_t NewStart = FTrackLine->MinPos() + (Button == TUpDown::btNext ? 1 : -1);
-    if (NewStart < 0 || NewStart > FTrackLine->MaxPos())
-        return;
+    const int64_t NewStart =
+        FTrackLine->MinPos() + (Button == TUpDown::btNext ? ArrowStep : -ArrowStep);
+    if (NewStart >= 0 && NewStart <= FTrackLine->MaxPos())
+        MoveStart(NewStart);
+}
+
+void TfrmPlaySelected::udnEndClick(TUpDown::TUDBtnType Button) {
+    const int64_t NewEnd =
+        FTrackLine->MaxPos() + (Button == TUpDown::btNext ? ArrowStep : -ArrowStep);
+    if (NewEnd >= FTrackLine->MinPos() && NewEnd <= FHost.TrackLine().MaxPos())
+        MoveEnd(NewEnd);
+}
+
+void TfrmPlaySelected::MoveStart(int64_t NewStart) {
     ui->btnApply->setEnabled(true);
     StopPlaying();
     FTrackLine->SetMinPos(NewStart);
     FTrackLine->update();
-    ui->edtStart->setText(FormatTenths(NewStart));
-    FPlayer->Seek(NewStart * RefTimePerTenth, -1);
+    ui->edtStart->setText(FormatMark(NewStart));
+    FPlayer->Seek(NewStart * RefTimePerMs, -1);
     FAdjustTime = MonotonicSeconds();
 }
 
-void TfrmPlaySelected::udnEndClick(TUpDown::TUDBtnType Button) {
-    const int64_t NewEnd = FTrackLine->MaxPos() + (Button == TUpDown::btNext ? 1 : -1);
-    if (NewEnd < FTrackLine->MinPos() || NewEnd > FHost.TrackLine().MaxPos())
-        return;
+void TfrmPlaySelected::MoveEnd(int64_t NewEnd) {
     ui->btnApply->setEnabled(true);
     StopPlaying();
     FTrackLine->SetMaxPos(NewEnd);
     FTrackLine->update();
-    ui->edtEnd->setText(FormatTenths(NewEnd));
+    ui->edtEnd->setText(FormatMark(NewEnd));
     // The lead-in is counted back from the end alone, so it may begin before
     // the segment, or before the stream, where it begins at 0.
     const int64_t LeadInStart = std::max<int64_t>(NewEnd - LeadIn, 0);
-    FPlayer->Seek(LeadInStart * RefTimePerTenth, NewEnd * RefTimePerTenth);
+    FPlayer->Seek(LeadInStart * RefTimePerMs, NewEnd * RefTimePerMs);
     FAdjustTime = MonotonicSeconds();
+}
+
+void TfrmPlaySelected::TimeTyped(QLineEdit* Edit) {
+    const bool IsStart = Edit == ui->edtStart;
+    const int64_t Current = IsStart ? FTrackLine->MinPos() : FTrackLine->MaxPos();
+    const int64_t Low = IsStart ? 0 : FTrackLine->MinPos();
+    const int64_t High = IsStart ? FTrackLine->MaxPos() : FHost.TrackLine().MaxPos();
+    const std::optional<int64_t> Typed = ParseTimeMs(Edit->text().trimmed().toStdString());
+    if (Typed && *Typed >= Low && *Typed <= High) {
+        // Onto a frame boundary, as the main window's marks; the bounds are
+        // boundaries themselves, so the nearest one may not lie past them.
+        const int64_t Ms = std::clamp(SnapMsToFrame(*Typed, FHost.FrameTicks()), Low, High);
+        if (Ms != Current) {
+            IsStart ? MoveStart(Ms) : MoveEnd(Ms);
+            return;
+        }
+    } else if (Edit->text() != FormatMark(Current)) {
+        QApplication::beep();
+    }
+    Edit->setText(FormatMark(Current));
+}
+
+bool TfrmPlaySelected::eventFilter(QObject* Watched, QEvent* Event) {
+    auto* Edit = qobject_cast<QLineEdit*>(Watched);
+    if ((Edit == ui->edtStart || Edit == ui->edtEnd) && Event->type() == QEvent::KeyPress) {
+        const int Key = static_cast<QKeyEvent*>(Event)->key();
+        if (Key == Qt::Key_Return || Key == Qt::Key_Enter) {
+            Reporting([this, Edit] { TimeTyped(Edit); });
+            return true;
+        }
+    }
+    return QDialog::eventFilter(Watched, Event);
 }
 
 void TfrmPlaySelected::btnApplyClick() {

@@ -2,9 +2,12 @@
 
 // The play-selected dialog (frmPlaySelected): plays only the segment marked
 // on the main window's track line, lets the user move its two ends by tenths
-// of a second, and on OK writes them back. It borrows the main window's
-// player and never polls it itself: the main window's timer and player
-// notification reach it through frmPlaySelected while it is shown.
+// of a second with the arrows or type them to the millisecond, and on OK
+// writes them back. Its track line shows the segment with the same loudness
+// picture as the main window's. It borrows the main window's player and
+// never polls it itself: the main window's timer and player notification
+// reach it through frmPlaySelected while it is shown. Marks and positions
+// are milliseconds.
 
 #include "UpDown.h"
 
@@ -14,7 +17,9 @@
 #include <memory>
 
 class QIcon;
+class QLineEdit;
 class TAudioPlayer;
+class TLoudnessOverview;
 class TTrackLine;
 
 namespace Ui {
@@ -32,6 +37,11 @@ public:
     virtual TTrackLine& TrackLine() = 0;
     // Called after new marks were written into TrackLine.
     virtual void UpdateSelectionLabels() = 0;
+    // The file's loudness so far; null while there is none. It may grow
+    // while the dialog is shown.
+    virtual std::shared_ptr<const TLoudnessOverview> Overview() const = 0;
+    // The length of the file's frames on the frames' clock; 0 when unknown.
+    virtual int64_t FrameTicks() const = 0;
 };
 
 class TfrmPlaySelected : public QDialog {
@@ -46,6 +56,10 @@ public:
     // The player reported the end of playback (the segment's end).
     void PlaybackComplete();
 
+protected:
+    // Return in a time box takes the time instead of closing the dialog.
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
 private:
     void FormCreate();
     void FormDestroy();
@@ -57,6 +71,13 @@ private:
     void tbnGoToStartClick();
     void udnStartClick(TUpDown::TUDBtnType Button);
     void udnEndClick(TUpDown::TUDBtnType Button);
+    // The segment's ends moved by an arrow or a typed time.
+    void MoveStart(int64_t NewStart);
+    void MoveEnd(int64_t NewEnd);
+    // The time typed into edtStart or edtEnd, taken within the same
+    // bounds as the arrows'; else the box shows its end again.
+    void TimeTyped(QLineEdit* Edit);
+    void ShowOverview();
     void btnApplyClick();
     void ShowPicture(int Index);
 
@@ -68,7 +89,7 @@ private:
     TTrackLine* FTrackLine = nullptr;
     // The player's position (100 ns) when the dialog opened.
     int64_t FSavedPosition = 0;
-    // Monotonic seconds of the last accepted up-down click; 0 for none.
+    // Monotonic seconds of the last accepted move of an end; 0 for none.
     double FAdjustTime = 0;
     bool FPlaying = false;
 };

@@ -3,19 +3,32 @@
 // A timeline control: a bar for the range MinPos..MaxPos, a thick cursor at
 // CurPos and, in the bottom margin, ticks for SelStart and SelEnd with a band
 // between them. A left click or drag moves CurPos. Positions carry no unit;
-// the program uses tenths of a second. Owners put it in a panel and let it
-// fill the panel (a layout without margins, or a geometry that follows the
+// the program uses milliseconds. Owners put it in a panel and let it fill
+// the panel (a layout without margins, or a geometry that follows the
 // panel's size).
+//
+// Given a loudness overview, the bar shows the sound itself: per pixel
+// column the peak as a light band and the RMS as a darker one, on a dB
+// scale, with the selection tinted. Without one it is the plain bar.
+//
+// The bar shows a view of the range, which the user zooms (Ctrl+wheel,
+// Plus and Minus) and pans (wheel, middle-button drag, the scroll strip in
+// the bottom margin while zoomed in). With the keyboard focus, Left and
+// Right step the cursor and Space asks the owner to play or pause.
 //
 // Whether it shows the cursor and the marks and takes the mouse is its own
 // Enabled flag, set by its owner, not QWidget's enabled state: the progress
 // dialog of a job disables the whole main window, and the timeline keeps
 // showing where the job's marks lie meanwhile.
 
+#include "LoudnessOverview.h"
+
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <vector>
 
 class QRect;
 
@@ -30,16 +43,18 @@ class TTrackLine : public QWidget {
 
 public:
     using TNotifyEvent = std::function<void(TTrackLine* Sender)>;
-    // May change Pos, the position picked with the mouse.
+    // May change Pos, the position picked with the mouse or a key.
     using TPosValidEvent = std::function<void(TTrackLine* Sender, TShiftState Shift, int64_t& Pos)>;
 
     explicit TTrackLine(QWidget* Parent = nullptr);
 
-    // Stored only; the owner repaints when it needs to.
+    // Stored only; the owner repaints when it needs to. The view follows:
+    // a new MaxPos shows the whole range; a new MinPos keeps the whole
+    // range in view when it was, else keeps the view inside the range.
     int64_t MinPos() const { return FMinPos; }
-    void SetMinPos(int64_t Value) { FMinPos = Value; }
+    void SetMinPos(int64_t Value);
     int64_t MaxPos() const { return FMaxPos; }
-    void SetMaxPos(int64_t Value) { FMaxPos = Value; }
+    void SetMaxPos(int64_t Value);
 
     // A value outside MinPos..MaxPos is ignored; a change repaints and then
     // calls OnChange.
@@ -66,44 +81,140 @@ public:
 
     void SetOnChange(TNotifyEvent Handler) { FOnChange = std::move(Handler); }
     void SetOnValidPos(TPosValidEvent Handler) { FOnValidPos = std::move(Handler); }
+    // The view moved or was zoomed, by the user or by a call.
+    void SetOnViewChange(TNotifyEvent Handler) { FOnViewChange = std::move(Handler); }
+    // Space was pressed while the control had the focus.
+    void SetOnPlayPause(TNotifyEvent Handler) { FOnPlayPause = std::move(Handler); }
+
+    // The loudness to draw; null draws the plain bar. Position Pos stands
+    // for tick Pos * TicksPerPos of the overview (TicksPerSecond / 1000
+    // for milliseconds). Repaints.
+    void SetOverview(std::shared_ptr<const TLoudnessOverview> Overview, int64_t TicksPerPos);
+    const std::shared_ptr<const TLoudnessOverview>& Overview() const { return FOverview; }
+    // More of the overview may be known: repaints when it is.
+    void OverviewChanged();
+
+    // The stretch of the range the bar shows, ViewStart < ViewEnd unless the
+    // range is empty. SetView keeps it inside MinPos..MaxPos and at least
+    // as long as the deepest zoom allows, repaints and calls OnViewChange.
+    int64_t ViewStart() const { return FViewStart; }
+    int64_t ViewEnd() const { return FViewEnd; }
+    void SetView(int64_t Start, int64_t End);
+    void ShowAll();
+    // Factor > 1 zooms in, < 1 out; Pos stays in the column it was in.
+    void ZoomAt(int64_t Pos, double Factor);
+    // Does nothing unless both marks are set.
+    void ZoomToSelection();
+    // The length of one audio frame in positions; the deepest zoom shows a
+    // frame at least 4 pixels wide. 0 (unknown): one position per column.
+    void SetFrameLength(double PosPerFrame);
+    double FrameLength() const { return FFrameLength; }
+    // Zoomed in, one column of the view spans less than 100 positions:
+    // tenths no longer tell columns apart. Never with the whole range in
+    // view, which reads in tenths as it always did.
+    bool ShowsMillis() const;
+    // While on, a cursor moved out of the view (or past its right end)
+    // pages the view to it, the zoom kept.
+    void SetFollowCursor(bool Value) { FFollowCursor = Value; }
+    bool FollowCursor() const { return FFollowCursor; }
 
     // Right- and bottom-exclusive, in the control's own pixels.
     QRect GetBarRect() const;
     QRect GetHitRect() const;
 
-    // Column of the bar to position and back, rounding halves to even;
-    // column Left maps to MinPos and column Right - 1 to MaxPos.
+    // Column of the bar to position and back within the view, rounding
+    // halves to even; column Left maps to ViewStart and column Right - 1 to
+    // ViewEnd.
     int64_t XToPos(int X) const;
     int PosToX(int64_t Pos) const;
 
     int64_t DoValidPos(TShiftState Shift, int64_t Pos);
 
     // Disabled, the control paints only its silver bar and ignores the
-    // mouse. A change repaints.
+    // mouse and the keys. A change repaints.
     bool Enabled() const { return FEnabled; }
     void SetEnabled(bool Value);
 
 protected:
+    bool event(QEvent* Event) override;
     void paintEvent(QPaintEvent* Event) override;
     void mousePressEvent(QMouseEvent* Event) override;
     void mouseReleaseEvent(QMouseEvent* Event) override;
     void mouseMoveEvent(QMouseEvent* Event) override;
+    void wheelEvent(QWheelEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
 
 private:
+    enum class TDrag { None, Cursor, Pan, Thumb };
+    // The rows of one column's bands: half heights in pixels, -1 for none.
+    struct TColumnBand {
+        int16_t Peak = -1;
+        int16_t Rms = -1;
+        bool Known = false;
+    };
+    struct TStripGeometry {
+        int Left = 0;
+        int Width = 0;
+        int ThumbLeft = 0;
+        int ThumbWidth = 0;
+    };
+
     bool MoveCurPos(int64_t Value);
     void PickPosition(int X, TShiftState Shift);
+    // The view set without clamping the span below the deepest zoom
+    // further than the range allows; returns whether it changed.
+    bool PlaceView(int64_t Start, int64_t End);
+    void ViewChanged();
+    bool Zoomed() const;
+    int64_t MinSpan() const;
+    void ZoomAround(double Pos, double Fraction, double Factor);
+    void PanBy(int64_t Delta);
+    // The cursor back in view: paged to near the left edge.
+    bool PageToCursor();
+    void StepCursor(int Direction, Qt::KeyboardModifiers Modifiers);
+    TStripGeometry Strip() const;
+    bool InStrip(int Y) const;
+    void StripPress(int X);
+    const std::vector<TColumnBand>& Bands();
+    void PaintOverview(QPainter& Painter, const QRect& Inner);
+    void PaintStrip(QPainter& Painter);
 
     int64_t FMinPos = 0;
     int64_t FMaxPos = 0;
     int64_t FCurPos = 0;
     int64_t FSelStart = 0;
     int64_t FSelEnd = 0;
+    int64_t FViewStart = 0;
+    int64_t FViewEnd = 0;
     int FLeftMargin = 5;
     int FTopMargin = 9;
     int FRightMargin = 5;
     int FBottomMargin = 14;
     TNotifyEvent FOnChange;
     TPosValidEvent FOnValidPos;
-    bool FDragging = false;
+    TNotifyEvent FOnViewChange;
+    TNotifyEvent FOnPlayPause;
+    TDrag FDrag = TDrag::None;
+    // Where a pan or thumb drag began: the mouse column and the view start.
+    int FDragX = 0;
+    int64_t FDragViewStart = 0;
     bool FEnabled = true;
+    bool FFollowCursor = false;
+    // The focus is drawn: it came by the keyboard, or a key was used.
+    bool FFocusShown = false;
+    double FFrameLength = 0;
+
+    std::shared_ptr<const TLoudnessOverview> FOverview;
+    int64_t FTicksPerPos = 1;
+    // The bands of the last view drawn, and what they were drawn for.
+    std::vector<TColumnBand> FBands;
+    struct TBandKey {
+        const TLoudnessOverview* Overview = nullptr;
+        int64_t TicksPerPos = 0, ViewStart = 0, ViewEnd = 0, Known = -1;
+        bool Complete = false;
+        int Width = 0, Height = 0;
+        bool operator==(const TBandKey&) const = default;
+    } FBandKey;
+    // Known blocks when OverviewChanged last looked.
+    int64_t FSeenKnown = -1;
 };

@@ -1,6 +1,8 @@
 #include "PlaySelForm.h"
 
 #include "Errors.h"
+#include "FrameClock.h"
+#include "LoudnessOverview.h"
 #include "PlayAudio.h"
 #include "TestFiles.h"
 #include "TimeFormat.h"
@@ -26,9 +28,15 @@
 
 namespace {
 
+// The player's reference time (100 ns) in a tenth of a second; marks and
+// the track lines count milliseconds.
 constexpr int64_t Tenth = 1'000'000;
+constexpr int64_t RefPerMs = 10'000;
 // One frame of the fixture is 26 ms; positions agree to within that.
 constexpr int64_t Frame = 300'000;
+constexpr int64_t FixtureFrameTicks = 1152 * (TicksPerSecond / 44100);
+// The fixture as the player measures it.
+constexpr int64_t StreamEnd = 3030;
 
 // The main window as the dialog sees it.
 class TTestHost : public QWidget, public ISelectionHost {
@@ -43,11 +51,12 @@ public:
         QObject::connect(&FTimer, &QTimer::timeout, this, [this] { TimerTimer(); });
     }
 
-    // Opens the fixture, marks the segment and parks the player, paused, at
-    // Position (tenths).
+    // Opens the fixture, marks the segment (ms) and parks the player,
+    // paused, at Position (tenths).
     void Open(int64_t SelStart, int64_t SelEnd, int64_t Position) {
         FPlayer.Open(FixturePath("cbr-128-info.mp3"));
-        FTrack->SetMaxPos(FPlayer.Duration() / Tenth);
+        FTrack->SetMaxPos(FPlayer.Duration() / RefPerMs);
+        ASSERT_EQ(FTrack->MaxPos(), StreamEnd);
         FTrack->SetSelStart(SelStart);
         FTrack->SetSelEnd(SelEnd);
         FPlayer.Seek(Position * Tenth, -1);
@@ -59,7 +68,11 @@ public:
     TAudioPlayer& Player() override { return FPlayer; }
     TTrackLine& TrackLine() override { return *FTrack; }
     void UpdateSelectionLabels() override { ++LabelUpdates; }
+    std::shared_ptr<const TLoudnessOverview> Overview() const override { return LoudnessOverview; }
+    int64_t FrameTicks() const override { return FrameLength; }
 
+    std::shared_ptr<const TLoudnessOverview> LoudnessOverview;
+    int64_t FrameLength = FixtureFrameTicks;
     int LabelUpdates = 0;
     int MainCompletions = 0;
 
@@ -95,8 +108,8 @@ bool SamePicture(const QIcon& Shown, int Index) {
     return Shown.pixmap(24, 24).toImage() == ToolbarImage(Index).pixmap(24, 24).toImage();
 }
 
-QString TimeText(int64_t Tenths) {
-    return QString::fromStdString(FormatTime(static_cast<int32_t>(Tenths)));
+QString TimeText(int64_t Ms) {
+    return QString::fromStdString(FormatTimeMs(Ms, Ms % 100 != 0));
 }
 
 // The dialog's components, found by their names.
@@ -176,7 +189,7 @@ protected:
 };
 
 TEST_F(PlaySelected, OpeningPlaysTheSegmentAloneAndPausesAtItsEndAndTheTrackLineStaysInIt) {
-    Host.Open(10, 20, 25);
+    Host.Open(1000, 2000, 25);
     RunDialog(Host, [&](TView& View) {
         TfrmPlaySelected& Dialog = View.Dialog;
         EXPECT_EQ(Dialog.windowTitle(), "Playing...");
@@ -185,7 +198,7 @@ TEST_F(PlaySelected, OpeningPlaysTheSegmentAloneAndPausesAtItsEndAndTheTrackLine
         EXPECT_FALSE(View.Apply->isEnabled());
         EXPECT_EQ(View.Start->text(), "00:01.0");
         EXPECT_EQ(View.End->text(), "00:02.0");
-        EXPECT_EQ(View.Track->CurPos(), 10);
+        EXPECT_EQ(View.Track->CurPos(), 1000);
         EXPECT_LE((Dialog.geometry().center() - Host.geometry().center()).manhattanLength(), 2);
         EXPECT_GE(Position(), 10 * Tenth - Frame);
         EXPECT_LT(Position(), 13 * Tenth);
@@ -202,7 +215,7 @@ TEST_F(PlaySelected, OpeningPlaysTheSegmentAloneAndPausesAtItsEndAndTheTrackLine
         EXPECT_NEAR(Position(), 20 * Tenth, Frame) << "stays at the end";
 
         Dialog.findChild<QToolButton*>("tbnGoToStart")->click();
-        EXPECT_EQ(View.Track->CurPos(), 10);
+        EXPECT_EQ(View.Track->CurPos(), 1000);
         QTest::qWait(300);
         EXPECT_TRUE(View.Paused()) << "going to the start does not play";
         EXPECT_NEAR(Position(), 10 * Tenth, Frame);
@@ -240,21 +253,24 @@ TEST_F(PlaySelected, EachClickMovesAnEndByOneTenthWithinItsBounds) {
         TUpDown::TUDBtnType Button;
         int Clicks;
         int64_t NewStart, NewEnd;
-        // Where the player waits for the restart, in tenths (2 s before a
-        // new end, 0 at the earliest); -1 when no click was taken.
+        // Where the player waits for the restart, in ms (2 s before a new
+        // end, 0 at the earliest); -1 when no click was taken.
         int64_t SeekedTo;
     };
-    // The fixture lasts 3.06 s: 30 tenths on the main track line.
     const TCase Cases[] = {
-        {"start up by one", 10, 20, "udnStart", TUpDown::btNext, 1, 11, 20, 11},
-        {"start up to the end, no further", 10, 12, "udnStart", TUpDown::btNext, 3, 12, 12, 12},
-        {"start down to 0, no further", 1, 5, "udnStart", TUpDown::btPrev, 2, 0, 5, 0},
-        {"start not below 0", 0, 5, "udnStart", TUpDown::btPrev, 1, 0, 5, -1},
-        {"end down by one", 10, 25, "udnEnd", TUpDown::btPrev, 1, 10, 24, 4},
-        {"end down to the start, no further", 10, 12, "udnEnd", TUpDown::btPrev, 3, 10, 10, 0},
-        {"end up to the stream's length, no further", 27, 29, "udnEnd", TUpDown::btNext, 3, 27, 30,
-         10},
-        {"end not past the stream's length", 10, 30, "udnEnd", TUpDown::btNext, 1, 10, 30, -1},
+        {"start up by one", 1000, 2000, "udnStart", TUpDown::btNext, 1, 1100, 2000, 1100},
+        {"start up to the end, no further", 1000, 1200, "udnStart", TUpDown::btNext, 3, 1200, 1200,
+         1200},
+        {"start down to 0, no further", 100, 500, "udnStart", TUpDown::btPrev, 2, 0, 500, 0},
+        {"start not below 0", 0, 500, "udnStart", TUpDown::btPrev, 1, 0, 500, -1},
+        {"start off the tenths", 1489, 2000, "udnStart", TUpDown::btNext, 1, 1589, 2000, 1589},
+        {"end down by one", 1000, 2500, "udnEnd", TUpDown::btPrev, 1, 1000, 2400, 400},
+        {"end down to the start, no further", 1000, 1200, "udnEnd", TUpDown::btPrev, 3, 1000, 1000,
+         0},
+        {"end up to the stream's length, no further", 2700, 2900, "udnEnd", TUpDown::btNext, 3,
+         2700, 3000, 1000},
+        {"end not past the stream's length", 1000, StreamEnd, "udnEnd", TUpDown::btNext, 1, 1000,
+         StreamEnd, -1},
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
@@ -271,14 +287,14 @@ TEST_F(PlaySelected, EachClickMovesAnEndByOneTenthWithinItsBounds) {
             EXPECT_EQ(View.Paused(), Taken);
             if (Taken) {
                 EXPECT_EQ(View.Dialog.windowTitle(), "Pause");
-                EXPECT_NEAR(Local.Player().Position(), Case.SeekedTo * Tenth, Frame);
+                EXPECT_NEAR(Local.Player().Position(), Case.SeekedTo * RefPerMs, Frame);
             }
         });
     }
 }
 
 TEST_F(PlaySelected, RapidClicksKeepPlaybackPausedUntilASecondAfterTheLast) {
-    Host.Open(5, 25, 0);
+    Host.Open(500, 2500, 0);
     RunDialog(Host, [&](TView& View) {
         // An arrow held down: each repeat is one click.
         int Clicks = 0;
@@ -288,7 +304,7 @@ TEST_F(PlaySelected, RapidClicksKeepPlaybackPausedUntilASecondAfterTheLast) {
         QTest::qWait(700);
         QTest::mouseRelease(View.Arrow("udnEnd", TUpDown::btPrev), Qt::LeftButton);
         EXPECT_GE(Clicks, 3);
-        EXPECT_EQ(View.Track->MaxPos(), 25 - Clicks);
+        EXPECT_EQ(View.Track->MaxPos(), 2500 - 100 * Clicks);
 
         // Clicks 350 ms apart for longer than the delay: each one renews it.
         QElapsedTimer SinceLast;
@@ -314,14 +330,14 @@ TEST_F(PlaySelected, RapidClicksKeepPlaybackPausedUntilASecondAfterTheLast) {
 // Where the lead-in starts is in the click table; here it plays through
 // the old start and stops at the new end.
 TEST_F(PlaySelected, MovingTheEndOfAShortSegmentPlaysTheLeadInThroughItsStart) {
-    Host.Open(3, 8, 0);
+    Host.Open(300, 800, 0);
     RunDialog(Host, [&](TView& View) {
         View.Click("udnEnd", TUpDown::btNext);
         EXPECT_NEAR(Position(), 0, Frame);
         ASSERT_TRUE(QTest::qWaitFor([&] { return View.Playing(); }, 2500));
         ASSERT_TRUE(QTest::qWaitFor([&] { return View.Paused(); }, 2500));
         EXPECT_NEAR(Position(), 9 * Tenth, Frame);
-        EXPECT_EQ(View.Track->MinPos(), 3);
+        EXPECT_EQ(View.Track->MinPos(), 300);
     });
 }
 
@@ -335,11 +351,11 @@ TEST_F(PlaySelected, OKWritesTheMarksBackAndEveryWayOutRestoresThePlayer) {
         int64_t MarkStart, MarkEnd;
     };
     const TCase Cases[] = {
-        {"OK", 10, 20, 1, 2, OK, 11, 18},
-        {"OK with the start raised to the end", 10, 12, 2, 0, OK, -1, 12},
-        {"Cancel", 10, 20, 1, 2, Cancel, 10, 20},
-        {"Esc", 10, 20, 1, 2, Esc, 10, 20},
-        {"the close box", 10, 20, 1, 2, CloseBox, 10, 20},
+        {"OK", 1000, 2000, 1, 2, OK, 1100, 1800},
+        {"OK with the start raised to the end", 1000, 1200, 2, 0, OK, -1, 1200},
+        {"Cancel", 1000, 2000, 1, 2, Cancel, 1000, 2000},
+        {"Esc", 1000, 2000, 1, 2, Esc, 1000, 2000},
+        {"the close box", 1000, 2000, 1, 2, CloseBox, 1000, 2000},
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
@@ -368,16 +384,16 @@ TEST_F(PlaySelected, OKWritesTheMarksBackAndEveryWayOutRestoresThePlayer) {
 TEST_F(PlaySelected, FailuresAreReportedAndFrmPlaySelectedIsEmptyAgain) {
     // Marks but no open player: reading its position fails, the error
     // escapes the dialog's opening.
-    Host.TrackLine().SetMaxPos(30);
-    Host.TrackLine().SetSelStart(10);
-    Host.TrackLine().SetSelEnd(20);
+    Host.TrackLine().SetMaxPos(3000);
+    Host.TrackLine().SetSelStart(1000);
+    Host.TrackLine().SetSelEnd(2000);
     EXPECT_THROW(ShowPlaySelected(Host), Exception);
     EXPECT_EQ(frmPlaySelected, nullptr);
     EXPECT_EQ(Host.findChild<TfrmPlaySelected*>(), nullptr);
 
     // A player failing while the dialog is up: reported, the dialog stays,
     // and putting the player back fails as well on the way out.
-    Host.Open(10, 20, 0);
+    Host.Open(1000, 2000, 0);
     MessagesExpected = true;
     RunDialog(Host, [&](TView& View) {
         Host.Player().Close();
@@ -386,6 +402,77 @@ TEST_F(PlaySelected, FailuresAreReportedAndFrmPlaySelectedIsEmptyAgain) {
         EXPECT_TRUE(View.Dialog.isVisible());
     });
     EXPECT_EQ(Boxes.Seen.back(), "Error: Unable to determine duration");
+}
+
+TEST_F(PlaySelected, TypedTimesMoveAnEndLikeAnArrowOntoAFrameOrAreRefused) {
+    struct TCase {
+        const char* Box;
+        const char* Text;
+        int64_t FrameTicks;
+        // The new end, or the same for a refused text.
+        int64_t Start, End;
+    };
+    // The segment 1000 to 2000 ms; frames of 26.122 ms.
+    const TCase Cases[] = {
+        {"edtStart", "1.5", FixtureFrameTicks, 1489, 2000}, // frame 57
+        {"edtStart", "0:01.237", FixtureFrameTicks, 1228, 2000},
+        {"edtStart", "1.5", 0, 1500, 2000}, // frames unknown: as typed
+        {"edtEnd", "2.5", FixtureFrameTicks, 1000, 2508},
+        {"edtEnd", "3.03", FixtureFrameTicks, 1000, StreamEnd}, // the stream's end
+        {"edtEnd", "3.1", FixtureFrameTicks, 1000, 2000},       // past the stream
+        {"edtStart", "2.1", FixtureFrameTicks, 1000, 2000},     // past the end
+        {"edtEnd", "0.9", FixtureFrameTicks, 1000, 2000},       // before the start
+        {"edtStart", "soon", FixtureFrameTicks, 1000, 2000},
+    };
+    for (const TCase& Case : Cases) {
+        for (const bool Return : {true, false}) {
+            SCOPED_TRACE(::testing::Message() << Case.Box << " " << Case.Text << " "
+                                              << Case.FrameTicks << (Return ? " Return" : " Tab"));
+            TTestHost Local;
+            Local.FrameLength = Case.FrameTicks;
+            Local.Open(1000, 2000, 0);
+            RunDialog(Local, [&](TView& View) {
+                auto* Box = View.Dialog.findChild<QLineEdit*>(Case.Box);
+                View.Dialog.activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&View.Dialog));
+                Box->setFocus();
+                Box->selectAll();
+                QTest::keyClicks(Box, Case.Text);
+                QTest::keyClick(Box, Return ? Qt::Key_Return : Qt::Key_Tab);
+                EXPECT_TRUE(View.Dialog.isVisible());
+                EXPECT_EQ(View.Track->MinPos(), Case.Start);
+                EXPECT_EQ(View.Track->MaxPos(), Case.End);
+                EXPECT_EQ(View.Start->text(), TimeText(Case.Start));
+                EXPECT_EQ(View.End->text(), TimeText(Case.End));
+                const bool Taken = Case.Start != 1000 || Case.End != 2000;
+                EXPECT_EQ(View.Apply->isEnabled(), Taken);
+                EXPECT_EQ(View.Paused(), Taken);
+                if (Taken) {
+                    const int64_t Seek = Case.Start != 1000 ? Case.Start : Case.End - 2000;
+                    EXPECT_NEAR(Local.Player().Position(), Seek * RefPerMs, Frame);
+                }
+            });
+        }
+    }
+}
+
+TEST_F(PlaySelected, TheTrackLineShowsTheHostsPictureAsItGrows) {
+    auto Overview = std::make_shared<TLoudnessOverview>(TicksPerSecond / 100, 3 * TicksPerSecond);
+    Host.Open(1000, 2000, 0);
+    RunDialog(Host, [&](TView& View) {
+        EXPECT_EQ(View.Track->Overview(), nullptr);
+        EXPECT_DOUBLE_EQ(View.Track->FrameLength(), 1152 * 1000.0 / 44100);
+        Host.LoudnessOverview = Overview;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return View.Track->Overview() == Overview; }, 1000))
+            << "taken at the next tick";
+        const QPoint Middle(View.Track->PosToX(1500), View.Track->height() / 2);
+        EXPECT_EQ(View.Track->grab().toImage().pixelColor(Middle), QColor(Qt::white));
+        for (int Block = 0; Block < 200; ++Block)
+            Overview->AddBlock(1, 0.5);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return View.Track->grab().toImage().pixelColor(Middle) != Qt::white; }, 1000))
+            << "drawn at the next tick";
+    });
 }
 
 } // namespace

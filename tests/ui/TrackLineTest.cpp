@@ -1,11 +1,20 @@
 #include "TrackLine.h"
 
+#include "FrameClock.h"
+#include "OverviewBuilder.h"
+#include "TestFiles.h"
+
 #include <QImage>
+#include <QKeyEvent>
 #include <QTest>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -337,6 +346,286 @@ TEST_F(TrackLineTest, ValidPosHandlerSeesTheShiftAndMayChangeThePosition) {
     Track->SetOnValidPos([](TTrackLine*, TShiftState, int64_t& Pos) { Pos = 99999; });
     QTest::mouseClick(Track, Qt::LeftButton, Qt::NoModifier, QPoint(100, 8));
     EXPECT_EQ(Track->CurPos(), 1500); // out of range: ignored
+}
+
+// The loudness picture and the view, in milliseconds as in the program.
+
+constexpr int64_t TicksPerMs = TicksPerSecond / 1000;
+// One MPEG-1 Layer III frame at 44100 Hz.
+constexpr int64_t FrameTicks44k = 1152 * (TicksPerSecond / 44100);
+constexpr double FrameMs44k = 1152 * 1000.0 / 44100;
+
+bool IsDark(const QColor& Colour) {
+    return Colour.lightness() < 128;
+}
+
+// The inside of the bar is rows 3 to 12, its middle between rows 7 and 8.
+bool LoudAt(const QImage& Image, int X) {
+    return IsDark(Image.pixelColor(X, 7)) && IsDark(Image.pixelColor(X, 8));
+}
+
+void SendWheel(TTrackLine* Track, int X, QPoint Angle, Qt::KeyboardModifiers Modifiers) {
+    const QPointF At(X + 0.5, 8.5);
+    QWheelEvent Event(At, At, QPoint(), Angle, Qt::NoButton, Modifiers, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(Track, &Event);
+}
+
+TEST_F(TrackLineTest, LoudBlocksShowDarkAroundTheMiddleOthersThePlainFaceAtAnyView) {
+    // Blocks of 10 ms: loud, silent from 1 s, loud from 2 s; decoded to 2.5 s.
+    auto Overview = std::make_shared<TLoudnessOverview>(10 * TicksPerMs, 3000 * TicksPerMs);
+    for (int64_t Ms = 0; Ms < 2500; Ms += 10)
+        Overview->AddBlock(Ms < 1000 || Ms >= 2000 ? 0.9f : 0, Ms < 1000 || Ms >= 2000 ? 0.06 : 0);
+    Track->SetOverview(Overview, TicksPerMs);
+    Track->SetCurPos(3000);
+    for (const auto& [Start, End] : {std::pair{0, 3000}, {850, 1231}, {1900, 2281}, {2300, 2681}}) {
+        SCOPED_TRACE(::testing::Message() << "view " << Start << " to " << End);
+        Track->SetView(Start, End);
+        ASSERT_EQ(Track->ViewStart(), Start);
+        const QImage Image = Render();
+        for (int X = 4; X <= 380; ++X) {
+            const int64_t Pos = Track->XToPos(X), Column = (End - Start) / 381;
+            // Columns at an edge hold blocks of both sides.
+            if (std::abs(Pos - 1000) <= Column || std::abs(Pos - 2000) <= Column)
+                continue;
+            const bool Loud = (Pos < 1000 || Pos >= 2000) && Pos < 2500;
+            EXPECT_EQ(LoudAt(Image, X), Loud) << X;
+            EXPECT_EQ(Image.pixelColor(X, 3) == White && Image.pixelColor(X, 12) == White, !Loud);
+        }
+    }
+    Track->ShowAll();
+    Track->SetSelStart(1200);
+    Track->SetSelEnd(1800);
+    const QColor Selected = Render().pixelColor(Track->PosToX(1500), 5);
+    EXPECT_GT(Selected.blue(), Selected.red() + 20) << "tinted";
+    EXPECT_GT(Selected.lightness(), 200) << "not covered";
+}
+
+TEST_F(TrackLineTest, PeakAndRmsBandsOnADecibelScale) {
+    struct TCase {
+        float Peak;
+        double MeanSquare;
+        // Rows 3 to 12: '.' the face, 'p' the light peak, 'r' the dark RMS.
+        const char* Rows;
+    };
+    const TCase Cases[] = {
+        {0.9f, 0.0625, "prrrrrrrrp"},   // -1 dB, -12 dB
+        {0.01f, 1e-4, "...rrrr..."},    // -40 dB, which a linear scale hides
+        {0.01f, 6.25e-6, "...prrp..."}, // -40 dB, -52 dB
+        {3e-4f, 1e-8, ".........."},    // below -60 dB
+    };
+    auto Overview = std::make_shared<TLoudnessOverview>(750 * TicksPerMs, 3000 * TicksPerMs);
+    for (const TCase& Case : Cases)
+        Overview->AddBlock(Case.Peak, Case.MeanSquare);
+    Track->SetOverview(Overview, TicksPerMs);
+    Track->SetCurPos(3000);
+    const QImage Image = Render();
+    for (int I = 0; I < 4; ++I) {
+        std::string Rows;
+        for (int Y = 3; Y <= 12; ++Y) {
+            const QColor Colour = Image.pixelColor(Track->PosToX(I * 750 + 375), Y);
+            Rows += Colour == White ? '.' : IsDark(Colour) ? 'r' : 'p';
+        }
+        EXPECT_EQ(Rows, Cases[I].Rows);
+    }
+}
+
+TEST_F(TrackLineTest, ViewChanges) {
+    using T = TTrackLine&;
+    const auto Drag = [](Qt::MouseButton Button, int From, int To, int Y) {
+        return [=](T Track) {
+            QTest::mousePress(&Track, Button, {}, QPoint(From, Y));
+            QTest::mouseMove(&Track, QPoint(To, Y));
+            QTest::mouseRelease(&Track, Button, {}, QPoint(To, Y));
+        };
+    };
+    struct TCase {
+        const char* Name;
+        std::function<void(T)> Action;
+        int64_t Start, End;
+    };
+    // From 10000 to 13000 of 0 to 30000, 381 column steps; the cursor at
+    // 11500. The strip's thumb spans columns 130 to 167 of 3 to 384.
+    const TCase Cases[] = {
+        {"shifted into the range", [](T Track) { Track.SetView(-500, 500); }, 0, 1000},
+        {"a position a column at most", [](T Track) { Track.SetView(1000, 1010); }, 815, 1196},
+        {"four pixels a frame at most",
+         [](T Track) { Track.SetFrameLength(FrameMs44k), Track.SetView(10000, 10100); }, 8806,
+         11294},
+        {"a new range shows whole", [](T Track) { Track.SetMaxPos(20000); }, 0, 20000},
+        {"the selection",
+         [](T Track) { Track.SetSelStart(12000), Track.SetSelEnd(15000), Track.ZoomToSelection(); },
+         12000, 15000},
+        {"all", [](T Track) { Track.ShowAll(); }, 0, 30000},
+        {"wheel towards the user",
+         [](T Track) {
+             SendWheel(&Track, 100, {0, -120}, {});
+         },
+         10300, 13300},
+        {"middle-button drag", Drag(Qt::MiddleButton, 200, 100, 8), 10787, 13787},
+        {"strip beside the thumb: a page",
+         [](T Track) { QTest::mouseClick(&Track, Qt::LeftButton, {}, QPoint(300, 26)); }, 13000,
+         16000},
+        {"thumb dragged", Drag(Qt::LeftButton, 150, 184, 26), 12669, 15669},
+        {"Plus: in around the cursor", [](T Track) { QTest::keyClick(&Track, Qt::Key_Plus); },
+         10750, 12250},
+        {"an arrow past the edge pages",
+         [](T Track) { Track.UpdateCurPos(12990), QTest::keyClick(&Track, Qt::Key_Right); }, 12900,
+         15900},
+        {"following, at its right end",
+         [](T Track) { Track.SetFollowCursor(true), Track.UpdateCurPos(13000); }, 12850, 15850},
+        {"following, before it",
+         [](T Track) { Track.SetFollowCursor(true), Track.SetCurPos(5000); }, 4850, 7850},
+        {"not following", [](T Track) { Track.UpdateCurPos(20000); }, 10000, 13000},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        Track->SetFollowCursor(false);
+        Track->SetFrameLength(0);
+        Track->SetSelStart(-1);
+        Track->SetSelEnd(-1);
+        Track->SetMinPos(0);
+        Track->SetMaxPos(30000);
+        Track->SetCurPos(11500);
+        Track->SetView(10000, 13000);
+        int ViewChanges = 0;
+        Track->SetOnViewChange([&](TTrackLine*) { ++ViewChanges; });
+        Case.Action(*Track);
+        Track->SetOnViewChange({});
+        EXPECT_EQ(Track->ViewStart(), Case.Start);
+        EXPECT_EQ(Track->ViewEnd(), Case.End);
+        EXPECT_EQ(ViewChanges > 0, Case.Start != 10000 || Case.End != 13000);
+    }
+    EXPECT_TRUE(IsDark(Render().pixelColor(150, 25))) << "the strip's thumb";
+    Track->ShowAll();
+    EXPECT_TRUE(PixelIs(Render(), 150, 25, PanelColour)) << "no strip at the whole range";
+    EXPECT_FALSE(Track->ShowsMillis()) << "the whole range: tenths, however short";
+    Track->SetMaxPos(100000);
+    Track->SetView(0, 38100); // 100 positions a column
+    EXPECT_FALSE(Track->ShowsMillis());
+    Track->SetView(0, 38099);
+    EXPECT_TRUE(Track->ShowsMillis());
+}
+
+TEST_F(TrackLineTest, CtrlWheelKeepsThePointUnderTheMouseAndStopsAtFourPixelsAFrame) {
+    Track->SetMaxPos(30000);
+    for (const auto& [X, Notches] : {std::pair{20, 1}, {194, 1}, {370, 1}, {20, -1}, {300, -2}}) {
+        SCOPED_TRACE(::testing::Message() << "at " << X << " by " << Notches);
+        Track->SetView(10000, 14000);
+        const int64_t Before = Track->XToPos(X);
+        SendWheel(Track, X, QPoint(0, 120 * Notches), Qt::ControlModifier);
+        const int64_t Span = Track->ViewEnd() - Track->ViewStart();
+        EXPECT_EQ(Notches > 0, Span < 4000);
+        EXPECT_LE(std::abs(Track->XToPos(X) - Before), Span / 381);
+    }
+    Track->SetFrameLength(FrameMs44k);
+    for (int I = 0; I < 20; ++I)
+        SendWheel(Track, 194, QPoint(0, 120), Qt::ControlModifier);
+    const auto FramePixels = [](int64_t Span) { return FrameMs44k * 381 / Span; };
+    const int64_t Span = Track->ViewEnd() - Track->ViewStart();
+    EXPECT_GE(FramePixels(Span), 4.0);
+    EXPECT_LT(FramePixels(Span + 1), 4.0) << "no deeper than needed";
+}
+
+TEST_F(TrackLineTest, ArrowKeysStepTheCursorThroughTheOwner) {
+    struct TCase {
+        int64_t ViewEnd, From;
+        Qt::Key Key;
+        Qt::KeyboardModifiers Modifiers;
+        int64_t To;
+    };
+    // 44.1 kHz frames: 1500 lies in frame 57, from 1489 to 1515.
+    const TCase Cases[] = {
+        {3000, 1500, Qt::Key_Right, Qt::NoModifier, 1560},  // a fiftieth of the view
+        {3000, 1500, Qt::Key_Left, Qt::ShiftModifier, 900}, // a fifth
+        {3000, 1500, Qt::Key_Right, Qt::ControlModifier, 1515},
+        {3000, 1500, Qt::Key_Left, Qt::ControlModifier, 1489},
+        {2488, 1500, Qt::Key_Right, Qt::NoModifier, 1549}, // zoomed in
+        {3000, 2990, Qt::Key_Right, Qt::NoModifier, 3000},
+    };
+    Track->SetFrameLength(FrameMs44k);
+    TShiftState Seen{};
+    Track->SetOnValidPos([&](TTrackLine*, TShiftState Shift, int64_t&) { Seen = Shift; });
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(::testing::Message() << Case.From << " " << Case.Key << " " << Case.Modifiers);
+        Track->SetView(0, Case.ViewEnd);
+        Track->SetCurPos(Case.From);
+        Changes.clear();
+        QTest::keyClick(Track, Case.Key, Case.Modifiers);
+        EXPECT_EQ(Changes, std::vector<int64_t>{Case.To}) << "the owner seeks";
+        EXPECT_EQ(Seen.Modifiers, Case.Modifiers);
+    }
+}
+
+TEST_F(TrackLineTest, CtrlArrowsStepExactlyOneFrameThroughASnappingOwner) {
+    Track->SetFrameLength(FrameMs44k);
+    Track->SetOnValidPos(
+        [](TTrackLine*, TShiftState, int64_t& Pos) { Pos = SnapMsToFrame(Pos, FrameTicks44k); });
+    for (int64_t K = 1; K <= 114; ++K) {
+        QTest::keyClick(Track, Qt::Key_Right, Qt::ControlModifier);
+        ASSERT_EQ(Track->CurPos(), TicksToNearestMs(K * FrameTicks44k)) << "frame " << K;
+    }
+    for (int64_t K = 113; K >= 0; --K) {
+        QTest::keyClick(Track, Qt::Key_Left, Qt::ControlModifier);
+        ASSERT_EQ(Track->CurPos(), TicksToNearestMs(K * FrameTicks44k)) << "frame " << K;
+    }
+}
+
+TEST_F(TrackLineTest, ItsOwnKeysAreClaimedBeforeShortcutsAndTheWindowsPassBy) {
+    int Plays = 0;
+    Track->SetOnPlayPause([&](TTrackLine*) { ++Plays; });
+    for (const auto& [Key, Own] : {std::pair{Qt::Key_Right, true},
+                                   {Qt::Key_Minus, true},
+                                   {Qt::Key_Space, true},
+                                   {Qt::Key_1, false},
+                                   {Qt::Key_Home, false},
+                                   {Qt::Key_End, false}}) {
+        SCOPED_TRACE(::testing::Message() << "key " << Key);
+        QKeyEvent Override(QEvent::ShortcutOverride, Key, Qt::NoModifier);
+        QApplication::sendEvent(Track, &Override);
+        QKeyEvent Press(QEvent::KeyPress, Key, Qt::NoModifier);
+        QApplication::sendEvent(Track, &Press);
+        EXPECT_EQ(Override.isAccepted(), Own);
+        EXPECT_EQ(Press.isAccepted(), Own);
+    }
+    EXPECT_EQ(Plays, 1);
+}
+
+// A real file as the program draws it: silence with two 20 ms bursts of a
+// tone at 0.5 s and 1.5 s, which the decoder's delay puts some 25 ms later.
+// SEGMORA_TRACKLINE_PNGS names a folder to keep the pictures in, for a look.
+TEST(TrackLineOfAFile, BurstsShowWhereTheyAreAndSilenceShowsNothing) {
+    std::shared_ptr<const TLoudnessOverview> Overview;
+    std::atomic<bool> Stop{false};
+    ASSERT_EQ(DecodeOverview(FixturePath("burst-44k.mp3"), Stop, [&](auto Got) { Overview = Got; }),
+              TOverviewResult::Done);
+    const char* Folder = std::getenv("SEGMORA_TRACKLINE_PNGS");
+    for (const auto& [Size, Name] :
+         {std::pair{QSize(388, 28), "main"}, {QSize(800, 120), "large"}}) {
+        TTrackLine Track;
+        Track.resize(Size);
+        Track.SetMaxPos(TicksToMs(Overview->Duration()));
+        Track.SetOverview(Overview, TicksPerMs);
+        Track.SetCurPos(1000);
+        Track.SetSelStart(400);
+        Track.SetSelEnd(1600);
+        for (const bool Zoom : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << Name << (Zoom ? " zoomed" : ""));
+            Zoom ? Track.SetView(400, 800) : Track.ShowAll();
+            const QImage Image = Track.grab().toImage();
+            if (Folder != nullptr)
+                Image.save(
+                    QString("%1/trackline-%2%3.png").arg(Folder, Name, Zoom ? "-zoomed" : ""));
+            const auto Dark = [&](int64_t Ms) {
+                return IsDark(Image.pixelColor(Track.PosToX(Ms), Track.GetBarRect().center().y()));
+            };
+            int Burst = 0;
+            for (int64_t Ms = 500; Ms <= 560; Ms += 2)
+                Burst += Dark(Ms);
+            EXPECT_GE(Burst, 3);
+            for (const int64_t Ms : {460, 640, 690, Zoom ? 700 : 1250, Zoom ? 700 : 1800})
+                EXPECT_FALSE(Dark(Ms)) << Ms;
+        }
+    }
 }
 
 } // namespace

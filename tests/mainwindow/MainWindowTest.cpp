@@ -255,7 +255,7 @@ TEST_F(MainWindow, OpensByDialogAndByDropAndClosesOnAnUnusableDrop) {
     EXPECT_TRUE(Action("acnSelectStart")->isEnabled());
     EXPECT_FALSE(Action("acnSaveSelected")->isEnabled());
     EXPECT_TRUE(Track().Enabled());
-    EXPECT_EQ(Track().MaxPos(), 2064); // 79 frames of 26.122 ms, to the nearest millisecond
+    EXPECT_EQ(Track().MaxPos(), 2038); // 78 frames of 26.122 ms, to the nearest millisecond
 
     Main->SetLastOpenFolder(QStringLiteral("/elsewhere"));
     frmSave->edtFileName()->setText(QStringLiteral("earlier cut"));
@@ -499,8 +499,8 @@ TEST_F(MainWindow, ThePlaySelectedDialogGetsTheTimerAndTheEndOfPlayback) {
     Key(Qt::Key_1);
     QTest::mouseClick(&Track(), Qt::LeftButton, Qt::NoModifier, QPoint(136, 8));
     Key(Qt::Key_2);
-    // 133 of the bar's 381 columns: 720 ms, on the boundary of frame 28.
-    ASSERT_EQ(Track().SelEnd(), 731);
+    // 133 of the bar's 381 columns: 711 ms, on the boundary of frame 27.
+    ASSERT_EQ(Track().SelEnd(), 705);
     Key(Qt::Key_Home);
 
     bool Ticked = false, Ended = false;
@@ -792,8 +792,8 @@ TEST_F(MainWindow, MarksCanBeTypedAndTheViewZoomsByKeys) {
     Key(Qt::Key_E, Qt::ControlModifier);
     EXPECT_LE(Track().ViewStart(), 1489);
     EXPECT_GE(Track().ViewEnd(), 2612);
-    EXPECT_LT(Track().ViewEnd() - Track().ViewStart(), 2000);
-    Key(Qt::Key_Plus);
+    // As deep as four pixels a frame allows.
+    EXPECT_LT(Track().ViewEnd() - Track().ViewStart(), 2500);
     EXPECT_TRUE(Track().ShowsMillis());
     EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:01.489"));
     Key(Qt::Key_0, Qt::ControlModifier);
@@ -806,6 +806,9 @@ TEST_F(MainWindow, TabReachesEveryControl) {
     ASSERT_TRUE(Activate());
     Open(Cbr);
     ASSERT_TRUE(Activate());
+    Key(Qt::Key_1);
+    Key(Qt::Key_End);
+    Key(Qt::Key_2); // the save button takes the focus once there is a segment
     QSet<QWidget*> Reached;
     for (int Step = 0; Step < 40; ++Step) {
         Reached.insert(QApplication::focusWidget());

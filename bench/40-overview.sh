@@ -50,7 +50,7 @@ row "mpg123 -q -s > /dev/null" "$mpg123_s"
 row "whole overview decoded" "$overview_s" "$ratio" "mpg123 (goal <= 1.00, 0.60 on 2 cores)"
 printf '  %-46s %8.3f s   (goal <= 0.300, median of %s)\n' \
     "first column known, builder without cache" "$first_s" "$RUNS"
-printf '  %-46s %8s ms  (goal <= 50)\n' "longest wait of the events, repaint every 40 ms" \
+printf '  %-46s %8s ms  (goal <= 50)\n' "longest wait of the events, repaint every 30 ms" \
     "$wait_ms"
 printf '  %-46s %8s KiB (goal <= 32768)\n' "memory of an 18-hour overview at 48 kHz" \
     "$((memory >> 10))"

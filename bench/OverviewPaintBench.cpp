@@ -1,6 +1,6 @@
 // Shows the timeline at the window's size while the window's builder decodes
-// a file's loudness overview behind it, repaints it every 40 ms as the window
-// will, and says how long the events waited at most during the decoding: the
+// a file's loudness overview behind it, repaints it every 30 ms as the window
+// does, and says how long the events waited at most during the decoding: the
 // longest time between the ticks of a 10 ms timer.
 //
 //   segmora-overview-paint-bench FILE
@@ -45,19 +45,18 @@ int main(int argc, char** argv) {
     int Paints = 0;
     bool Placed = false;
     QTimer Repaint;
-    Repaint.setInterval(40);
+    Repaint.setInterval(30);
     QObject::connect(&Repaint, &QTimer::timeout, [&] {
         const bool Running = Builder.State() == TOverviewBuilder::TState::Running;
         if (const auto Overview = Builder.Overview()) {
             if (!Placed) {
-                Line.SetMaxPos(Overview->Duration() / TenthsToTicks(1));
+                // As the window does: positions in milliseconds.
+                Line.SetMaxPos(Overview->Duration() / MsToTicks(1));
+                Line.SetOverview(Overview, MsToTicks(1));
                 Placed = true;
+            } else {
+                Line.OverviewChanged();
             }
-            // TODO: once TTrackLine draws the overview, hand it over here
-            // (Line.SetOverview(Overview) when first seen, then
-            // Line.OverviewChanged() every tick) and drop this stand-in,
-            // which reads the columns such a paint would read.
-            Overview->Columns(0, Overview->Duration(), Line.GetBarRect().width());
         }
         Line.repaint();
         ++Paints;

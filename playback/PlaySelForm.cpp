@@ -203,6 +203,13 @@ void TfrmPlaySelected::UpdateProgress() {
                        QStringLiteral("]"));
 }
 
+void TfrmPlaySelected::FollowPlayer() {
+    if (!FPlaying)
+        return;
+    FTrackLine->UpdateCurPos(FPlayer->Position() / RefTimePerMs);
+    ShowOverview();
+}
+
 void TfrmPlaySelected::PlaybackComplete() {
     StopPlaying();
 }

@@ -53,6 +53,9 @@ public:
 
     // Each tick of the main window's timer while the dialog is shown.
     void UpdateProgress();
+    // Each tick of the main window's fast timer: the cursor follows
+    // playback smoothly; nothing else happens.
+    void FollowPlayer();
     // The player reported the end of playback (the segment's end).
     void PlaybackComplete();
 

@@ -434,7 +434,9 @@ void TfrmMain::CursorTimerTimer() {
             FTrackLine->OverviewChanged();
         }
     }
-    if (FPlaying && !frmPlaySelected) {
+    if (frmPlaySelected) {
+        frmPlaySelected->FollowPlayer();
+    } else if (FPlaying) {
         FTrackLine->UpdateCurPos(FPlayer->Position() / RefTimePerMs);
         UpdatePositionLabel();
     }

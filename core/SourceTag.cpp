@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -100,12 +101,12 @@ struct TParsedTag {
     ID3v2::Tag Tag;
 };
 
-void Append(std::vector<uint8_t>& To, const TagLib::ByteVector& Bytes) {
+void Append(std::vector<uint8_t>& To, const ByteVector& Bytes) {
     const auto* Data = reinterpret_cast<const uint8_t*>(Bytes.data());
     To.insert(To.end(), Data, Data + Bytes.size());
 }
 
-std::span<const uint8_t> SpanOf(const TagLib::ByteVector& Bytes) {
+std::span<const uint8_t> SpanOf(const ByteVector& Bytes) {
     return {reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size()};
 }
 
@@ -134,22 +135,24 @@ ByteVector IdOf(std::span<const uint8_t> Frame) {
     return ByteVector(reinterpret_cast<const char*>(Frame.data()), FrameIdSize);
 }
 
-// A picture frame rendered with its number for the picture: the picture
-// comes last.
+// A picture frame rendered with a number for its picture ends with it:
+// the picture comes last.
 constexpr unsigned int NumberSize = 4;
 
 ByteVector PictureNumber(size_t Number) {
     return ByteVector::fromUInt(static_cast<unsigned int>(Number));
 }
 
-bool EndsWithNumber(std::span<const uint8_t> Frame, size_t Number) {
-    return Frame.size() >= FrameHeaderSize + NumberSize &&
-           ByteVector(reinterpret_cast<const char*>(Frame.data() + Frame.size() - NumberSize),
-                      NumberSize) == PictureNumber(Number);
+size_t NumberAtTheEnd(std::span<const uint8_t> Frame) {
+    if (Frame.size() < FrameHeaderSize + NumberSize)
+        return SIZE_MAX;
+    return ByteVector(reinterpret_cast<const char*>(Frame.data() + Frame.size() - NumberSize),
+                      NumberSize)
+        .toUInt();
 }
 
 // The header of an ID3v2.3 tag of Size bytes after it.
-TagLib::ByteVector TagHeaderV3(int64_t Size) {
+ByteVector TagHeaderV3(int64_t Size) {
     ID3v2::Header Header;
     Header.setMajorVersion(3);
     Header.setTagSize(static_cast<unsigned int>(Size));
@@ -401,12 +404,12 @@ struct TOutputTags::TShared {
     // an output without chapters gets no tag.
     bool KeptFrames = false;
     // An ID3v2.3 tag of the frames an output changes, read anew for each.
-    TagLib::ByteVector PerOutput;
+    ByteVector PerOutput;
     // The other frames rendered, pictures aside.
     std::vector<uint8_t> Frames;
     // Each picture frame rendered without its picture, its size telling the
     // picture's in, then the picture: bytes read from the source.
-    std::vector<TagLib::ByteVector> PictureBytes;
+    std::vector<ByteVector> PictureBytes;
     std::vector<std::span<const uint8_t>> Pictures;
     int64_t PicturesSize = 0;
     // For the padding: the source tag's size after its header, and its bytes.
@@ -415,7 +418,7 @@ struct TOutputTags::TShared {
 };
 
 TOutputTags::TShared::TShared(const TSourceTag& Source, const TTagFields& Overrides) {
-    TParsedTag Job(Source.FRaw ? Source.FRaw->Bytes : TagLib::ByteVector());
+    TParsedTag Job(Source.FRaw ? Source.FRaw->Bytes : ByteVector());
     ID3v2::Tag& Tag = Job.Tag;
     if (Source.FFromID3v1)
         ApplyFields(Tag, Source.FFields);
@@ -440,10 +443,10 @@ TOutputTags::TShared::TShared(const TSourceTag& Source, const TTagFields& Overri
     std::vector<uint8_t> Changing;
     for (const std::span<const uint8_t> Frame : FramesOf(V3)) {
         const ByteVector Id = IdOf(Frame);
-        const size_t Number = PictureBytes.size() / 2;
+        const size_t Number = Id == "APIC" ? NumberAtTheEnd(Frame) : SIZE_MAX;
         if (IsPerOutputFrame(Id)) {
             Changing.insert(Changing.end(), Frame.begin(), Frame.end());
-        } else if (Id == "APIC" && Number < Data.size() && EndsWithNumber(Frame, Number)) {
+        } else if (Number < Data.size()) {
             // TagLib would copy the picture several times over for each
             // output: the frame is kept without it, its size counting it in.
             ByteVector Head(reinterpret_cast<const char*>(Frame.data()),

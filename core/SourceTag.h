@@ -100,7 +100,8 @@ class TRenderedTag {
 public:
     // Nothing to write.
     bool Empty() const { return FHead.empty(); }
-    // In order, empty ones left out.
+    // In order, empty ones left out: the header, the text frames, the
+    // chapters, the pictures, the padding.
     std::vector<std::span<const uint8_t>> Pieces() const;
     size_t Size() const;
     // The pieces joined.
@@ -121,8 +122,8 @@ private:
 // the tables of contents listing only those. Frames that tell times or byte
 // positions of the whole source (length, synchronised lyrics, seek tables)
 // are left out. The frames that are the same in every output are rendered
-// once, here; a picture's bytes are those read from the source, never
-// copied, and shared with it. Padding as TagLib gives a rewritten tag: the
+// once, here; a picture's bytes are those read from the source, shared
+// rather than copied. Padding as TagLib gives a rewritten tag: the
 // source tag's room beyond the frames when that is at most 1% of its bytes
 // (at least 1 KiB, at most 1 MiB), else 1 KiB.
 class TOutputTags {

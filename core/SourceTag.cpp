@@ -5,9 +5,11 @@
 #include "ID3v1.h"
 #include "Latin1Text.h"
 
+#include <taglib/attachedpictureframe.h>
 #include <taglib/chapterframe.h>
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1genres.h>
+#include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/tableofcontentsframe.h>
 #include <taglib/tbytevectorstream.h>
@@ -20,6 +22,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +30,7 @@
 #include <utility>
 
 namespace ID3v2 = TagLib::ID3v2;
+using TagLib::ByteVector;
 
 struct TSourceTag::TRaw {
     TagLib::ByteVector Bytes;
@@ -50,6 +54,26 @@ constexpr const char* WholeSourceFrames[] = {"TLEN", "TSIZ", "ETCO", "MLLT", "SY
 
 // A chapter's byte offsets are not given: its times are what counts.
 constexpr unsigned int NoOffset = 0xFFFFFFFF;
+
+// The frames an output changes: its numbering and its chapters.
+constexpr const char* PerOutputFrames[] = {"TIT2", "TRCK", "CHAP", "CTOC"};
+
+// The padding of a rewritten tag, as TagLib gives it.
+constexpr int64_t MinPadding = 1024;
+constexpr int64_t MaxPadding = 1024 * 1024;
+
+// In an ID3v2.3 frame's header: the ID, then the size.
+constexpr unsigned int FrameIdSize = 4;
+constexpr unsigned int FrameHeaderSize = 10;
+
+bool IsChapterFrame(const ByteVector& Id) {
+    return Id == "CHAP" || Id == "CTOC";
+}
+
+bool IsPerOutputFrame(const ByteVector& Id) {
+    return std::any_of(std::begin(PerOutputFrames), std::end(PerOutputFrames),
+                       [&Id](const char* Changes) { return Id == Changes; });
+}
 
 std::string Utf8(const TagLib::String& Text) {
     return Text.to8Bit(true);
@@ -76,6 +100,64 @@ struct TParsedTag {
     TTagOnlyFile File;
     ID3v2::Tag Tag;
 };
+
+void Append(std::vector<uint8_t>& To, const ByteVector& Bytes) {
+    const auto* Data = reinterpret_cast<const uint8_t*>(Bytes.data());
+    To.insert(To.end(), Data, Data + Bytes.size());
+}
+
+std::span<const uint8_t> SpanOf(const ByteVector& Bytes) {
+    return {reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size()};
+}
+
+// The frames of an ID3v2.3 tag rendered by TagLib, in order: each its
+// header (ID, size as a big-endian number, flags) and its content.
+std::vector<std::span<const uint8_t>> FramesOf(const ByteVector& Tag) {
+    std::vector<std::span<const uint8_t>> Frames;
+    const auto* Data = reinterpret_cast<const uint8_t*>(Tag.data());
+    const int64_t End =
+        Tag.size() >= ID3v2HeaderSize ? std::min<int64_t>(ID3v2TagSize(Data), Tag.size()) : 0;
+    int64_t At = ID3v2HeaderSize;
+    // The padding's zeros end them.
+    while (At + FrameHeaderSize <= End && Data[At] != 0) {
+        const int64_t Size =
+            FrameHeaderSize +
+            ByteVector(reinterpret_cast<const char*>(Data + At + FrameIdSize), 4).toUInt();
+        if (At + Size > End)
+            break;
+        Frames.emplace_back(Data + At, static_cast<size_t>(Size));
+        At += Size;
+    }
+    return Frames;
+}
+
+ByteVector IdOf(std::span<const uint8_t> Frame) {
+    return ByteVector(reinterpret_cast<const char*>(Frame.data()), FrameIdSize);
+}
+
+// A picture frame rendered with a number for its picture ends with it:
+// the picture comes last.
+constexpr unsigned int NumberSize = 4;
+
+ByteVector PictureNumber(size_t Number) {
+    return ByteVector::fromUInt(static_cast<unsigned int>(Number));
+}
+
+size_t NumberAtTheEnd(std::span<const uint8_t> Frame) {
+    if (Frame.size() < FrameHeaderSize + NumberSize)
+        return SIZE_MAX;
+    return ByteVector(reinterpret_cast<const char*>(Frame.data() + Frame.size() - NumberSize),
+                      NumberSize)
+        .toUInt();
+}
+
+// The header of an ID3v2.3 tag of Size bytes after it.
+ByteVector TagHeaderV3(int64_t Size) {
+    ID3v2::Header Header;
+    Header.setMajorVersion(3);
+    Header.setTagSize(static_cast<unsigned int>(Size));
+    return Header.render();
+}
 
 std::optional<std::string> FrameText(const ID3v2::Tag& Tag, const char* Id) {
     const ID3v2::FrameList& Frames = Tag.frameList(Id);
@@ -278,22 +360,129 @@ TSourceTag TSourceTag::Read(const TReadAt& Read, int64_t FileSize) {
     return Source;
 }
 
-// The tag of an output at Place, or of the whole file itself without one.
-std::vector<uint8_t> RenderTag(const TSourceTag& Source, const TTagFields& Overrides,
-                               const TOutputPlace* Output) {
+// The tag of the whole file itself, Overrides over the source's.
+std::vector<uint8_t> RenderFileTag(const TSourceTag& Source, const TTagFields& Overrides) {
     TParsedTag Parsed(Source.FRaw ? Source.FRaw->Bytes : TagLib::ByteVector());
     ID3v2::Tag& Tag = Parsed.Tag;
     if (Source.FFromID3v1)
         ApplyFields(Tag, Source.FFields);
     ApplyFields(Tag, Overrides);
-    if (Output) {
-        for (const char* Id : WholeSourceFrames)
-            Tag.removeFrames(Id);
-        KeepChapters(Tag, Output->StartMs, Output->EndMs);
-    }
     if (Tag.frameList().isEmpty())
         return {};
-    const TOutputPlace Place = Output ? *Output : TOutputPlace{};
+    std::vector<uint8_t> Bytes;
+    Append(Bytes, Tag.render(ID3v2::v3));
+    return Bytes;
+}
+
+std::vector<std::span<const uint8_t>> TRenderedTag::Pieces() const {
+    std::vector<std::span<const uint8_t>> All{FHead, FShared, FChapters};
+    All.insert(All.end(), FPictures.begin(), FPictures.end());
+    All.push_back(FPadding);
+    std::erase_if(All, [](std::span<const uint8_t> Piece) { return Piece.empty(); });
+    return All;
+}
+
+size_t TRenderedTag::Size() const {
+    size_t Size = 0;
+    for (const std::span<const uint8_t> Piece : Pieces())
+        Size += Piece.size();
+    return Size;
+}
+
+std::vector<uint8_t> TRenderedTag::Bytes() const {
+    std::vector<uint8_t> All;
+    All.reserve(Size());
+    for (const std::span<const uint8_t> Piece : Pieces())
+        All.insert(All.end(), Piece.begin(), Piece.end());
+    return All;
+}
+
+struct TOutputTags::TShared {
+    TShared(const TSourceTag& Source, const TTagFields& Overrides);
+
+    // Whether frames other than chapters and their tables are left: if not,
+    // an output without chapters gets no tag.
+    bool KeptFrames = false;
+    // An ID3v2.3 tag of the frames an output changes, read anew for each.
+    ByteVector PerOutput;
+    // The other frames rendered, pictures aside.
+    std::vector<uint8_t> Frames;
+    // Each picture frame rendered without its picture, its size telling the
+    // picture's in, then the picture: bytes read from the source.
+    std::vector<ByteVector> PictureBytes;
+    std::vector<std::span<const uint8_t>> Pictures;
+    int64_t PicturesSize = 0;
+    // For the padding: the source tag's size after its header, and its bytes.
+    int64_t SourceTagSize = 0;
+    int64_t SourceLength = 0;
+};
+
+TOutputTags::TShared::TShared(const TSourceTag& Source, const TTagFields& Overrides) {
+    TParsedTag Job(Source.FRaw ? Source.FRaw->Bytes : ByteVector());
+    ID3v2::Tag& Tag = Job.Tag;
+    if (Source.FFromID3v1)
+        ApplyFields(Tag, Source.FFields);
+    ApplyFields(Tag, Overrides);
+    for (const char* Id : WholeSourceFrames)
+        Tag.removeFrames(Id);
+    for (const ID3v2::Frame* Frame : Tag.frameList())
+        KeptFrames = KeptFrames || !IsChapterFrame(Frame->frameID());
+    SourceTagSize = Tag.header()->tagSize();
+    SourceLength = Job.File.length();
+
+    // TagLib converts frames to ID3v2.3 (a year, say, goes to the frame
+    // ID3v2.3 has for it) only when it renders a whole tag. So the tag is
+    // rendered once, each picture replaced by its number, and taken apart.
+    std::vector<ByteVector> Data;
+    for (ID3v2::Frame* Frame : Tag.frameList("APIC"))
+        if (auto* Picture = dynamic_cast<ID3v2::AttachedPictureFrame*>(Frame)) {
+            Data.push_back(Picture->picture());
+            Picture->setPicture(PictureNumber(Data.size() - 1));
+        }
+    const ByteVector V3 = Tag.render(ID3v2::v3);
+    std::vector<uint8_t> Changing;
+    for (const std::span<const uint8_t> Frame : FramesOf(V3)) {
+        const ByteVector Id = IdOf(Frame);
+        const size_t Number = Id == "APIC" ? NumberAtTheEnd(Frame) : SIZE_MAX;
+        if (IsPerOutputFrame(Id)) {
+            Changing.insert(Changing.end(), Frame.begin(), Frame.end());
+        } else if (Number < Data.size()) {
+            // TagLib would copy the picture several times over for each
+            // output: the frame is kept without it, its size counting it in.
+            ByteVector Head(reinterpret_cast<const char*>(Frame.data()),
+                            static_cast<unsigned int>(Frame.size() - NumberSize));
+            const ByteVector Size =
+                ByteVector::fromUInt(Head.size() - FrameHeaderSize + Data[Number].size());
+            std::copy(Size.begin(), Size.end(), Head.begin() + FrameIdSize);
+            PicturesSize += Head.size() + Data[Number].size();
+            PictureBytes.push_back(Head);
+            PictureBytes.push_back(Data[Number]);
+        } else {
+            Frames.insert(Frames.end(), Frame.begin(), Frame.end());
+        }
+    }
+    for (const ByteVector& Bytes : PictureBytes)
+        Pictures.push_back(SpanOf(Bytes));
+    if (!Changing.empty()) {
+        PerOutput = TagHeaderV3(static_cast<int64_t>(Changing.size()));
+        PerOutput.append(ByteVector(reinterpret_cast<const char*>(Changing.data()),
+                                    static_cast<unsigned int>(Changing.size())));
+    }
+}
+
+TOutputTags::TOutputTags(const TSourceTag& Source, const TTagFields& Overrides)
+    : FShared(std::make_unique<const TShared>(Source, Overrides)) {}
+
+TOutputTags::~TOutputTags() = default;
+
+TRenderedTag TOutputTags::Render(const TOutputPlace& Place) const {
+    const TShared& Shared = *FShared;
+    TParsedTag Own(Shared.PerOutput);
+    ID3v2::Tag& Tag = Own.Tag;
+    KeepChapters(Tag, Place.StartMs, Place.EndMs);
+    TRenderedTag Rendered;
+    if (!Shared.KeptFrames && Tag.frameList().isEmpty())
+        return Rendered;
     if (Place.Part > 0) {
         const std::string Number =
             std::to_string(Place.Part) + "/" + std::to_string(Place.PartCount);
@@ -302,14 +491,32 @@ std::vector<uint8_t> RenderTag(const TSourceTag& Source, const TTagFields& Overr
             SetText(Tag, "TIT2", *Title + " (" + Number + ")");
         SetText(Tag, "TRCK", Number);
     }
-    const TagLib::ByteVector Bytes = Tag.render(ID3v2::v3);
-    const auto* Data = reinterpret_cast<const uint8_t*>(Bytes.data());
-    return std::vector<uint8_t>(Data, Data + Bytes.size());
+    Rendered.FHead.resize(ID3v2HeaderSize);
+    const ByteVector V3 = Tag.render(ID3v2::v3);
+    for (const std::span<const uint8_t> Frame : FramesOf(V3)) {
+        std::vector<uint8_t>& To =
+            IsChapterFrame(IdOf(Frame)) ? Rendered.FChapters : Rendered.FHead;
+        To.insert(To.end(), Frame.begin(), Frame.end());
+    }
+    Rendered.FShared = Shared.Frames;
+    Rendered.FPictures = Shared.Pictures;
+
+    const int64_t FramesSize = static_cast<int64_t>(Rendered.FHead.size()) - ID3v2HeaderSize +
+                               static_cast<int64_t>(Shared.Frames.size()) +
+                               static_cast<int64_t>(Rendered.FChapters.size()) +
+                               Shared.PicturesSize;
+    const int64_t Room = Shared.SourceTagSize - FramesSize;
+    const int64_t MostRoom = std::clamp(Shared.SourceLength / 100, MinPadding, MaxPadding);
+    Rendered.FPadding.resize(static_cast<size_t>(Room > 0 && Room <= MostRoom ? Room : MinPadding));
+    const ByteVector Header =
+        TagHeaderV3(FramesSize + static_cast<int64_t>(Rendered.FPadding.size()));
+    std::copy(Header.begin(), Header.end(), Rendered.FHead.begin());
+    return Rendered;
 }
 
 std::vector<uint8_t> RenderOutputTag(const TSourceTag& Source, const TTagFields& Overrides,
                                      const TOutputPlace& Place) {
-    return RenderTag(Source, Overrides, &Place);
+    return TOutputTags(Source, Overrides).Render(Place).Bytes();
 }
 
 const std::vector<std::string>& GenreNames() {
@@ -393,7 +600,7 @@ void WriteFileTags(const std::string& FileName, const TTagFields& Fields,
         throw Exception(
             FormatMessage("No tag was written: %s is shorter than 128 bytes", FileName));
     const TSourceTag Source = TSourceTag::FromHandle(File.Get());
-    const std::vector<uint8_t> Tag = RenderTag(Source, Fields, nullptr);
+    const std::vector<uint8_t> Tag = RenderFileTag(Source, Fields);
     // The old tag's bytes, frames or not, give way to the new one.
     uint8_t Head[ID3v2HeaderSize];
     int64_t OldSize = FileReadAt(File.Get(), Head, ID3v2HeaderSize, 0) == ID3v2HeaderSize

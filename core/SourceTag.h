@@ -82,8 +82,8 @@ public:
     const std::vector<TChapter>& Chapters() const { return FChapters; }
 
 private:
-    friend std::vector<uint8_t> RenderTag(const TSourceTag&, const TTagFields&,
-                                          const TOutputPlace*);
+    friend class TOutputTags;
+    friend std::vector<uint8_t> RenderFileTag(const TSourceTag&, const TTagFields&);
     struct TRaw;
     // Shared: the tag's bytes, a cover among them, are never copied again.
     std::shared_ptr<const TRaw> FRaw;
@@ -92,12 +92,57 @@ private:
     std::vector<TChapter> FChapters;
 };
 
-// The ID3v2.3 tag for an output of Source: its frames, Overrides over them,
-// a part's track "Part/PartCount" and numbered title, the chapters that
-// overlap the output cut to it and moved to its start, the tables of
-// contents listing only those. Frames that tell times or byte positions of
-// the whole source (length, synchronised lyrics, seek tables) are left
-// out. Empty when there is nothing to write: numbering alone makes no tag.
+// An output's tag as the pieces to write one after the other. Some are the
+// output's own, the others (the pictures above all) are shared by every
+// output of the job and belong to the TOutputTags that rendered them: the
+// pieces are good while it lives.
+class TRenderedTag {
+public:
+    // Nothing to write.
+    bool Empty() const { return FHead.empty(); }
+    // In order, empty ones left out: the header, the text frames, the
+    // chapters, the pictures, the padding.
+    std::vector<std::span<const uint8_t>> Pieces() const;
+    size_t Size() const;
+    // The pieces joined.
+    std::vector<uint8_t> Bytes() const;
+
+private:
+    friend class TOutputTags;
+    std::vector<uint8_t> FHead; // the tag's header and the output's text frames
+    std::span<const uint8_t> FShared;
+    std::vector<uint8_t> FChapters;
+    std::span<const std::span<const uint8_t>> FPictures;
+    std::vector<uint8_t> FPadding;
+};
+
+// The ID3v2.3 tags of one job's outputs, all from one source: its frames,
+// Overrides over them, a part's track "Part/PartCount" and numbered title,
+// the chapters that overlap the output cut to it and moved to its start,
+// the tables of contents listing only those. Frames that tell times or byte
+// positions of the whole source (length, synchronised lyrics, seek tables)
+// are left out. The frames that are the same in every output are rendered
+// once, here; a picture's bytes are those read from the source, shared
+// rather than copied. Padding as TagLib gives a rewritten tag: the
+// source tag's room beyond the frames when that is at most 1% of its bytes
+// (at least 1 KiB, at most 1 MiB), else 1 KiB.
+class TOutputTags {
+public:
+    TOutputTags(const TSourceTag& Source, const TTagFields& Overrides);
+    ~TOutputTags();
+    TOutputTags(const TOutputTags&) = delete;
+    TOutputTags& operator=(const TOutputTags&) = delete;
+
+    // The tag of the output at Place; empty when there is nothing to write:
+    // numbering alone makes no tag.
+    TRenderedTag Render(const TOutputPlace& Place) const;
+
+private:
+    struct TShared;
+    std::unique_ptr<const TShared> FShared;
+};
+
+// One output's tag, whole: TOutputTags(Source, Overrides).Render(Place).
 std::vector<uint8_t> RenderOutputTag(const TSourceTag& Source, const TTagFields& Overrides,
                                      const TOutputPlace& Place);
 

@@ -115,12 +115,15 @@ std::unique_ptr<TFileStream> TSegmora::CreatePartFile(int32_t Number) {
     return std::make_unique<TFileStream>(PartFileName(Number), OutputMode());
 }
 
-void TSegmora::WriteOutputTag(TFrameWriter& Writer, const TOutputPlace& Place) const {
+void TSegmora::WriteOutputTag(TFrameWriter& Writer, const TOutputPlace& Place) {
     if (FNoTags)
         return;
-    const std::vector<uint8_t> Tag = RenderOutputTag(FSourceTag, FTagFields, Place);
-    if (!Tag.empty())
-        Writer.Write(Tag.data(), static_cast<uint32_t>(Tag.size()));
+    // What the outputs share, a cover above all, is rendered once a job.
+    if (!FOutputTags)
+        FOutputTags = std::make_unique<TOutputTags>(FSourceTag, FTagFields);
+    const TRenderedTag Tag = FOutputTags->Render(Place);
+    for (const std::span<const uint8_t> Piece : Tag.Pieces())
+        Writer.Write(Piece.data(), static_cast<uint32_t>(Piece.size()));
 }
 
 int64_t TSegmora::PartEndTicks(TMP3Reader& Ahead, const TStreamScan& Scan, int64_t PartSize,
@@ -163,6 +166,7 @@ void TSegmora::CloseSource() {
     FReader.SetSearchCheck(nullptr);
     FReader.Close();
     // A cover may be large: it is not kept beyond the job.
+    FOutputTags.reset();
     FSourceTag = TSourceTag();
 }
 

@@ -118,7 +118,7 @@ private:
     void MakeFolder() const;
     uint32_t OutputMode() const;
     // Writes the output's ID3v2 tag through Writer, before anything else.
-    void WriteOutputTag(TFrameWriter& Writer, const TOutputPlace& Place) const;
+    void WriteOutputTag(TFrameWriter& Writer, const TOutputPlace& Place);
     // Where part Number, starting on the reader's current frame (behind
     // it, for a part after the first), ends on the frames' clock, in ticks:
     // the parts' own rule walked ahead over the frames' headers.
@@ -143,6 +143,8 @@ private:
     TID3Info FID3Info;
     TTagFields FTagFields;
     TSourceTag FSourceTag;
+    // Made with the job's first output from FSourceTag.
+    std::unique_ptr<TOutputTags> FOutputTags;
     bool FNoTags = false;
     bool FPadNumbers = false;
     IJobFrontEnd* FFrontEnd = nullptr;

@@ -157,3 +157,92 @@ TEST(SourceTagGenres, ByNameInAnyCaseOrByNumberSpelledAsTheListSpellsThem) {
         EXPECT_EQ(GenreNumber(Case.Name.value_or(Case.Given)), Case.Number);
     }
 }
+
+namespace {
+
+// Where the frames of an ID3v2.3 tag end, each frame's size leading to the
+// next and zeros after the last; -1 when a frame runs past the size in the
+// tag's header or a byte of the padding is not zero.
+int64_t FramesEnd(const std::vector<uint8_t>& Tag) {
+    const int64_t End = ID3v2TagSize(Tag.data());
+    int64_t At = ID3v2HeaderSize;
+    while (At + 10 <= End && Tag[At] != 0)
+        At +=
+            10 + (int64_t{Tag[At + 4]} << 24 | Tag[At + 5] << 16 | Tag[At + 6] << 8 | Tag[At + 7]);
+    if (At > End || std::any_of(Tag.begin() + At, Tag.begin() + End, [](uint8_t B) { return B; }))
+        return -1;
+    return At;
+}
+
+} // namespace
+
+TEST(SourceTagOutputs, OutputsOfOneJobEachHoldTheCoverOnceInATagAsLongAsItsHeaderSays) {
+    SKIP_WITHOUT_MUTAGEN();
+    TTempDir Dir;
+    ASSERT_TRUE(MutagenChapteredCopy(Dir.File("chaptered.mp3")));
+    const TOutputTags Tags(TSourceTag::FromBytes(ReadFileBytes(Dir.File("chaptered.mp3"))),
+                           {.Album = "Typed"});
+    const auto Cover = ReadFileBytes(FixturePath("cover.jpg"));
+    const struct {
+        TOutputPlace Place;
+        std::vector<TChapter> Chapters;
+    } Cases[] = {
+        {TOutputPlace::PartOf(1, 3, 0, 1000), {{0, 1000, "One"}}},
+        {TOutputPlace::PartOf(2, 3, 500, 2000), {{0, 500, "One"}, {500, 1500, "Two ✓"}}},
+        // Again: no output changes what the next ones share.
+        {TOutputPlace::PartOf(1, 3, 0, 1000), {{0, 1000, "One"}}},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Chapters.back().EndMs);
+        const std::vector<uint8_t> Tag = Tags.Render(Case.Place).Bytes();
+        ASSERT_GE(Tag.size(), 10u);
+        EXPECT_EQ(ID3v2TagSize(Tag.data()), static_cast<int64_t>(Tag.size()));
+        EXPECT_GT(FramesEnd(Tag), 0) << "each frame's size leads to the next";
+        int Covers = 0;
+        for (auto At = Tag.begin();
+             (At = std::search(At, Tag.end(), Cover.begin(), Cover.end())) != Tag.end(); ++At)
+            ++Covers;
+        EXPECT_EQ(Covers, 1);
+        const TSourceTag Back = TSourceTag::FromBytes(Tag);
+        EXPECT_EQ(Back.Fields().Title, std::string(MutagenUnicodeTitle) + " (" +
+                                           std::to_string(Case.Place.Part) + "/3)");
+        EXPECT_EQ(Back.Fields().Album, "Typed");
+        EXPECT_EQ(Back.Chapters(), Case.Chapters);
+    }
+}
+
+TEST(SourceTagOutputs, PaddingIsTheSourceTagsRoomLeftOverIfAtMostOnePercentElseOneKiB) {
+    const auto Audio = ReadFileBytes(FixturePath("cbr-128-info.mp3"));
+    // A source behind a tag of Fields, made with 1 KiB of padding.
+    auto SourceOf = [&Audio](const TTagFields& Fields) {
+        std::vector<uint8_t> File = RenderOutputTag(TSourceTag(), Fields, {});
+        File.insert(File.end(), Audio.begin(), Audio.end());
+        return File;
+    };
+    const std::string Long(300000, 'x'); // a tag of 300 KB: 3000 bytes are 1%
+    const auto Small = SourceOf({.Title = "Song", .Comment = "Words"});
+    const auto Big = SourceOf({.Title = "Song", .Comment = Long});
+    // Each as a part: its numbering adds 20 bytes or so.
+    const struct {
+        const char* Name;
+        const std::vector<uint8_t>& Source;
+        TTagFields Overrides;
+        bool KeepsTheSourceTagsSize; // else 1 KiB of padding
+    } Cases[] = {
+        {"the numbering takes from the padding", Small, {}, true},
+        {"longer than the source's tag", Small, {.Title = Long}, false},
+        {"1000 bytes left over, 1% is 3000", Big, {.Comment = Long.substr(1000)}, true},
+        {"all of 300 KB left over", Big, {.Comment = ""}, false},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        const std::vector<uint8_t> Tag = RenderOutputTag(
+            TSourceTag::FromBytes(Case.Source), Case.Overrides, TOutputPlace::PartOf(1, 2, 0, 1));
+        const int64_t Frames = Tag.size() >= 10 ? FramesEnd(Tag) : -1;
+        ASSERT_GT(Frames, 0);
+        if (Case.KeepsTheSourceTagsSize)
+            EXPECT_EQ(Tag.size(), static_cast<size_t>(ID3v2TagSize(Case.Source.data())));
+        else
+            EXPECT_EQ(static_cast<int64_t>(Tag.size()) - Frames, 1024);
+    }
+}

@@ -191,3 +191,28 @@ TEST_F(OutputTags, ACutCarriesTheSourceTagUnderTheUsersFieldsAndItsID3v1AsBefore
         std::filesystem::remove_all(Dir.File("bare"));
     }
 }
+
+TEST_F(OutputTags, TheSameSplitterTagsTheNextJobFromItsOwnSourceAndFields) {
+    TRecordingFrontEnd FrontEnd;
+    TSegmora Segmora;
+    Segmora.SetFrontEnd(&FrontEnd);
+    Segmora.SetFolder(Dir.Path());
+    Segmora.SetPartCount(2);
+    const struct {
+        std::string Source;
+        const char* Prefix;
+        const char* Album;
+    } Jobs[] = {{Dir.File("chaptered.mp3"), "a", "First"},
+                {FixturePath("id3v1-end.mp3"), "b", "Second"}};
+    for (const auto& Job : Jobs) {
+        Segmora.SetSourceFile(Job.Source);
+        Segmora.SetPrefix(Job.Prefix);
+        Segmora.SetTagFields({.Album = Job.Album});
+        Segmora.Execute(false);
+    }
+    ASSERT_TRUE(FrontEnd.Errors.empty()) << FrontEnd.Errors.front();
+    const std::string Tag = Read(Dir.File("b1.mp3"));
+    EXPECT_EQ(Only(Tag, {"TALB", "TIT2", "APIC", "CHAP"}),
+              (TLines{"TALB=Second", "TIT2=Fixture With End Tag (1/2)"}))
+        << Tag;
+}

@@ -528,9 +528,11 @@ TEST_F(MainWindow, SettingsAreKeptBetweenTwoWindows) {
     Main->move(300, 200);
     Main->SetLastOpenFolder(QStringLiteral("/music/in"));
     Main->SetLastSaveFolder(QStringLiteral("/music/out"));
+    Find<QCheckBox>("chkPadNumbers")->setChecked(true);
     CloseWindow();
     OpenWindow();
     EXPECT_EQ(Main->pos(), QPoint(300, 200));
+    EXPECT_TRUE(Find<QCheckBox>("chkPadNumbers")->isChecked());
     EXPECT_EQ(Main->LastOpenFolder(), QStringLiteral("/music/in"));
     EXPECT_EQ(Main->LastSaveFolder(), QStringLiteral("/music/out"));
 

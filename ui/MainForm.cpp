@@ -349,7 +349,11 @@ bool TfrmMain::ShowsMillis() const {
 }
 
 QString TfrmMain::PositionText(int64_t Ms) const {
-    return QString::fromStdString(FormatTimeMs(Ms, ShowsMillis()));
+    if (ShowsMillis())
+        return QString::fromStdString(FormatTimeMs(Ms, true));
+    // A mark on a frame boundary rarely falls on a tenth: the nearest one
+    // is shown, so that a typed 7.5 does not come back as 7.4.
+    return QString::fromStdString(FormatTimeMs((Ms + 50) / 100 * 100, false));
 }
 
 void TfrmMain::UpdatePositionLabel() {

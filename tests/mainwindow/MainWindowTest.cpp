@@ -788,7 +788,7 @@ TEST_F(MainWindow, MarksCanBeTypedAndTheViewZoomsByKeys) {
         EXPECT_EQ(Track().SelStart(), Step.Start);
         EXPECT_EQ(Track().SelEnd(), Step.End);
     }
-    EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:01.4"));
+    EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:01.5"));
 
     // Zoomed to the selection, times show to the millisecond.
     Key(Qt::Key_E, Qt::ControlModifier);
@@ -801,7 +801,7 @@ TEST_F(MainWindow, MarksCanBeTypedAndTheViewZoomsByKeys) {
     Key(Qt::Key_0, Qt::ControlModifier);
     EXPECT_EQ(Track().ViewStart(), 0);
     EXPECT_EQ(Track().ViewEnd(), Track().MaxPos());
-    EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:01.4"));
+    EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:01.5"));
 }
 
 TEST_F(MainWindow, TabReachesEveryControl) {

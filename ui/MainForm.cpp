@@ -589,17 +589,31 @@ void TfrmMain::resizeEvent(QResizeEvent* Event) {
 }
 
 void TfrmMain::KeepOnScreen() {
+    // The screen that shows most of it, else the primary one; a window
+    // that does not fit there wholly is moved (and, if need be, shrunk)
+    // into it.
     const QRect Frame = frameGeometry();
-    for (QScreen* Screen : QGuiApplication::screens())
-        if (Screen->availableGeometry().intersects(Frame))
-            return;
-    QScreen* Primary = QGuiApplication::primaryScreen();
-    if (!Primary)
+    QScreen* Best = QGuiApplication::primaryScreen();
+    int64_t BestArea = 0;
+    for (QScreen* Screen : QGuiApplication::screens()) {
+        const QRect Shown = Screen->availableGeometry().intersected(Frame);
+        const int64_t Area = static_cast<int64_t>(Shown.width()) * Shown.height();
+        if (Area > BestArea) {
+            Best = Screen;
+            BestArea = Area;
+        }
+    }
+    if (!Best)
         return;
-    const QRect Room = Primary->availableGeometry();
-    resize(std::min(width(), Room.width()), std::min(height(), Room.height()));
-    move(Room.topLeft() + QPoint(std::max(0, (Room.width() - frameGeometry().width()) / 2),
-                                 std::max(0, (Room.height() - frameGeometry().height()) / 2)));
+    const QRect Room = Best->availableGeometry();
+    if (Room.contains(Frame))
+        return;
+    const QSize Border = Frame.size() - size();
+    resize(std::max(minimumWidth(), std::min(width(), Room.width() - Border.width())),
+           std::max(minimumHeight(), std::min(height(), Room.height() - Border.height())));
+    const QSize Outer = size() + Border;
+    move(std::clamp(Frame.x(), Room.left(), std::max(Room.left(), Room.right() + 1 - Outer.width())),
+         std::clamp(Frame.y(), Room.top(), std::max(Room.top(), Room.bottom() + 1 - Outer.height())));
 }
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* Event) {

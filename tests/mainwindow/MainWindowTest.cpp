@@ -21,6 +21,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -43,6 +44,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace {
@@ -284,8 +286,16 @@ TEST_F(MainWindow, PlaybackFollowsTheTimerAndStopsByItselfAtTheEnd) {
     Find<QToolButton>("tbnPlay")->click();
     EXPECT_FALSE(Enabled("tbnPlay"));
     EXPECT_TRUE(Enabled("tbnPause"));
-    // The cursor and the position label follow playback.
+    // The cursor and the position label follow playback, smoothly: at
+    // least 25 moves a second.
     ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= 400; }, 3000));
+    std::set<int64_t> Seen;
+    for (QElapsedTimer Clock; !Clock.isValid() || Clock.elapsed() < 400; QTest::qWait(5)) {
+        if (!Clock.isValid())
+            Clock.start();
+        Seen.insert(Track().CurPos());
+    }
+    EXPECT_GE(Seen.size(), 10u);
     EXPECT_NE(Text("lblPosition"), QStringLiteral("Position : 00:00.0 of 00:02.0"));
 
     // Near the end, so the end comes soon; the notification stops it.
@@ -728,6 +738,11 @@ TEST_F(MainWindow, GrowsGivingTheRoomToTheTimelineAndKeepsItsSize) {
     CloseWindow();
     OpenWindow();
     EXPECT_EQ(Main->size(), QSize(700, 500));
+    Main->showMaximized();
+    CloseWindow();
+    OpenWindow();
+    EXPECT_TRUE(Main->isMaximized());
+    Main->showNormal();
 
     // Placed off every screen, it comes back onto one.
     Main->move(-20000, -20000);

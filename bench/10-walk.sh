@@ -29,8 +29,9 @@ with open(sys.argv[1], 'wb') as out:
     for _ in range(64):
         out.write(data)
 PY
-scan_noise() { "$CLI" info "$WORK/noise.bin"; }
-scan_noise >/dev/null
+# It is refused as not MPEG audio (exit 1) once the whole search is done.
+scan_noise() { "$CLI" info "$WORK/noise.bin" || true; }
+scan_noise >/dev/null 2>&1
 scan_s=$(for ((i = 0; i < RUNS; i++)); do seconds_of scan_noise; done | median)
 echo
 echo "Search over 64 MiB without a frame:"

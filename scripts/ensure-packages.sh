@@ -33,7 +33,7 @@ ensure_packages() {
 # What building and running the programs needs.
 BUILD_PACKAGES=(
     build-essential cmake pkg-config ninja-build
-    libtag1-dev libmpg123-dev
+    libtag1-dev libmpg123-dev libcue-dev
     qt6-base-dev qt6-svg-dev libgl-dev libqt6svg6
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good

@@ -96,6 +96,14 @@ if data[at:at + 4] != b"LAME":
 data[at:at + 36] = bytes(36)
 open(sys.argv[2], "wb").write(data)
 BLANK
+# For the split at silences: 1 s tones of 440 Hz at -6 dB with three gaps
+# between them, a short silent one (0.3 s), a long one holding the tone at
+# -60 dB (0.8 s) and a long one at -30 dB (0.8 s). Mono, lame 64 kbit/s.
+gap_tone="0.5*(lt(t,1)+gte(t,1.3)*lt(t,2.3)+gte(t,3.1)*lt(t,4.1)+gte(t,4.9))"
+gap_tone+="+0.001*gte(t,2.3)*lt(t,3.1)+0.0316*gte(t,4.1)*lt(t,4.9)"
+ffmpeg -v error -nostdin -f lavfi -i "aevalsrc=exprs='sin(2*PI*440*t)*($gap_tone)':s=44100:d=5.9" \
+    -ac 1 -c:a pcm_s16le -flags +bitexact -fflags +bitexact -y "$work/gaps.wav"
+enc -b 64 "$work/gaps.wav" "$out/tone-gaps.mp3"
 # The frame walker and the checks, shared by the steps below.
 cat >"$work/fixtures.py" <<'PY'
 import json
@@ -335,7 +343,7 @@ done
 python3 "$work/fixtures.py" measure "$out" "$work" "${names[@]}"
 
 bursts=(burst-44k.mp3 burst-44k-t.mp3 burst-22k.mp3 burst-8k.mp3 burst-layer2.mp3
-    burst-xing.mp3 burst-lavc.mp3 burst-vbri.mp3)
+    burst-xing.mp3 burst-lavc.mp3 burst-vbri.mp3 tone-gaps.mp3)
 total=0
 for name in "${names[@]}" "${bursts[@]}"; do
     total=$((total + $(stat -c %s "$out/$name")))

@@ -487,6 +487,10 @@ void TSegmora::SplitByPlan() {
     const TStreamScan Scan = OpenSplit();
     if (FStopped)
         return;
+    // A plan made for another file may lie wholly beyond this one's audio.
+    if (Planned.front().Start >= Scan.Ticks)
+        throw Exception("No audio frame of " + FSourceFile +
+                        " lies in the planned parts, so no part was made.");
     MakeFolder();
     const auto Count = static_cast<int32_t>(Planned.size());
     TPartWriter Parts(*this, Scan);

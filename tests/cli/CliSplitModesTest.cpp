@@ -115,9 +115,11 @@ TEST_F(CliSplitModes, EveryModeWritesWhatItsDryRunListed) {
         {Plain, {"--equal-time", "2", "--pad"}, {"cbr-128-info-1", "cbr-128-info-2"}},
         {Plain, {"--every", "1.2", "--prefix", "e"}, {"e1", "e2", "e3"}},
         {Plain, {"--at", "2.5,0.5", "--prefix", "a"}, {"a1", "a2", "a3"}},
-        {FixturePath("vbr.mp3"), {"--every", "1", "--quiet-within", "0.3", "--prefix", "q"},
+        {FixturePath("vbr.mp3"),
+         {"--every", "1", "--quiet-within", "0.3", "--prefix", "q"},
          {"q1", "q2", "q3", "q4"}},
-        {FixturePath("tone-gaps.mp3"), {"--silence", "--min-silence", "0.25", "--prefix", "s"},
+        {FixturePath("tone-gaps.mp3"),
+         {"--silence", "--min-silence", "0.25", "--prefix", "s"},
          {"s1", "s2", "s3"}},
     };
     for (const auto& Case : Cases) {
@@ -158,7 +160,8 @@ TEST_F(CliSplitModes, EqualTimePartsOfAVaryingBitRateDifferByAFrameAtMost) {
 
 TEST_F(CliSplitModes, DroppedSilenceIsLeftOutAndTheOverviewKeptForTheWindow) {
     const std::string Source = FixturePath("tone-gaps.mp3");
-    const auto Parts = DryThenReal(Source, {"--silence", "--min-silence", "0.25", "--drop-silence"});
+    const auto Parts =
+        DryThenReal(Source, {"--silence", "--min-silence", "0.25", "--drop-silence"});
     ASSERT_EQ(Parts.size(), 3u);
     // The silent gap at 1.0 s and the one at -60 dB at 2.3 s are out.
     EXPECT_LE(Parts[0].EndMs, 1000 + FrameMs);

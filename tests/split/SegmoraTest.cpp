@@ -422,7 +422,8 @@ TEST_F(Cutter, APlannedPartBeyondTheAudioIsNotMadeAndAPlanWithoutPartsMakesNothi
 
     std::filesystem::remove_all(Dir.Path());
     Segmora.SetCreateFolder(true);
-    for (const TSplitPlan& Plan : {TSplitPlan{}, TSplitPlan{{FramesPart(End + 1, End + 2)}, false}}) {
+    for (const TSplitPlan& Plan :
+         {TSplitPlan{}, TSplitPlan{{FramesPart(End + 1, End + 2)}, false}}) {
         FrontEnd.Errors.clear();
         Segmora.SetPlan(Plan);
         Split(Source, 0);
@@ -435,9 +436,8 @@ TEST_F(Cutter, APlannedPartBeyondTheAudioIsNotMadeAndAPlanWithoutPartsMakesNothi
 
 TEST_F(Cutter, TitledPartsAreNamedByThePatternAndTwoOfOneNameAreRefusedFirst) {
     const std::string Source = FixturePath("cbr-128-info.mp3");
-    Segmora.SetPlan(TSplitPlan{{FramesPart(0, 5, "Intro"), FramesPart(5, 9, "../AC/DC"),
-                                FramesPart(9, 12, "")},
-                               true});
+    Segmora.SetPlan(TSplitPlan{
+        {FramesPart(0, 5, "Intro"), FramesPart(5, 9, "../AC/DC"), FramesPart(9, 12, "")}, true});
     Split(Source, 0, "p");
     EXPECT_TRUE(FrontEnd.Errors.empty());
     for (const char* Name : {"01 - Intro.mp3", "02 - _AC_DC.mp3", "p3.mp3"})

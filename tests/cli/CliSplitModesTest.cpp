@@ -111,7 +111,7 @@ TEST_F(CliSplitModes, EveryModeWritesWhatItsDryRunListed) {
         std::vector<std::string> Mode;
         std::vector<std::string> Names; // of the parts, in order
     } Cases[] = {
-        {Plain, {"--parts", "3", "--prefix", "p"}, {"p1", "p2", "p3"}},
+        {FixturePath("vbr.mp3"), {"--parts", "3", "--prefix", "p"}, {"p1", "p2", "p3"}},
         {Plain, {"--equal-time", "2", "--pad"}, {"cbr-128-info-1", "cbr-128-info-2"}},
         {Plain, {"--every", "1.2", "--prefix", "e"}, {"e1", "e2", "e3"}},
         {Plain, {"--at", "2.5,0.5", "--prefix", "a"}, {"a1", "a2", "a3"}},

@@ -479,33 +479,6 @@ TEST(PartNames, TitledByThePatternWithTheTitleMadeFitForAName) {
     EXPECT_EQ(TSegmora::FileNameTitle(std::string(199, 'x') + "é"), std::string(199, 'x'));
 }
 
-TEST_F(Cutter, ThePlanBySizeIsWhereTheSplitBySizeCuts) {
-    for (const char* Name : {"id3v1-end.mp3", "vbr.mp3", "junk-between.mp3"}) {
-        for (int32_t Parts : {2, 7}) {
-            SCOPED_TRACE(std::string(Name) + " in " + std::to_string(Parts));
-            const std::string Source = FixturePath(Name);
-            const auto Frames = AudioFrames(Source);
-            const auto Expected = ExpectedParts(Frames, AudioSpanOf(FixtureNamed(Name)), Parts);
-            Segmora.SetSourceFile(Source);
-            Segmora.SetFolder(Dir.Path());
-            Segmora.SetPartCount(Parts);
-            const TSplitPlan Plan = Segmora.PlanBySize();
-            ASSERT_EQ(Plan.Parts.size(), Expected.size());
-            int64_t Start = 0;
-            size_t Frame = 0;
-            for (size_t I = 0; I < Expected.size(); ++I) {
-                size_t Bytes = 0;
-                while (Bytes < Expected[I].size())
-                    Bytes += Frames[Frame++].size();
-                const int64_t End = static_cast<int64_t>(Frame) * Frame44k;
-                EXPECT_EQ(Plan.Parts[I], (TPlannedPart{Start, End, {}, {}}));
-                Start = End;
-            }
-        }
-    }
-    EXPECT_TRUE(std::filesystem::is_empty(Dir.Path())) << "nothing is written";
-}
-
 // Saving a selection.
 
 TEST_F(Cutter, TenToTwentySecondsTakesFrames383To765) {

@@ -13,24 +13,7 @@ OVERVIEW=$BUILD/bench/segmora-overview-bench
 PAINT=$BUILD/bench/segmora-overview-paint-bench
 HOUR=$WORK/hour.mp3
 
-# The CBR fixture's audio frames repeated for an hour, without its
-# information frame (which would count the frames of one copy only).
-python3 - tests/data/cbr-128-info.mp3 "$HOUR" <<'PY'
-import sys
-data = open(sys.argv[1], 'rb').read()
-if data[-128:-125] == b'TAG':
-    data = data[:-128]
-assert data[0] == 0xFF and (data[1] & 0xFE) == 0xFA, 'an MPEG-1 Layer III fixture'
-kbps = (0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320)[data[2] >> 4]
-rate = (44100, 48000, 32000)[(data[2] >> 2) & 3]
-first = 144 * kbps * 1000 // rate + ((data[2] >> 1) & 1)
-assert b'Xing' in data[:first] or b'Info' in data[:first], 'an information frame first'
-frames = data[first:]
-copies = -(-3600 * kbps * 1000 // 8 // len(frames))
-with open(sys.argv[2], 'wb') as out:
-    for _ in range(copies):
-        out.write(frames)
-PY
+make_hour "$HOUR"
 
 decode_overview() { "$OVERVIEW" "$HOUR"; }
 decode_mpg123() { mpg123 -q -s "$HOUR"; }

@@ -7,6 +7,7 @@
 #include "Latin1Text.h"
 #include "MP3Prepare.h"
 #include "Segmora.h"
+#include "SourceGrid.h"
 #include "SourceTag.h"
 #include "SplitModes.h"
 #include "TimeFormat.h"
@@ -298,8 +299,10 @@ int RunSplit(const std::vector<std::string>& Args) {
     Segmora.SetNoTags(Parsed.Has("--no-tags"));
     if (Pattern)
         Segmora.SetNamePattern(*Pattern);
-    Segmora.SetPlan(PlanSplit(Parsed, Mode, Source));
+    const std::optional<TSegmora::TPlanner> Planner = SplitPlanner(Parsed, Mode, Source);
     if (Parsed.Has("--dry-run")) {
+        if (Planner)
+            Segmora.SetPlan((*Planner)(ReadFrameGrid(Source)));
         const TSplitPlan Plan = Segmora.Plan() ? *Segmora.Plan() : Segmora.PlanBySize();
         for (size_t I = 0; I < Plan.Parts.size(); ++I) {
             const TPlannedPart& Part = Plan.Parts[I];
@@ -311,10 +314,12 @@ int RunSplit(const std::vector<std::string>& Args) {
         }
         return ExitOk;
     }
-    // Every name is checked before the first part is written.
+    // Every name is checked before the first part is written, by the job:
+    // a plan's names are known only once it has walked the source.
+    if (Planner)
+        Segmora.SetPlanner(*Planner);
     if (!Parsed.Has("--overwrite"))
-        for (int32_t Number = 1; Number <= Segmora.PartTotal(); ++Number)
-            RefuseExisting(Segmora.PartFileName(Number));
+        Segmora.SetPartNameCheck(RefuseExisting);
     return RunJob(Segmora, Parsed, false);
 }
 

@@ -115,8 +115,8 @@ std::string SplitModeOf(const TCommandArgs& Parsed) {
     return Chosen;
 }
 
-std::optional<TSplitPlan> PlanSplit(const TCommandArgs& Parsed, const std::string& Mode,
-                                    const std::string& Source) {
+std::optional<TSegmora::TPlanner> SplitPlanner(const TCommandArgs& Parsed,
+                                               const std::string& Mode, const std::string& Source) {
     if (Mode == "--parts")
         return std::nullopt;
     // Options are read before the source, so that a usage error costs no walk.
@@ -140,23 +140,26 @@ std::optional<TSplitPlan> PlanSplit(const TCommandArgs& Parsed, const std::strin
     Silence.DropSilence = Parsed.Has("--drop-silence");
     const std::vector<int64_t> Marks = Mode == "--at" ? MarkTicks(Value) : std::vector<int64_t>();
 
-    const TFrameGrid Grid = ReadFrameGrid(Source);
-    TSplitPlan Plan;
-    if (Mode == "--equal-time")
-        Plan = PlanEqualTime(Grid, *Count);
-    else if (Mode == "--every")
-        Plan = PlanEvery(Grid, Every, Search > 0 ? SourceOverview(Source).get() : nullptr, Search);
-    else if (Mode == "--silence")
-        Plan = PlanAtSilences(Grid, *SourceOverview(Source), Silence);
-    else if (Mode == "--at")
-        Plan = PlanAtMarks(Grid, Marks);
-    else if (Mode == "--cue")
-        Plan = PlanFromCueSheet(Grid, Value);
-    else
-        Plan = PlanFromChapters(Grid, TSourceTag::FromFile(Source).Chapters());
-    if (Plan.Parts.empty())
-        throw Exception("No part to make: the plan for " + Source + " holds none.");
-    return Plan;
+    // The plan itself waits for the source's frames.
+    return [=](const TFrameGrid& Grid) {
+        TSplitPlan Plan;
+        if (Mode == "--equal-time")
+            Plan = PlanEqualTime(Grid, *Count);
+        else if (Mode == "--every")
+            Plan = PlanEvery(Grid, Every, Search > 0 ? SourceOverview(Source).get() : nullptr,
+                             Search);
+        else if (Mode == "--silence")
+            Plan = PlanAtSilences(Grid, *SourceOverview(Source), Silence);
+        else if (Mode == "--at")
+            Plan = PlanAtMarks(Grid, Marks);
+        else if (Mode == "--cue")
+            Plan = PlanFromCueSheet(Grid, Value);
+        else
+            Plan = PlanFromChapters(Grid, TSourceTag::FromFile(Source).Chapters());
+        if (Plan.Parts.empty())
+            throw Exception("No part to make: the plan for " + Source + " holds none.");
+        return Plan;
+    };
 }
 
 std::string OverviewFolder() {

@@ -4,6 +4,7 @@
 // or by a plan (SplitPlan.h) made from the source and the mode's options.
 
 #include "CliSupport.h"
+#include "Segmora.h"
 #include "SplitPlan.h"
 
 #include <optional>
@@ -18,12 +19,15 @@ extern const std::set<std::string> SplitModeOptions;
 // more than one is, or when an option of one mode comes with another.
 std::string SplitModeOf(const TCommandArgs& Parsed);
 
-// The plan of Mode for Source; none for the split by size. Reads the
-// source's frames, and for the modes that listen to it its loudness
-// overview (see SourceOverview). Raises Exception, naming the file, when
-// the source or the cue sheet can't give one, or the plan holds no part.
-std::optional<TSplitPlan> PlanSplit(const TCommandArgs& Parsed, const std::string& Mode,
-                                    const std::string& Source);
+// What makes the plan of Mode for Source from its frames; none for the
+// split by size. The options are read at once (a usage error costs no
+// walk); the plan is made when the frames are known: by the split's own
+// walk, or by ReadFrameGrid for a dry run. The modes that listen to the
+// source read its loudness overview then (see SourceOverview). The planner
+// raises Exception, naming the file, when the cue sheet can't give a plan
+// or the plan holds no part.
+std::optional<TSegmora::TPlanner> SplitPlanner(const TCommandArgs& Parsed,
+                                               const std::string& Mode, const std::string& Source);
 
 // Where the window keeps loudness overviews: $XDG_CACHE_HOME (when it is an
 // absolute path, else ~/.cache) + "/quenby/segmora/overviews"; empty when

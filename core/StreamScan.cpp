@@ -1,6 +1,7 @@
 #include "StreamScan.h"
 
 #include "Errors.h"
+#include "FrameClock.h"
 #include "Processors.h"
 
 #include <pthread.h>
@@ -51,6 +52,15 @@ public:
         // frames from index I on keep one rate when LastChange <= I.
         int64_t LastChange = 0;
         int32_t LastBitrate = -1;
+        // Where the frames' play time changes: the frame's index, the ticks
+        // before it and its play time, the first frame's included. Rare
+        // (a change of sample rate or layer), so kept whole.
+        struct TTicksChange {
+            int64_t Index;
+            int64_t Before;
+            int64_t FrameTicks;
+        };
+        std::vector<TTicksChange> TicksChanges;
         std::vector<int64_t> InfoFrames;
     };
     enum class TAnswer { Match, NotHere, GiveUp, Stop };
@@ -197,6 +207,10 @@ private:
                 Tail.LastChange = Tail.Sums.Frames;
                 Tail.LastBitrate = FReader.Bitrate();
             }
+            if (Tail.TicksChanges.empty() ||
+                FReader.FrameTicks() != Tail.TicksChanges.back().FrameTicks)
+                Tail.TicksChanges.push_back(
+                    {Tail.Sums.Frames, Tail.Sums.Ticks, FReader.FrameTicks()});
             ++Tail.Sums.Frames;
             Tail.Sums.Bytes += Length;
             Tail.LastAudio = At;
@@ -254,6 +268,27 @@ private:
 
 // The walk of ScanStream. With Second, the frames from SecondFrom on are
 // also walked by the second half, which the walk hands over to where it can.
+// Once the second half's walk is taken over at Entry: whether its frames
+// from there on last other than the first audio frame, and where the first
+// of them starts. The first walk has seen the frames before Entry.
+template <class TChanges, class TSums>
+void TakeTicksChange(TStreamScan& Scan, const TChanges& Changes, const TSums& Entry) {
+    const int64_t FirstTicks =
+        FrameTicks(Scan.First.Version, Scan.First.Layer, Scan.First.SampleRate);
+    for (size_t I = 0; I < Changes.size(); ++I) {
+        const bool Last = I + 1 == Changes.size();
+        // The change in force at the entry, and every one after it.
+        if (!Last && Changes[I + 1].Index <= Entry.Frames)
+            continue;
+        if (Changes[I].FrameTicks != FirstTicks) {
+            Scan.FrameTicksVary = true;
+            Scan.FrameTicksChangeAt =
+                Scan.Ticks + std::max<int64_t>(0, Changes[I].Before - Entry.Ticks);
+            return;
+        }
+    }
+}
+
 TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int64_t SecondFrom) {
     // Nothing is written from the map: no page behind the frame the walk
     // stands on need stay mapped. (With the second half's map beside it,
@@ -301,6 +336,8 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
                 const TSecondHalf::TTail& Tail = Second->Tail();
                 Scan.AudioFrames += Tail.Sums.Frames - Entry.Before.Frames;
                 Scan.AudioBytes += Tail.Sums.Bytes - Entry.Before.Bytes;
+                if (!Scan.FrameTicksVary)
+                    TakeTicksChange(Scan, Tail.TicksChanges, Entry.Before);
                 Scan.Ticks += Tail.Sums.Ticks - Entry.Before.Ticks;
                 Scan.TagBytes = Reader.TagBytes() - TagsBefore + Tail.Sums.Tags - Entry.Before.Tags;
                 Scan.LastAudio = Tail.LastAudio;
@@ -362,6 +399,12 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
         }
         if (Reader.Bitrate() != Scan.First.Bitrate)
             Scan.BitrateVaries = true;
+        if (!Scan.FrameTicksVary && Scan.AudioFrames > 0 &&
+            Reader.FrameTicks() !=
+                FrameTicks(Scan.First.Version, Scan.First.Layer, Scan.First.SampleRate)) {
+            Scan.FrameTicksVary = true;
+            Scan.FrameTicksChangeAt = Scan.Ticks;
+        }
         ++Scan.AudioFrames;
         Scan.AudioBytes += Length;
         Scan.LastAudio = At;

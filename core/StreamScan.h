@@ -27,6 +27,11 @@ struct TStreamScan {
     uint32_t FirstHeader = 0; // the first's header bytes, b0 in the low byte
     TMP3FrameInfo First{};
     bool BitrateVaries = false;
+    // Whether the audio frames differ in play time (the sample rate or the
+    // layer changes), and where on the frames' clock the first walk met the
+    // first such frame (-1: not met, or met only by the second half's walk).
+    bool FrameTicksVary = false;
+    int64_t FrameTicksChangeAt = -1;
     int64_t FileSize = 0;
     // Every information frame's offset, in order: the first frame's and any
     // met between audio frames (files joined).

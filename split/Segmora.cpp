@@ -1,11 +1,14 @@
 #include "Segmora.h"
 
+#include "SourceGrid.h"
+
 #include "Errors.h"
 #include "FileAccess.h"
 #include "FrameClock.h"
 #include "FrameWriter.h"
 #include "Latin1Text.h"
 #include "OutputHeader.h"
+#include "SourceGrid.h"
 #include "StreamScan.h"
 
 #include <algorithm>
@@ -158,7 +161,7 @@ TSegmora::~TSegmora() = default;
 void TSegmora::RunJob(bool Selection) {
     if (Selection)
         SaveSelection();
-    else if (FPlan)
+    else if (FPlan || FPlanner)
         SplitByPlan();
     else
         SplitByParts();
@@ -325,6 +328,8 @@ void TSegmora::CheckPartNames() const {
     std::map<std::string, int32_t> Names;
     for (int32_t Number = 1; Number <= PartTotal(); ++Number) {
         const std::string Name = PartFileName(Number);
+        if (FPartNameCheck)
+            FPartNameCheck(Name);
         if (const auto [Earlier, New] = Names.emplace(Name, Number); !New)
             throw Exception(FormatMessage("Cannot create file %s", Name) + "\nPart " +
                             std::to_string(Earlier->second) + " has the same name.");
@@ -379,8 +384,22 @@ TStreamScan TSegmora::OpenSplit() {
     if (!FNoTags && ReadID3TagFromHandle(FReader.Handle(), SourceID3v1))
         FSourceID3v1 = SourceID3v1;
     FSourceTag = FNoTags ? TSourceTag() : TSourceTag::FromHandle(FReader.Handle());
-    CheckPartNames();
-    return ScanSource();
+    if (!FPlanner) {
+        CheckPartNames();
+        return ScanSource();
+    }
+    TStreamScan Scan = ScanSource();
+    if (!FStopped) {
+        FPlan = FPlanner(FrameGridOf(Scan, FSourceFile));
+        CheckPlan();
+        CheckPartNames();
+    }
+    return Scan;
+}
+
+void TSegmora::CheckPlan() const {
+    if (FPlan->Parts.empty())
+        throw Exception("The plan for " + FSourceFile + " holds no part, so no part was made.");
 }
 
 template <class TFrame> void TSegmora::WalkAudioFrames(const TStreamScan& Scan, TFrame Frame) {
@@ -477,14 +496,14 @@ void TSegmora::SplitByParts() {
 }
 
 void TSegmora::SplitByPlan() {
-    const std::vector<TPlannedPart>& Planned = FPlan->Parts;
-    if (Planned.empty())
-        throw Exception("The plan for " + FSourceFile + " holds no part, so no part was made.");
+    if (!FPlanner)
+        CheckPlan();
     OpenSource();
     TOnExit CloseReader([this] { CloseSource(); });
     const TStreamScan Scan = OpenSplit();
     if (FStopped)
         return;
+    const std::vector<TPlannedPart>& Planned = FPlan->Parts;
     // A plan made for another file may lie wholly beyond this one's audio.
     if (Planned.front().Start >= Scan.Ticks)
         throw Exception("No audio frame of " + FSourceFile +

@@ -19,6 +19,7 @@
 #include "StreamScan.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -87,6 +88,15 @@ public:
     // that gets no frame is not made.
     const std::optional<TSplitPlan>& Plan() const { return FPlan; }
     void SetPlan(std::optional<TSplitPlan> Value) { FPlan = std::move(Value); }
+    // Makes the plan once the split's own walk of the source has found its
+    // frames, so that the source is walked once; the plan it makes becomes
+    // Plan. Empty: none.
+    using TPlanner = std::function<TSplitPlan(const TFrameGrid& Grid)>;
+    void SetPlanner(TPlanner Value) { FPlanner = std::move(Value); }
+    // Asked of every part's name, with the split's own checks, before the
+    // first part is written; raises to refuse the name.
+    using TNameCheck = std::function<void(const std::string& FileName)>;
+    void SetPartNameCheck(TNameCheck Value) { FPartNameCheck = std::move(Value); }
     // The parts the split makes: the plan's, or PartCount.
     int32_t PartTotal() const;
 
@@ -141,8 +151,11 @@ private:
     void SplitByParts();
     void SplitByPlan();
     // Opens the source for a split: reads its tags, checks every part's
-    // name and walks it (see ScanSource).
+    // name and walks it (see ScanSource); with a planner, the names are
+    // checked once the walk has made the plan.
     TStreamScan OpenSplit();
+    // Refuses a plan without parts.
+    void CheckPlan() const;
     // Hands each audio frame of the open source in turn to Frame, the
     // reader standing on it; Frame copies it or passes it by and returns
     // false to end the walk. Reports the progress and asks to stop after
@@ -198,6 +211,8 @@ private:
     // The source's ID3v1 tag, which every part of a split ends with.
     std::optional<TID3Info> FSourceID3v1;
     std::optional<TSplitPlan> FPlan;
+    TPlanner FPlanner;
+    TNameCheck FPartNameCheck;
     std::string FNamePattern = DefaultNamePattern;
     // Made with the job's first output from FSourceTag.
     std::unique_ptr<TOutputTags> FOutputTags;

@@ -5,8 +5,13 @@
 // the sample rate or the layer changes, times no longer fall on one grid.
 
 #include "SplitPlan.h"
+#include "StreamScan.h"
 
 #include <string>
+
+// The grid of a scanned source's audio frames; FileName names it in the
+// refusal of a source whose frames differ in length.
+TFrameGrid FrameGridOf(const TStreamScan& Scan, const std::string& FileName);
 
 // The grid of FileName's audio frames, information frames left out.
 // Raises Exception naming the file when it is no MPEG audio or when its

@@ -28,6 +28,7 @@ std::string Describe(const TStreamScan& S) {
         << "frames " << S.AudioFrames << " bytes " << S.AudioBytes << " ticks " << S.Ticks << '\n'
         << "start " << S.AudioStart << " last " << S.LastAudio << " end " << S.AudioEnd << '\n'
         << "header " << S.FirstHeader << " varies " << S.BitrateVaries << " size " << S.FileSize
+        << " frame ticks vary " << S.FrameTicksVary << " from " << S.FrameTicksChangeAt
         << " first frame at " << S.FirstFrameOffset << '\n'
         << "crc " << S.HasMusicCRC << ' ' << S.MusicCRC << '\n';
     Info("first", S.First);
@@ -95,6 +96,15 @@ TEST(StreamScan, TwoHalvesAtOnceGiveTheSequentialScan) {
         S.Frames(300).Frames(300, Mpeg2);
         Crafted("rate varies in the second half only", S,
                 {S.FrameOffsets()[100], S.FrameOffsets()[300], S.FrameOffsets()[300] + 1});
+    }
+    {
+        // Frames of another length, twice: the first change is the one.
+        const TFrameSpec Rate48{.SampleRate = 48000};
+        TStreamBuilder S;
+        S.Frames(300).Frames(100, Rate48).Frames(100).Frames(100, Rate48);
+        Crafted("frames change length", S,
+                {S.FrameOffsets()[300], S.FrameOffsets()[301], S.FrameOffsets()[450],
+                 S.FrameOffsets()[500], S.FrameOffsets()[550]});
     }
     {
         TStreamBuilder S;

@@ -77,6 +77,29 @@ const std::vector<std::string>& TCommandArgs::ExpectPositional(size_t Count) con
     return FPositional;
 }
 
+int64_t ParseNumber(const std::string& Option, const std::string& Text, int64_t Low, int64_t High) {
+    const TUsageError Refused(Option + " needs a number from " + std::to_string(Low) + " to " +
+                              std::to_string(High));
+    if (Text.empty() || Text.size() > 18)
+        throw Refused;
+    int64_t Value = 0;
+    for (char C : Text) {
+        if (C < '0' || C > '9')
+            throw Refused;
+        Value = Value * 10 + (C - '0');
+    }
+    if (Value < Low || Value > High)
+        throw Refused;
+    return Value;
+}
+
+std::string Required(const TCommandArgs& Parsed, const std::string& Option) {
+    auto Value = Parsed.Value(Option);
+    if (!Value || Value->empty())
+        throw TUsageError(Option + " is required");
+    return *Value;
+}
+
 int64_t ParseTimeOption(const std::string& Option, const std::string& Text) {
     const auto Ms = ParseTimeMs(Text);
     if (!Ms)
@@ -114,24 +137,17 @@ std::string EscapeControls(const std::string& Text, TTextKind Kind) {
     std::string Result;
     size_t At = 0;
     while (At < Text.size()) {
-        char32_t Char = static_cast<unsigned char>(Text[At]);
         // In UTF-8 a character of several bytes passes whole, or all its
         // bytes are escaped; a byte that begins none is escaped alone.
-        size_t Length = 1;
-        bool Broken = false;
-        if (Kind != TTextKind::Latin1 && Char >= 0x80) {
-            Length = Utf8CharAt(Text, At, Char);
-            Broken = Length == 0;
-            Length = std::max<size_t>(Length, 1);
-        }
-        const bool Control = Broken || Char < 0x20 || Char == 0x7F || (Char >= 0x80 && Char < 0xA0);
-        if (Control && !(Kind == TTextKind::Message && Char == '\n')) {
+        const TTextChar Char = TextCharAt(Text, At, Kind != TTextKind::Latin1);
+        const size_t Length = Char.Length;
+        if (Char.Control() && !(Kind == TTextKind::Message && Char.Char == '\n')) {
             for (size_t I = At; I < At + Length; ++I) {
                 char Hex[5];
                 std::snprintf(Hex, sizeof Hex, "\\x%02X", static_cast<unsigned char>(Text[I]));
                 Result += Hex;
             }
-        } else if (Char == '\\') {
+        } else if (Char.Char == '\\') {
             Result += "\\\\";
         } else {
             Result.append(Text, At, Length);

@@ -51,6 +51,11 @@ private:
     std::map<std::string, std::string> FValues;
 };
 
+// A whole number within bounds, or a usage error naming the option.
+int64_t ParseNumber(const std::string& Option, const std::string& Text, int64_t Low, int64_t High);
+// The option's value; a usage error when it is missing or empty.
+std::string Required(const TCommandArgs& Parsed, const std::string& Option);
+
 // The time an option gives (see ParseTimeMs), in milliseconds; a usage
 // error naming the option and showing the forms it takes otherwise, or
 // saying that it lies beyond MaxTimeMs.

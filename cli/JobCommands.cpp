@@ -8,6 +8,8 @@
 #include "MP3Prepare.h"
 #include "Segmora.h"
 #include "SourceTag.h"
+#include "SplitModes.h"
+#include "TimeFormat.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -16,24 +18,56 @@
 namespace fs = std::filesystem;
 
 const char* const SplitUsage =
-    "Usage: segmora-cli split SOURCE --parts N --folder DIR [--prefix P] [TAG OPTIONS]\n"
-    "                     [--pad] [--no-tags] [--overwrite] [--quiet]\n"
-    "Cuts the whole file into N parts of about equal size, frame by frame, named\n"
-    "DIR/P1.mp3, DIR/P2.mp3, ... Every part starts with an ID3v2.3 tag made from\n"
-    "the source's (its cover and other frames too, the tag options over it, track\n"
-    "\"i/N\", the title followed by \" (i/N)\", the chapters that lie in the part)\n"
-    "and ends with the source's ID3v1 tag when the source has one.\n\n"
-    "  --parts N     number of parts, 2 to 999\n"
-    "  --folder DIR  folder of the parts; created with its parents when missing,\n"
-    "                once SOURCE was read through\n"
-    "  --prefix P    start of the part names; the source's name without its\n"
-    "                extension followed by \"-\" when not given\n"
-    "  --pad         part numbers led by zeros to the width of N: P01 to P12\n"
-    "  --no-tags     no tag at all: the parts hold their frames alone\n"
-    "  --overwrite   replace part files that exist; without it they are refused\n"
-    "  --quiet       no progress bar\n\n"
+    "Usage: segmora-cli split SOURCE MODE --folder DIR [--prefix P] [--name-pattern P]\n"
+    "                     [TAG OPTIONS] [--pad] [--no-tags] [--overwrite] [--dry-run]\n"
+    "                     [--quiet]\n"
+    "Cuts the whole file into parts, frame by frame, named DIR/P1.mp3, DIR/P2.mp3,\n"
+    "... Every part starts with an ID3v2.3 tag made from the source's (its cover\n"
+    "and other frames too, the tag options over it, track \"i/N\", the title\n"
+    "followed by \" (i/N)\", the chapters that lie in the part) and ends with the\n"
+    "source's ID3v1 tag when the source has one.\n\n"
+    "MODE is one of:\n"
+    "  --parts N        N parts of about equal size, 2 to 999\n"
+    "  --equal-time N   N parts of equal play time, 2 to 999\n"
+    "  --every T        parts of T each, the last one shorter\n"
+    "    --quiet-within T   each cut moves to the quietest place within T of it\n"
+    "  --silence        a cut in the middle of every silence\n"
+    "    --threshold DB     quieter than this is silence, in dBFS (-40)\n"
+    "    --min-silence T    silence that lasts at least this long (0.5)\n"
+    "    --min-part T       no part shorter: a cut that would make one is skipped\n"
+    "    --drop-silence     the silence itself is left out of the parts\n"
+    "  --at T1,T2,...   a cut at each time\n"
+    "  --cue FILE       a part for each track of the cue sheet FILE\n"
+    "  --chapters       a part for each of the source's chapters\n"
+    "Every cut lies on the frame boundary nearest to its time. The parts of --cue\n"
+    "and --chapters take the track's or chapter's title (and performer) for\n"
+    "their title, not numbered, and are named by --name-pattern. --silence and\n"
+    "--quiet-within listen to the source: they use the loudness picture the\n"
+    "window keeps, or decode the file first and keep the picture for the window.\n"
+    "The modes other than --parts need frames of one length: a source whose\n"
+    "sample rate changes is refused.\n\n"
+    "T is MM:SS, HH:MM:SS or seconds, each with up to three decimals: 01:15.5,\n"
+    "1:02:03.4, 75, 75.5, 10.237.\n\n"
+    "  --folder DIR        folder of the parts; created with its parents when\n"
+    "                      missing, once SOURCE was read through\n"
+    "  --prefix P          start of the part names; the source's name without its\n"
+    "                      extension followed by \"-\" when not given\n"
+    "  --name-pattern P    names of the parts of --cue and --chapters: {nn} is the\n"
+    "                      number with two digits (more from 100 parts on), {n}\n"
+    "                      the number, {title} the title with \"/\" and control\n"
+    "                      characters as \"_\" and leading dots left out;\n"
+    "                      \"{nn} - {title}\" when not given. A part without a title\n"
+    "                      is named P and its number\n"
+    "  --pad               part numbers led by zeros to the width of N: P01 to P12\n"
+    "  --no-tags           no tag at all: the parts hold their frames alone\n"
+    "  --overwrite         replace part files that exist; without it they are\n"
+    "                      refused\n"
+    "  --dry-run           only print each part's start, end and file name; nothing\n"
+    "                      is written and no folder made\n"
+    "  --quiet             no progress bar\n\n"
     "Tag options: --title T  --artist A  --album A  --year Y  --comment C\n"
-    "  --track N  --genre G (a name, \"Ambient\", or an ID3v1 number)\n";
+    "  --track N  --genre G (a name, \"Ambient\", or an ID3v1 number)\n"
+    "  A typed --title or --artist goes over the track's or chapter's own.\n";
 
 const char* const CutUsage =
     "Usage: segmora-cli cut SOURCE --start TIME --end TIME --out FILE [TAG OPTIONS]\n"
@@ -101,30 +135,6 @@ const std::set<std::string> TagOptions = [] {
         Names.insert(Field.Option);
     return Names;
 }();
-
-// A whole number within bounds, or a usage error naming the option.
-int64_t ParseNumber(const std::string& Option, const std::string& Text, int64_t Low, int64_t High) {
-    const TUsageError Refused(Option + " needs a number from " + std::to_string(Low) + " to " +
-                              std::to_string(High));
-    if (Text.empty() || Text.size() > 18)
-        throw Refused;
-    int64_t Value = 0;
-    for (char C : Text) {
-        if (C < '0' || C > '9')
-            throw Refused;
-        Value = Value * 10 + (C - '0');
-    }
-    if (Value < Low || Value > High)
-        throw Refused;
-    return Value;
-}
-
-std::string Required(const TCommandArgs& Parsed, const std::string& Option) {
-    auto Value = Parsed.Value(Option);
-    if (!Value || Value->empty())
-        throw TUsageError(Option + " is required");
-    return *Value;
-}
 
 // Fails early when the source can't be read, before any output exists.
 void CheckSourceReadable(const std::string& Source) {
@@ -254,15 +264,24 @@ int RunJob(TSegmora& Segmora, const TCommandArgs& Parsed, bool Selection) {
 } // namespace
 
 int RunSplit(const std::vector<std::string>& Args) {
-    std::set<std::string> Options = {"--parts", "--folder", "--prefix"};
+    std::set<std::string> Options = {"--folder", "--prefix"};
     Options.insert(TagOptions.begin(), TagOptions.end());
-    TCommandArgs Parsed(Args, {"--overwrite", "--quiet", "--no-tags", "--pad"}, Options);
+    Options.insert(SplitModeOptions.begin(), SplitModeOptions.end());
+    std::set<std::string> Flags = {"--overwrite", "--quiet", "--no-tags", "--pad"};
+    Flags.insert(SplitModeFlags.begin(), SplitModeFlags.end());
+    TCommandArgs Parsed(Args, Flags, Options);
     const std::string Source = Parsed.ExpectPositional(1)[0];
+    const std::string Mode = SplitModeOf(Parsed);
     const auto Parts =
-        static_cast<int32_t>(ParseNumber("--parts", Required(Parsed, "--parts"), 2, 999));
+        Mode == "--parts"
+            ? static_cast<int32_t>(ParseNumber("--parts", Required(Parsed, "--parts"), 2, 999))
+            : 0;
     const std::string Folder = Required(Parsed, "--folder");
     const std::string Prefix =
         Parsed.Value("--prefix").value_or(fs::path(Source).stem().string() + "-");
+    const auto Pattern = Parsed.Value("--name-pattern");
+    if (Pattern && (Pattern->empty() || Pattern->find('/') != std::string::npos))
+        throw TUsageError("--name-pattern needs a name without \"/\", such as \"{nn} - {title}\"");
 
     CheckSourceReadable(Source);
 
@@ -277,9 +296,24 @@ int RunSplit(const std::vector<std::string>& Args) {
     Segmora.SetPadNumbers(Parsed.Has("--pad"));
     Segmora.SetTagFields(TagFieldsOf(Parsed));
     Segmora.SetNoTags(Parsed.Has("--no-tags"));
+    if (Pattern)
+        Segmora.SetNamePattern(*Pattern);
+    Segmora.SetPlan(PlanSplit(Parsed, Mode, Source));
+    if (Parsed.Has("--dry-run")) {
+        const TSplitPlan Plan = Segmora.Plan() ? *Segmora.Plan() : Segmora.PlanBySize();
+        for (size_t I = 0; I < Plan.Parts.size(); ++I) {
+            const TPlannedPart& Part = Plan.Parts[I];
+            std::printf("%s  %s  %s\n", FormatTimeMs(TicksToNearestMs(Part.Start), true).c_str(),
+                        FormatTimeMs(TicksToNearestMs(Part.End), true).c_str(),
+                        EscapeControls(Segmora.PartFileName(static_cast<int32_t>(I) + 1),
+                                       TTextKind::Name)
+                            .c_str());
+        }
+        return ExitOk;
+    }
     // Every name is checked before the first part is written.
     if (!Parsed.Has("--overwrite"))
-        for (int32_t Number = 1; Number <= Parts; ++Number)
+        for (int32_t Number = 1; Number <= Segmora.PartTotal(); ++Number)
             RefuseExisting(Segmora.PartFileName(Number));
     return RunJob(Segmora, Parsed, false);
 }

@@ -13,7 +13,8 @@ namespace {
 
 const TCommand Commands[] = {
     {"info", "show a file's first frame, frame count and play time", InfoUsage, RunInfo},
-    {"split", "cut the whole file into N parts of about equal size", SplitUsage, RunSplit},
+    {"split", "cut the whole file into parts: by size, time, silences, marks, cue, chapters",
+     SplitUsage, RunSplit},
     {"cut", "save the frames between two times as a new file", CutUsage, RunCut},
     {"prepare", "copy only the frames of a file into a new file", PrepareUsage, RunPrepare},
     {"tag", "show or write a file's ID3v1 tag", TagUsage, RunTag},

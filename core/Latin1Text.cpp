@@ -1,5 +1,7 @@
 #include "Latin1Text.h"
 
+#include <algorithm>
+
 namespace {
 
 bool IsContinuation(unsigned char Byte) {
@@ -43,6 +45,17 @@ size_t Utf8CharAt(std::string_view Text, size_t At, char32_t& Char) {
         return 0;
     Char = Value;
     return Lead.Length;
+}
+
+TTextChar TextCharAt(std::string_view Text, size_t At, bool Utf8) {
+    TTextChar Result;
+    Result.Char = static_cast<unsigned char>(Text[At]);
+    if (Utf8 && Result.Char >= 0x80) {
+        Result.Length = Utf8CharAt(Text, At, Result.Char);
+        Result.Broken = Result.Length == 0;
+        Result.Length = std::max<size_t>(Result.Length, 1);
+    }
+    return Result;
 }
 
 std::string Utf8ToLatin1(std::string_view Utf8, bool* Lost) {

@@ -19,3 +19,19 @@ std::string Latin1ToUtf8(std::string_view Latin1);
 // The length in bytes of the well-formed UTF-8 character that begins at
 // Text[At], which Char is then set to; 0 when the byte there begins none.
 size_t Utf8CharAt(std::string_view Text, size_t At, char32_t& Char);
+
+// One character of a text being walked: a well-formed UTF-8 character, or
+// a single byte (one that begins no UTF-8 character is Broken).
+struct TTextChar {
+    char32_t Char = 0;
+    size_t Length = 1;
+    bool Broken = false;
+
+    // A control code (C0, DEL, C1) or a broken byte: nothing to show on a
+    // terminal or put into a file name as it is.
+    bool Control() const {
+        return Broken || Char < 0x20 || Char == 0x7F || (Char >= 0x80 && Char < 0xA0);
+    }
+};
+// The character at Text[At], read as UTF-8 when Utf8, else the byte alone.
+TTextChar TextCharAt(std::string_view Text, size_t At, bool Utf8 = true);

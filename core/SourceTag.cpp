@@ -55,8 +55,9 @@ constexpr const char* WholeSourceFrames[] = {"TLEN", "TSIZ", "ETCO", "MLLT", "SY
 // A chapter's byte offsets are not given: its times are what counts.
 constexpr unsigned int NoOffset = 0xFFFFFFFF;
 
-// The frames an output changes: its numbering and its chapters.
-constexpr const char* PerOutputFrames[] = {"TIT2", "TRCK", "CHAP", "CTOC"};
+// The frames an output changes: its numbering, its own title and artist,
+// and its chapters.
+constexpr const char* PerOutputFrames[] = {"TIT2", "TPE1", "TRCK", "CHAP", "CTOC"};
 
 // The padding of a rewritten tag, as TagLib gives it.
 constexpr int64_t MinPadding = 1024;
@@ -403,6 +404,9 @@ struct TOutputTags::TShared {
     // Whether frames other than chapters and their tables are left: if not,
     // an output without chapters gets no tag.
     bool KeptFrames = false;
+    // The user's title and artist win over an output's own.
+    bool TitleTyped = false;
+    bool ArtistTyped = false;
     // An ID3v2.3 tag of the frames an output changes, read anew for each.
     ByteVector PerOutput;
     // The other frames rendered, pictures aside.
@@ -423,6 +427,8 @@ TOutputTags::TShared::TShared(const TSourceTag& Source, const TTagFields& Overri
     if (Source.FFromID3v1)
         ApplyFields(Tag, Source.FFields);
     ApplyFields(Tag, Overrides);
+    TitleTyped = Overrides.Title.has_value();
+    ArtistTyped = Overrides.Artist.has_value();
     for (const char* Id : WholeSourceFrames)
         Tag.removeFrames(Id);
     for (const ID3v2::Frame* Frame : Tag.frameList())
@@ -480,6 +486,10 @@ TRenderedTag TOutputTags::Render(const TOutputPlace& Place) const {
     TParsedTag Own(Shared.PerOutput);
     ID3v2::Tag& Tag = Own.Tag;
     KeepChapters(Tag, Place.StartMs, Place.EndMs);
+    if (!Shared.TitleTyped)
+        SetText(Tag, "TIT2", Place.Title);
+    if (!Shared.ArtistTyped)
+        SetText(Tag, "TPE1", Place.Artist);
     TRenderedTag Rendered;
     if (!Shared.KeptFrames && Tag.frameList().isEmpty())
         return Rendered;

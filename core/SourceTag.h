@@ -48,12 +48,16 @@ struct TOutputPlace {
     // Whether a part's title gets " (Part/PartCount)"; not for a title that
     // already names the part (a cue sheet's, a chapter's).
     bool NumberTitle = true;
+    // The part's own title and artist (a cue sheet's track, a chapter),
+    // over the source's; a field the user typed goes over them.
+    std::optional<std::string> Title = std::nullopt;
+    std::optional<std::string> Artist = std::nullopt;
 
     static TOutputPlace PartOf(int32_t Part, int32_t PartCount, int64_t StartMs, int64_t EndMs) {
-        return {Part, PartCount, StartMs, EndMs, true};
+        return {Part, PartCount, StartMs, EndMs, true, std::nullopt, std::nullopt};
     }
     static TOutputPlace Segment(int64_t StartMs, int64_t EndMs) {
-        return {0, 0, StartMs, EndMs, false};
+        return {0, 0, StartMs, EndMs, false, std::nullopt, std::nullopt};
     }
 };
 

@@ -4,6 +4,7 @@
 #include "FileAccess.h"
 #include "FrameClock.h"
 #include "FrameWriter.h"
+#include "Latin1Text.h"
 #include "OutputHeader.h"
 #include "StreamScan.h"
 
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <set>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
@@ -67,22 +69,113 @@ private:
     int64_t FThrough;
 };
 
+// Folder/Name.mp3.
+std::string InFolder(const std::string& Folder, const std::string& Name) {
+    // A folder typed with its trailing separator must not give "dir//name".
+    std::string Path = Folder;
+    if (Path.empty() || Path.back() != '/')
+        Path += '/';
+    return Path + Name + ".mp3";
+}
+
 } // namespace
+
+// One split's parts, written one after the other through one writer: each
+// starts with its ID3v2 tag and information frame and ends with the
+// source's ID3v1 tag. A part open when the writer goes is finished as far
+// as it got, without a word: the failure that ended the job is the one to
+// report.
+class TSegmora::TPartWriter {
+public:
+    TPartWriter(TSegmora& Job, const TStreamScan& Scan)
+        : FJob(Job), FHeader(Scan, Job.FReader.Map()) {}
+    ~TPartWriter() {
+        try {
+            Finish();
+        } catch (...) {
+        }
+    }
+    TPartWriter(const TPartWriter&) = delete;
+    TPartWriter& operator=(const TPartWriter&) = delete;
+
+    // The open part's number; 0 when none is open.
+    int32_t Number() const { return FPart ? FNumber : 0; }
+    // Whether any part got an audio frame.
+    bool WroteAudio() const { return FWroteAudio; }
+    // Audio bytes in the open part.
+    int64_t AudioBytes() const {
+        return FWriter.BytesWritten() - FHeader.At() - FHeader.Length();
+    }
+
+    void Begin(int32_t Number, const TOutputPlace& Place) {
+        FPart = FJob.CreatePartFile(Number);
+        FNumber = Number;
+        FWriter.Attach(*FPart);
+        FJob.WriteOutputTag(FWriter, Place);
+        FHeader.Begin(FWriter);
+    }
+
+    // Copies the frame the reader stands on into the open part; false when
+    // the frame is cut short or could not be read.
+    bool Copy() {
+        if (FHeader.CopyFrame(FWriter, FJob.FReader) == nullptr)
+            return false;
+        FWroteAudio = true;
+        return true;
+    }
+
+    // Flushes the collected frames, adds the source's tag and closes the
+    // part. A part whose write failed keeps the frames that reached it,
+    // described by its header, and gets no tag behind the gap. A part left
+    // without a frame (the source changed under the job, or the job
+    // stopped) is removed: a job leaves no empty file.
+    void Finish() {
+        if (!FPart)
+            return;
+        std::unique_ptr<TFileStream> Closing = std::move(FPart);
+        TOnExit Detach([this] { FWriter.Detach(); });
+        TOnExit DropEmpty([&] { RemoveIfEmpty(Closing); });
+        if (FWriter.Failed()) {
+            FHeader.FinishAfterFailure(FWriter, *Closing);
+            return;
+        }
+        if (FHeader.FinishOutput(FWriter, *Closing) && FJob.FSourceID3v1)
+            WriteID3TagToStream(*Closing, *FJob.FSourceID3v1);
+        Closing->CheckNotLost();
+    }
+
+private:
+    TSegmora& FJob;
+    TFrameWriter FWriter;
+    TOutputHeader FHeader;
+    std::unique_ptr<TFileStream> FPart;
+    int32_t FNumber = 0;
+    bool FWroteAudio = false;
+};
 
 TSegmora::TSegmora() = default;
 
 TSegmora::~TSegmora() = default;
 
+void TSegmora::RunJob(bool Selection) {
+    if (Selection)
+        SaveSelection();
+    else if (FPlan)
+        SplitByPlan();
+    else
+        SplitByParts();
+}
+
 bool TSegmora::Execute(bool Selection) {
     if (FFrontEnd == nullptr) {
-        Selection ? SaveSelection() : SplitByParts();
+        RunJob(Selection);
         return !FStopped;
     }
     FProgressForm =
         FFrontEnd->BeginJob("Splitting...", "The selected file is being splited. Please wait...");
     TOnExit Release([this] { FProgressForm.reset(); });
     try {
-        Selection ? SaveSelection() : SplitByParts();
+        RunJob(Selection);
     } catch (const std::exception& E) {
         FFrontEnd->ShowJobError(E.what());
         return false;
@@ -92,19 +185,72 @@ bool TSegmora::Execute(bool Selection) {
 
 std::string TSegmora::PartFileName(const std::string& Folder, const std::string& Prefix,
                                    int32_t Number, int32_t PadTo) {
-    // A folder typed with its trailing separator must not give "dir//name".
-    std::string Name = Folder;
-    if (Name.empty() || Name.back() != '/')
-        Name += '/';
     std::string Digits = std::to_string(Number);
     const size_t Width = PadTo > 0 ? std::to_string(PadTo).size() : 0;
     if (Digits.size() < Width)
         Digits.insert(0, Width - Digits.size(), '0');
-    return Name + Prefix + Digits + ".mp3";
+    return InFolder(Folder, Prefix + Digits);
+}
+
+std::string TSegmora::FileNameTitle(const std::string& Title) {
+    std::string Name;
+    size_t At = 0;
+    while (At < Title.size()) {
+        const TTextChar Char = TextCharAt(Title, At);
+        const size_t Length = Char.Length;
+        if (Name.size() + Length > MaxTitleBytes)
+            break;
+        if (Char.Char == '.' && Name.empty()) {
+            // A leading dot would hide the file.
+        } else if (Char.Control() || Char.Char == '/') {
+            Name += '_';
+        } else {
+            Name.append(Title, At, Length);
+        }
+        At += Length;
+    }
+    return Name;
+}
+
+std::string TSegmora::TitledFileName(const std::string& Folder, const std::string& Pattern,
+                                     int32_t Number, int32_t Count, const std::string& Title) {
+    const std::string Safe = FileNameTitle(Title);
+    if (Safe.empty())
+        return {};
+    std::string Padded = std::to_string(Number);
+    const size_t Width = std::max<size_t>(2, std::to_string(Count).size());
+    if (Padded.size() < Width)
+        Padded.insert(0, Width - Padded.size(), '0');
+    const std::pair<std::string, std::string> Fields[] = {
+        {"{nn}", Padded}, {"{n}", std::to_string(Number)}, {"{title}", Safe}};
+    std::string Name;
+    for (size_t At = 0; At < Pattern.size();) {
+        const auto Field = std::find_if(std::begin(Fields), std::end(Fields), [&](const auto& F) {
+            return Pattern.compare(At, F.first.size(), F.first) == 0;
+        });
+        if (Field == std::end(Fields)) {
+            Name += Pattern[At++];
+        } else {
+            Name += Field->second;
+            At += Field->first.size();
+        }
+    }
+    return InFolder(Folder, Name);
+}
+
+int32_t TSegmora::PartTotal() const {
+    return FPlan ? static_cast<int32_t>(FPlan->Parts.size()) : FPartCount;
 }
 
 std::string TSegmora::PartFileName(int32_t Number) const {
-    return PartFileName(FFolder, FPrefix, Number, FPadNumbers ? FPartCount : 0);
+    const int32_t Count = PartTotal();
+    if (FPlan && FPlan->Titled && Number >= 1 && Number <= Count) {
+        std::string Name = TitledFileName(FFolder, FNamePattern, Number, Count,
+                                          FPlan->Parts[static_cast<size_t>(Number - 1)].Title);
+        if (!Name.empty())
+            return Name;
+    }
+    return PartFileName(FFolder, FPrefix, Number, FPadNumbers ? Count : 0);
 }
 
 uint32_t TSegmora::OutputMode() const {
@@ -126,34 +272,29 @@ void TSegmora::WriteOutputTag(TFrameWriter& Writer, const TOutputPlace& Place) {
         Writer.Write(Piece.data(), static_cast<uint32_t>(Piece.size()));
 }
 
-int64_t TSegmora::PartEndTicks(TMP3Reader& Ahead, const TStreamScan& Scan, int64_t PartSize,
-                               int64_t FramesLeft, int32_t Number, int64_t StartTicks) {
-    if (Number >= FPartCount)
-        return Scan.Ticks;
-    // The walk follows the job's own: from the first frame, or from the
-    // last frame of the part before, which it then passes.
-    if (Number == 1) {
-        Ahead.Rewind();
-    } else {
-        Ahead.SearchFrom(FReader.Position());
-        if (!Ahead.FindNextFrame(0))
-            return StartTicks;
-    }
-    TInfoFrameSkip IsInfoFrame(Scan);
-    int64_t Ticks = StartTicks;
+std::vector<int64_t> TSegmora::PartEnds(TMP3Reader& Reader, const TStreamScan& Scan) {
+    const int64_t PartSize = PartSizeOf(Scan, FPartCount);
+    int64_t FramesLeft = Scan.AudioFrames;
+    std::vector<int64_t> Ends;
+    int64_t Ticks = 0;
     int64_t Bytes = 0;
-    while (Ahead.FindNextFrame(0)) {
-        if (IsInfoFrame(Ahead.Position()))
+    Reader.Rewind();
+    TInfoFrameSkip IsInfoFrame(Scan);
+    while (static_cast<int32_t>(Ends.size()) + 1 < FPartCount && Reader.FindNextFrame(0)) {
+        if (IsInfoFrame(Reader.Position()))
             continue;
-        if (!Ahead.FrameComplete())
+        if (!Reader.FrameComplete())
             break;
-        Ticks += Ahead.FrameTicks();
-        Bytes += Ahead.FrameLength();
+        Ticks += Reader.FrameTicks();
+        Bytes += Reader.FrameLength();
         --FramesLeft;
-        if (PartIsFull(Bytes, PartSize, FramesLeft, Number))
-            break;
+        if (PartIsFull(Bytes, PartSize, FramesLeft, static_cast<int32_t>(Ends.size()) + 1)) {
+            Ends.push_back(Ticks);
+            Bytes = 0;
+        }
     }
-    return Ticks;
+    Ends.push_back(Scan.Ticks);
+    return Ends;
 }
 
 void TSegmora::OpenSource() {
@@ -168,19 +309,27 @@ void TSegmora::CloseSource() {
     // A cover may be large: it is not kept beyond the job.
     FOutputTags.reset();
     FSourceTag = TSourceTag();
+    FSourceID3v1.reset();
 }
 
 void TSegmora::CheckPartNames() const {
     if (FPrefix.find('/') != std::string::npos)
         throw Exception("The prefix of the parts must not hold \"/\": " + FPrefix);
+    if (FPlan && FPlan->Titled && FNamePattern.find('/') != std::string::npos)
+        throw Exception("The name pattern of the parts must not hold \"/\": " + FNamePattern);
     long NameMax = pathconf(FFolder.empty() ? "/" : FFolder.c_str(), _PC_NAME_MAX);
     if (NameMax <= 0)
         NameMax = NAME_MAX;
     // Two parts that are one file (linked) would be written over each other.
     const auto Source = FileIdOf(FSourceFile);
     std::map<TFileId, int32_t> Existing;
-    for (int32_t Number = 1; Number <= FPartCount; ++Number) {
+    // A name pattern may give two parts one name.
+    std::map<std::string, int32_t> Names;
+    for (int32_t Number = 1; Number <= PartTotal(); ++Number) {
         const std::string Name = PartFileName(Number);
+        if (const auto [Earlier, New] = Names.emplace(Name, Number); !New)
+            throw Exception(FormatMessage("Cannot create file %s", Name) + "\nPart " +
+                            std::to_string(Earlier->second) + " has the same name.");
         const std::string Leaf = Name.substr(Name.rfind('/') + 1);
         if (Leaf.size() > static_cast<size_t>(NameMax) || Name.size() >= PATH_MAX)
             throw Exception(WithCause(FormatMessage("Cannot create file %s", Name), ENAMETOOLONG));
@@ -225,114 +374,156 @@ bool TSegmora::Cancelled() {
     return FStopped;
 }
 
-void TSegmora::SplitByParts() {
+TStreamScan TSegmora::OpenSplit() {
+    // Read once, through the job's own handle: the name may meanwhile lead
+    // to another file, or to none, while the open source still reads.
+    TID3Info SourceID3v1;
+    if (!FNoTags && ReadID3TagFromHandle(FReader.Handle(), SourceID3v1))
+        FSourceID3v1 = SourceID3v1;
+    FSourceTag = FNoTags ? TSourceTag() : TSourceTag::FromHandle(FReader.Handle());
+    CheckPartNames();
+    return ScanSource();
+}
+
+template <class TFrame> void TSegmora::WalkAudioFrames(const TStreamScan& Scan, TFrame Frame) {
+    TPercentOf Percent(FReader.FileSize());
+    TInfoFrameSkip IsInfoFrame(Scan);
+    while (FReader.FindNextFrame(0)) {
+        if (IsInfoFrame(FReader.Position()))
+            continue;
+        if (!Frame())
+            break;
+        ReportProgress(Percent(FReader.Position()));
+        if (Cancelled())
+            break;
+    }
+}
+
+void TSegmora::CheckPartCount(const TStreamScan* Scan) const {
     // The part size divides by the count: a count below one would divide by
     // zero or make no sense of the part numbers.
     if (FPartCount < 1)
         throw Exception("The number of parts must be at least 1, not " +
                         std::to_string(FPartCount));
+    // Every part gets a frame at least, or none is made.
+    if (Scan && Scan->AudioFrames < FPartCount)
+        throw Exception("Cannot split " + FSourceFile + " into " + std::to_string(FPartCount) +
+                        " parts: it holds only " + std::to_string(Scan->AudioFrames) +
+                        " audio frames. No part was made.");
+}
+
+TSplitPlan TSegmora::PlanBySize() {
+    CheckPartCount(nullptr);
     OpenSource();
     TOnExit CloseReader([this] { CloseSource(); });
-    // Read once, through the job's own handle: the name may meanwhile lead
-    // to another file, or to none, while the open source still reads.
-    TID3Info SourceTag;
-    const bool HasSourceTag = !FNoTags && ReadID3TagFromHandle(FReader.Handle(), SourceTag);
-    FSourceTag = FNoTags ? TSourceTag() : TSourceTag::FromHandle(FReader.Handle());
-    CheckPartNames();
-    const TStreamScan Scan = ScanSource();
+    const TStreamScan Scan = OpenSplit();
+    CheckPartCount(&Scan);
+    TSplitPlan Plan;
+    int64_t Start = 0;
+    for (const int64_t End : PartEnds(FReader, Scan)) {
+        Plan.Parts.push_back({Start, End, {}, {}});
+        Start = End;
+    }
+    return Plan;
+}
+
+void TSegmora::SplitByParts() {
+    CheckPartCount(nullptr);
+    OpenSource();
+    TOnExit CloseReader([this] { CloseSource(); });
+    const TStreamScan Scan = OpenSplit();
     if (FStopped)
         return;
-    // Every part gets a frame at least, or none is made.
-    if (Scan.AudioFrames < FPartCount)
-        throw Exception("Cannot split " + FSourceFile + " into " + std::to_string(FPartCount) +
-                        " parts: it holds only " + std::to_string(Scan.AudioFrames) +
-                        " audio frames. No part was made.");
+    CheckPartCount(&Scan);
     MakeFolder();
-    const int64_t FileSize = FReader.FileSize();
     // The parts share the audio: tags and junk around it are never copied.
-    const int64_t PartSize = (Scan.AudioEnd - Scan.AudioStart) / FPartCount;
-    TPercentOf Percent(FileSize);
-
-    TFrameWriter Writer;
-    TOutputHeader Header(Scan, FReader.Map());
-    int32_t PartNumber = 1;
-    // Flushes the collected frames, adds the source's tag and closes the
-    // part. A part whose write failed keeps the frames that reached it,
-    // described by its header, and gets no tag behind the gap. A part left
-    // without a frame (the source changed under the job, or the job
-    // stopped) is removed: a job leaves no empty file.
-    auto FinishPart = [&](std::unique_ptr<TFileStream>& Part) {
-        if (!Part)
-            return;
-        std::unique_ptr<TFileStream> Closing = std::move(Part);
-        TOnExit Detach([&Writer] { Writer.Detach(); });
-        TOnExit DropEmpty([&] { RemoveIfEmpty(Closing); });
-        if (Writer.Failed()) {
-            Header.FinishAfterFailure(Writer, *Closing);
-            return;
-        }
-        if (Header.FinishOutput(Writer, *Closing) && HasSourceTag)
-            WriteID3TagToStream(*Closing, SourceTag);
-        Closing->CheckNotLost();
-    };
-
+    const int64_t PartSize = PartSizeOf(Scan, FPartCount);
     int64_t FramesLeft = Scan.AudioFrames;
-    // A part's tag holds the chapters that lie in it, so its end must be
-    // known before its first frame: only then is the way ahead walked, over
-    // the headers alone. Without chapters nothing is added to the job.
-    const bool Chapters = !FNoTags && !FSourceTag.Chapters().empty();
-    TMP3Reader Ahead;
-    if (Chapters) {
+    // A part's tag holds the chapters that lie in it, so the parts' ends
+    // must be known before their first frames: only then is the way ahead
+    // walked, over the headers alone. Without chapters nothing is added to
+    // the job.
+    std::vector<int64_t> Ends;
+    if (!FNoTags && !FSourceTag.Chapters().empty()) {
+        TMP3Reader Ahead;
         Ahead.OpenSameFile(FReader);
         Ahead.SetSearchCheck([this] { return Cancelled(); });
+        Ends = PartEnds(Ahead, Scan);
+        if (FStopped)
+            return;
     }
-    int64_t PartStart = 0;
-    std::unique_ptr<TFileStream> Part;
-    auto BeginPart = [&] {
-        Part = CreatePartFile(PartNumber);
-        Writer.Attach(*Part);
-        const int64_t PartEnd =
-            Chapters ? PartEndTicks(Ahead, Scan, PartSize, FramesLeft, PartNumber, PartStart)
-                     : PartStart;
-        WriteOutputTag(Writer, TOutputPlace::PartOf(PartNumber, FPartCount, TicksToMs(PartStart),
-                                                    TicksToMs(PartEnd)));
-        PartStart = PartEnd;
-        Header.Begin(Writer);
+    TPartWriter Parts(*this, Scan);
+    auto BeginPart = [&](int32_t Number) {
+        const auto Index = static_cast<size_t>(Number - 1);
+        const int64_t Start = Index > 0 && Index <= Ends.size() ? Ends[Index - 1] : 0;
+        const int64_t End = Index < Ends.size() ? Ends[Index] : Start;
+        Parts.Begin(Number,
+                    TOutputPlace::PartOf(Number, FPartCount, TicksToMs(Start), TicksToMs(End)));
     };
-    BeginPart();
-    TInfoFrameSkip IsInfoFrame(Scan);
-    try {
-        while (FReader.FindNextFrame(0)) {
-            if (IsInfoFrame(FReader.Position()))
-                continue;
-            if (Header.CopyFrame(Writer, FReader) == nullptr)
-                break;
-            --FramesLeft;
-            if (PartNumber < FPartCount &&
-                PartIsFull(Writer.BytesWritten() - Header.At() - Header.Length(), PartSize,
-                           FramesLeft, PartNumber)) {
-                FinishPart(Part);
-                ++PartNumber;
-                BeginPart();
-            }
-            ReportProgress(Percent(FReader.Position()));
-            if (Cancelled())
-                break;
+    BeginPart(1);
+    WalkAudioFrames(Scan, [&] {
+        if (!Parts.Copy())
+            return false;
+        --FramesLeft;
+        const int32_t Number = Parts.Number();
+        if (Number < FPartCount && PartIsFull(Parts.AudioBytes(), PartSize, FramesLeft, Number)) {
+            Parts.Finish();
+            BeginPart(Number + 1);
         }
-    } catch (...) {
-        // The job's own failure is the one to report; closing the part is
-        // only tried.
-        try {
-            FinishPart(Part);
-        } catch (...) {
-        }
-        throw;
-    }
-    const bool NoFrame = PartNumber == 1 && Writer.BytesWritten() <= Header.At() + Header.Length();
-    FinishPart(Part);
-    if (NoFrame && !FStopped)
+        return true;
+    });
+    Parts.Finish();
+    if (!Parts.WroteAudio() && !FStopped)
         throw Exception("No audio frame was written: no MPEG audio frame was found in " +
                         FSourceFile + ", so no part was made.");
+}
+
+void TSegmora::SplitByPlan() {
+    const std::vector<TPlannedPart>& Planned = FPlan->Parts;
+    if (Planned.empty())
+        throw Exception("The plan for " + FSourceFile + " holds no part, so no part was made.");
+    OpenSource();
+    TOnExit CloseReader([this] { CloseSource(); });
+    const TStreamScan Scan = OpenSplit();
+    if (FStopped)
+        return;
+    // A plan made for another file may lie wholly beyond this one's audio.
+    if (Planned.front().Start >= Scan.Ticks)
+        throw Exception("No audio frame of " + FSourceFile +
+                        " lies in the planned parts, so no part was made.");
+    MakeFolder();
+    const auto Count = static_cast<int32_t>(Planned.size());
+    TPartWriter Parts(*this, Scan);
+    size_t Next = 0; // the planned part the frames have reached
+    int64_t Time = 0;
+    WalkAudioFrames(Scan, [&] {
+        Time += FReader.FrameTicks();
+        while (Next < Planned.size() && Time > Planned[Next].End)
+            ++Next;
+        if (Next == Planned.size())
+            return false;
+        const TPlannedPart& Part = Planned[Next];
+        // Frames between parts (silence left out) are passed by.
+        if (Time <= Part.Start)
+            return true;
+        const auto Number = static_cast<int32_t>(Next) + 1;
+        if (Parts.Number() != Number) {
+            Parts.Finish();
+            TOutputPlace Place = TOutputPlace::PartOf(Number, Count, TicksToMs(Part.Start),
+                                                      TicksToMs(Part.End));
+            Place.NumberTitle = !FPlan->Titled;
+            if (!Part.Title.empty())
+                Place.Title = Part.Title;
+            if (!Part.Performer.empty())
+                Place.Artist = Part.Performer;
+            Parts.Begin(Number, Place);
+        }
+        return Parts.Copy();
+    });
+    Parts.Finish();
+    if (!Parts.WroteAudio() && !FStopped)
+        throw Exception("No audio frame was written: no frame of " + FSourceFile +
+                        " lies in the planned parts, so no part was made.");
 }
 
 void TSegmora::SaveSelection() {

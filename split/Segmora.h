@@ -2,9 +2,10 @@
 
 // The cutter: writes new MP3 files out of a source by copying whole MPEG
 // audio frames byte for byte, never decoding anything. Two jobs: split the
-// whole source into PartCount files of about equal audio size, each ending
-// with the source's ID3v1 tag; or save the frames between two time marks into
-// one file that gets an ID3v1 tag of the user's own. Every output starts with
+// whole source into parts, each ending with the source's ID3v1 tag (by
+// default PartCount files of about equal audio size, or the parts of a
+// plan); or save the frames between two time marks into one file that gets
+// an ID3v1 tag of the user's own. Every output starts with
 // an ID3v2 tag built from the source's (see SourceTag.h), the user's fields
 // over it. Each output of a source with an information frame or a varying
 // bit rate then has an information frame of its own, right behind the tag.
@@ -14,10 +15,12 @@
 #include "JobProgress.h"
 #include "MP3Read.h"
 #include "SourceTag.h"
+#include "SplitPlan.h"
 #include "StreamScan.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class TFileStream;
@@ -78,6 +81,24 @@ public:
     bool PadNumbers() const { return FPadNumbers; }
     void SetPadNumbers(bool Value) { FPadNumbers = Value; }
 
+    // The parts the split writes instead of PartCount parts by size; none
+    // to split by size. Each part holds the frames that end after its
+    // Start and by its End; frames between parts are left out, and a part
+    // that gets no frame is not made.
+    const std::optional<TSplitPlan>& Plan() const { return FPlan; }
+    void SetPlan(std::optional<TSplitPlan> Value) { FPlan = std::move(Value); }
+    // The parts the split makes: the plan's, or PartCount.
+    int32_t PartTotal() const;
+
+    // How the parts of a titled plan are named, without the folder and
+    // ".mp3": "{n}" stands for the part's number, "{nn}" for it led by
+    // zeros to two digits (to the width of the count from 100 parts on),
+    // "{title}" for its title made fit for a file name. A part whose title
+    // leaves nothing is named as an untitled part is.
+    static constexpr const char* DefaultNamePattern = "{nn} - {title}";
+    const std::string& NamePattern() const { return FNamePattern; }
+    void SetNamePattern(const std::string& Value) { FNamePattern = Value; }
+
     // Where jobs show their progress and failures; not owned. Without one,
     // Execute lets a job's failure pass to its caller.
     void SetFrontEnd(IJobFrontEnd* FrontEnd) { FFrontEnd = FrontEnd; }
@@ -88,18 +109,45 @@ public:
     // its end: not cancelled, and no failure. Whatever was written stays.
     bool Execute(bool Selection);
 
+    // The parts the split by size would make, each's start and end, from a
+    // walk over the source's frame headers: nothing is written. Raises what
+    // the split would raise before its first part.
+    TSplitPlan PlanBySize();
+
     // Folder + "/" + Prefix + Number + ".mp3": the name of part Number, the
     // number led by zeros to the width of PartCount when PartCount is given
     // (p01 to p12), so that the names sort in order.
     static std::string PartFileName(const std::string& Folder, const std::string& Prefix,
                                     int32_t Number, int32_t PadTo = 0);
+    // Part Number's name in this job: by the name pattern for a part of a
+    // titled plan, else as above.
     std::string PartFileName(int32_t Number) const;
+    // Folder + "/" + Pattern filled in + ".mp3"; empty when Title leaves
+    // nothing for a name.
+    static std::string TitledFileName(const std::string& Folder, const std::string& Pattern,
+                                      int32_t Number, int32_t Count, const std::string& Title);
+    // Title as part of a file name: "/" and control characters as "_",
+    // leading dots left out, cut at a character to at most MaxTitleBytes.
+    static std::string FileNameTitle(const std::string& Title);
+    static constexpr size_t MaxTitleBytes = 200;
     // Creates (or, with Overwrite, truncates) part Number, without sharing.
     std::unique_ptr<TFileStream> CreatePartFile(int32_t Number);
 
 private:
+    class TPartWriter;
+
+    void RunJob(bool Selection);
     void SaveSelection();
     void SplitByParts();
+    void SplitByPlan();
+    // Opens the source for a split: reads its tags, checks every part's
+    // name and walks it (see ScanSource).
+    TStreamScan OpenSplit();
+    // Hands each audio frame of the open source in turn to Frame, the
+    // reader standing on it; Frame copies it or passes it by and returns
+    // false to end the walk. Reports the progress and asks to stop after
+    // each.
+    template <class TFrame> void WalkAudioFrames(const TStreamScan& Scan, TFrame Frame);
     // Walks the open source once and goes back to its start; refuses
     // a source whose frames cover too little of it to be its audio.
     TStreamScan ScanSource();
@@ -119,11 +167,15 @@ private:
     uint32_t OutputMode() const;
     // Writes the output's ID3v2 tag through Writer, before anything else.
     void WriteOutputTag(TFrameWriter& Writer, const TOutputPlace& Place);
-    // Where part Number, starting on the reader's current frame (behind
-    // it, for a part after the first), ends on the frames' clock, in ticks:
-    // the parts' own rule walked ahead over the frames' headers.
-    int64_t PartEndTicks(TMP3Reader& Ahead, const TStreamScan& Scan, int64_t PartSize,
-                         int64_t FramesLeft, int32_t Number, int64_t StartTicks);
+    // Where each part by size ends on the frames' clock, in ticks: the
+    // parts' own rule walked over the frames' headers from the start.
+    std::vector<int64_t> PartEnds(TMP3Reader& Reader, const TStreamScan& Scan);
+    // The audio bytes of each part by size but the last.
+    static int64_t PartSizeOf(const TStreamScan& Scan, int32_t Parts) {
+        return (Scan.AudioEnd - Scan.AudioStart) / Parts;
+    }
+    // Refuses a count of parts by size that the source can't give.
+    void CheckPartCount(const TStreamScan* Scan) const;
     // Whether part Number (not the last) is closed behind a frame, holding
     // Bytes of audio with FramesLeft audio frames still to come: at its
     // size, or early when the frames left are only enough for one in each
@@ -143,6 +195,10 @@ private:
     TID3Info FID3Info;
     TTagFields FTagFields;
     TSourceTag FSourceTag;
+    // The source's ID3v1 tag, which every part of a split ends with.
+    std::optional<TID3Info> FSourceID3v1;
+    std::optional<TSplitPlan> FPlan;
+    std::string FNamePattern = DefaultNamePattern;
     // Made with the job's first output from FSourceTag.
     std::unique_ptr<TOutputTags> FOutputTags;
     bool FNoTags = false;

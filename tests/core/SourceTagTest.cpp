@@ -85,6 +85,10 @@ TEST(SourceTag, Utf8TextAndChaptersReadAndRenderedAsMutagenReadsThem) {
     const std::string Title = MutagenUnicodeTitle;
     auto Unnumbered = TOutputPlace::PartOf(2, 3, 0, 3000);
     Unnumbered.NumberTitle = false;
+    // A cue sheet's track: its own title and performer, not numbered.
+    auto Track = Unnumbered;
+    Track.Title = "Own";
+    Track.Artist = "Performer";
     // Each case checks exactly the lines it names the frames of, and that
     // the frames in Gone are not there.
     const struct {
@@ -118,6 +122,9 @@ TEST(SourceTag, Utf8TextAndChaptersReadAndRenderedAsMutagenReadsThem) {
          TOutputPlace::PartOf(1, 2, 0, 1000),
          {"TIT2=Fixture With End Tag (1/2)", "TRCK=1/2", "TCON=Ambient", "TYER=2024"}},
         {None, {}, TOutputPlace::PartOf(1, 2, 0, 1000), {"no tag"}},
+        {Chaptered, {}, Track, {"TIT2=Own", "TPE1=Performer", "TALB=Chapters", "TRCK=2/3"}},
+        {Chaptered, {.Artist = "Typed"}, Track, {"TIT2=Own", "TPE1=Typed"}},
+        {None, {}, Track, {"version=2.3", "TIT2=Own", "TPE1=Performer", "TRCK=2/3"}},
         {None, {.Title = Title}, TOutputPlace::Segment(0, 1000), {"version=2.3", "TIT2=" + Title}},
     };
     const auto Audio = ReadFileBytes(FixturePath("cbr-128-info.mp3"));

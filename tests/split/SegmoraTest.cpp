@@ -364,6 +364,148 @@ TEST(PartNames, FolderPrefixNumberWithoutPadding) {
         EXPECT_EQ(TSegmora::PartFileName("/o", "s-", Case.Number, Case.PadTo), Case.Name);
 }
 
+// Splitting by a plan.
+
+namespace {
+
+constexpr int64_t Frame44k = 368'640; // an MPEG-1 Layer III frame at 44100 Hz
+
+// Frames From to To - 1 of a part, as a planned part of whole frames.
+TPlannedPart FramesPart(int64_t From, int64_t To, const std::string& Title = {}) {
+    return {From * Frame44k, To * Frame44k, Title, {}};
+}
+
+std::vector<TBytes> Slices(const std::vector<TBytes>& Frames,
+                           const std::vector<std::pair<size_t, size_t>>& Ranges) {
+    std::vector<TBytes> Result;
+    for (const auto& [From, To] : Ranges)
+        Result.push_back(Concat(Frames, From, To));
+    return Result;
+}
+
+} // namespace
+
+TEST_F(Cutter, APlanGivesEachPartTheFramesEndingInItAndLeavesTheGapsOut) {
+    const std::string Source = FixturePath("id3v1-end.mp3");
+    const auto Frames = AudioFrames(Source);
+    const size_t Last = Frames.size();
+    const struct {
+        const char* Name;
+        std::vector<std::pair<size_t, size_t>> Ranges;
+    } Cases[] = {
+        {"back to back", {{0, 10}, {10, 50}, {50, Last}}},
+        {"silence left out", {{0, 10}, {15, 50}, {60, Last - 3}}},
+        {"one frame each", {{0, 1}, {1, 2}}},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        std::filesystem::remove_all(Dir.Path());
+        TSplitPlan Plan;
+        for (const auto& [From, To] : Case.Ranges)
+            Plan.Parts.push_back(FramesPart(static_cast<int64_t>(From), static_cast<int64_t>(To)));
+        Segmora.SetCreateFolder(true);
+        Segmora.SetPlan(Plan);
+        Split(Source, 0);
+        EXPECT_TRUE(FrontEnd.Errors.empty()) << FrontEnd.Errors.front();
+        ExpectParts(Slices(Frames, Case.Ranges), PackedTagOf(Source), true);
+    }
+}
+
+TEST_F(Cutter, APlannedPartBeyondTheAudioIsNotMadeAndAPlanWithoutPartsMakesNothing) {
+    const std::string Source = FixturePath("cbr-128-info.mp3");
+    const auto Frames = AudioFrames(Source);
+    const auto End = static_cast<int64_t>(Frames.size());
+    Segmora.SetPlan(TSplitPlan{{FramesPart(0, 5), FramesPart(End + 10, End + 20)}, false});
+    Split(Source, 0);
+    EXPECT_TRUE(FrontEnd.Errors.empty());
+    ExpectParts({Concat(Frames, 0, 5)}, std::nullopt, true);
+
+    std::filesystem::remove_all(Dir.Path());
+    Segmora.SetCreateFolder(true);
+    for (const TSplitPlan& Plan : {TSplitPlan{}, TSplitPlan{{FramesPart(End + 1, End + 2)}, false}}) {
+        FrontEnd.Errors.clear();
+        Segmora.SetPlan(Plan);
+        Split(Source, 0);
+        ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+        EXPECT_NE(FrontEnd.Errors[0].find("no part was made"), std::string::npos)
+            << FrontEnd.Errors[0];
+    }
+    EXPECT_FALSE(std::filesystem::exists(Dir.Path())) << "not even the folder";
+}
+
+TEST_F(Cutter, TitledPartsAreNamedByThePatternAndTwoOfOneNameAreRefusedFirst) {
+    const std::string Source = FixturePath("cbr-128-info.mp3");
+    Segmora.SetPlan(TSplitPlan{{FramesPart(0, 5, "Intro"), FramesPart(5, 9, "../AC/DC"),
+                                FramesPart(9, 12, "")},
+                               true});
+    Split(Source, 0, "p");
+    EXPECT_TRUE(FrontEnd.Errors.empty());
+    for (const char* Name : {"01 - Intro.mp3", "02 - _AC_DC.mp3", "p3.mp3"})
+        EXPECT_TRUE(FileExists(Dir.File(Name))) << Name;
+
+    std::filesystem::remove_all(Dir.Path());
+    std::filesystem::create_directory(Dir.Path());
+    Segmora.SetPlan(TSplitPlan{{FramesPart(0, 5, "Same"), FramesPart(5, 9, "Same")}, true});
+    Segmora.SetNamePattern("{title}");
+    Split(Source, 0);
+    ASSERT_EQ(FrontEnd.Errors.size(), 1u);
+    EXPECT_NE(FrontEnd.Errors[0].find("Part 1 has the same name"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(Dir.Path()));
+}
+
+TEST(PartNames, TitledByThePatternWithTheTitleMadeFitForAName) {
+    const struct {
+        const char* Pattern;
+        int32_t Number, Count;
+        std::string Title, Name;
+    } Cases[] = {
+        {"{nn} - {title}", 3, 12, "Song", "/o/03 - Song.mp3"},
+        {"{nn} - {title}", 3, 100, "Song", "/o/003 - Song.mp3"},
+        {"{nn} - {title}", 12, 9, "Song", "/o/12 - Song.mp3"},
+        {"{n}. {title} [{n}]", 3, 12, "Song", "/o/3. Song [3].mp3"},
+        {"{title}", 1, 2, "AC/DC\tLive\x7F", "/o/AC_DC_Live_.mp3"},
+        {"{title}", 1, 2, "..hidden.", "/o/hidden..mp3"},
+        {"{title}", 1, 2, "Déjà vu ✓", "/o/Déjà vu ✓.mp3"},
+        {"{title}", 1, 2, "broken \xC3(", "/o/broken _(.mp3"},
+        {"{title}", 1, 2, "...", ""},
+        {"{title}", 1, 2, "", ""},
+        {"{title}", 1, 2, std::string(300, 'x'), "/o/" + std::string(200, 'x') + ".mp3"},
+    };
+    for (const auto& Case : Cases)
+        EXPECT_EQ(TSegmora::TitledFileName("/o", Case.Pattern, Case.Number, Case.Count, Case.Title),
+                  Case.Name)
+            << Case.Title;
+    // A character is never cut in two.
+    EXPECT_EQ(TSegmora::FileNameTitle(std::string(199, 'x') + "é"), std::string(199, 'x'));
+}
+
+TEST_F(Cutter, ThePlanBySizeIsWhereTheSplitBySizeCuts) {
+    for (const char* Name : {"id3v1-end.mp3", "vbr.mp3", "junk-between.mp3"}) {
+        for (int32_t Parts : {2, 7}) {
+            SCOPED_TRACE(std::string(Name) + " in " + std::to_string(Parts));
+            const std::string Source = FixturePath(Name);
+            const auto Frames = AudioFrames(Source);
+            const auto Expected = ExpectedParts(Frames, AudioSpanOf(FixtureNamed(Name)), Parts);
+            Segmora.SetSourceFile(Source);
+            Segmora.SetFolder(Dir.Path());
+            Segmora.SetPartCount(Parts);
+            const TSplitPlan Plan = Segmora.PlanBySize();
+            ASSERT_EQ(Plan.Parts.size(), Expected.size());
+            int64_t Start = 0;
+            size_t Frame = 0;
+            for (size_t I = 0; I < Expected.size(); ++I) {
+                size_t Bytes = 0;
+                while (Bytes < Expected[I].size())
+                    Bytes += Frames[Frame++].size();
+                const int64_t End = static_cast<int64_t>(Frame) * Frame44k;
+                EXPECT_EQ(Plan.Parts[I], (TPlannedPart{Start, End, {}, {}}));
+                Start = End;
+            }
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(Dir.Path())) << "nothing is written";
+}
+
 // Saving a selection.
 
 TEST_F(Cutter, TenToTwentySecondsTakesFrames383To765) {

@@ -1,0 +1,171 @@
+#include "SplitModes.h"
+
+#include "Errors.h"
+#include "FrameClock.h"
+#include "OverviewBuilder.h"
+#include "OverviewCache.h"
+#include "SourceGrid.h"
+#include "SourceTag.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+// Each mode, and the options that only go with it.
+const struct {
+    const char* Mode;
+    bool Flag;
+    std::set<std::string> Options;
+} Modes[] = {
+    {"--parts", false, {}},
+    {"--equal-time", false, {}},
+    {"--every", false, {"--quiet-within"}},
+    {"--silence", true, {"--threshold", "--min-silence", "--min-part", "--drop-silence"}},
+    {"--at", false, {}},
+    {"--cue", false, {"--name-pattern"}},
+    {"--chapters", true, {"--name-pattern"}},
+};
+
+bool Given(const TCommandArgs& Parsed, const std::string& Name) {
+    return Parsed.Has(Name) || Parsed.Value(Name).has_value();
+}
+
+int64_t TicksOption(const TCommandArgs& Parsed, const std::string& Option, int64_t DefaultMs) {
+    const auto Text = Parsed.Value(Option);
+    return MsToTicks(Text ? ParseTimeOption(Option, *Text) : DefaultMs);
+}
+
+double DecibelOption(const TCommandArgs& Parsed, const std::string& Option, double Default) {
+    const auto Text = Parsed.Value(Option);
+    if (!Text)
+        return Default;
+    char* End = nullptr;
+    const double Value = std::strtod(Text->c_str(), &End);
+    if (Text->empty() || *End != '\0' || !std::isfinite(Value) || Value > 0 || Value < -96)
+        throw TUsageError(Option + " needs a level in dBFS from -96 to 0, such as -40, not '" +
+                          *Text + "'");
+    return Value;
+}
+
+// The loudness overview of Source: the one the window keeps, when it is
+// still the file's, else decoded now and kept for the window.
+std::shared_ptr<const TLoudnessOverview> SourceOverview(const std::string& Source) {
+    TOverviewBuilder Builder(Source, OverviewFolder());
+    Builder.Start();
+    // Ctrl+C stops the decoding as it stops a job.
+    InstallInterruptHandler();
+    while (Builder.State() == TOverviewBuilder::TState::Running) {
+        if (Interrupted())
+            Builder.Stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Builder.Wait();
+    if (Builder.State() == TOverviewBuilder::TState::Stopped)
+        throw Exception("Stopped while " + Source + " was decoded: no part was made.");
+    if (Builder.State() != TOverviewBuilder::TState::Done || !Builder.Overview())
+        throw Exception("Cannot decode " + Source + " to find its quiet places: no part was made.");
+    return Builder.Overview();
+}
+
+std::vector<int64_t> MarkTicks(const std::string& List) {
+    std::vector<int64_t> Marks;
+    size_t From = 0;
+    while (From <= List.size()) {
+        const size_t Comma = std::min(List.find(',', From), List.size());
+        Marks.push_back(MsToTicks(ParseTimeOption("--at", List.substr(From, Comma - From))));
+        From = Comma + 1;
+    }
+    return Marks;
+}
+
+} // namespace
+
+const std::set<std::string> SplitModeFlags = {"--silence", "--drop-silence", "--chapters",
+                                              "--dry-run"};
+const std::set<std::string> SplitModeOptions = {
+    "--parts", "--equal-time", "--every",      "--quiet-within", "--threshold",
+    "--min-silence", "--min-part", "--at",     "--cue",          "--name-pattern"};
+
+std::string SplitModeOf(const TCommandArgs& Parsed) {
+    std::string Chosen;
+    for (const auto& Mode : Modes) {
+        if (!Given(Parsed, Mode.Mode))
+            continue;
+        if (!Chosen.empty())
+            throw TUsageError(Chosen + " and " + Mode.Mode +
+                              " are two ways to split: give only one");
+        Chosen = Mode.Mode;
+    }
+    if (Chosen.empty())
+        throw TUsageError("give one way to split: --parts, --equal-time, --every, --silence, "
+                          "--at, --cue or --chapters");
+    for (const auto& Mode : Modes)
+        for (const std::string& Option : Mode.Options) {
+            const bool Belongs = std::any_of(std::begin(Modes), std::end(Modes), [&](const auto& M) {
+                return Chosen == M.Mode && M.Options.contains(Option);
+            });
+            if (Given(Parsed, Option) && !Belongs)
+                throw TUsageError(Option + " goes with " + Mode.Mode + ", not with " + Chosen);
+        }
+    return Chosen;
+}
+
+std::optional<TSplitPlan> PlanSplit(const TCommandArgs& Parsed, const std::string& Mode,
+                                    const std::string& Source) {
+    if (Mode == "--parts")
+        return std::nullopt;
+    // Options are read before the source, so that a usage error costs no walk.
+    const std::string Value = Mode == "--silence" || Mode == "--chapters" ? std::string()
+                                                                          : Required(Parsed, Mode);
+    std::optional<int32_t> Count;
+    if (Mode == "--equal-time")
+        Count = static_cast<int32_t>(ParseNumber(Mode, Value, 2, 999));
+    int64_t Every = 0;
+    if (Mode == "--every") {
+        Every = MsToTicks(ParseTimeOption(Mode, Value));
+        if (Every <= 0)
+            throw TUsageError("--every needs a time above 0");
+    }
+    const int64_t Search = TicksOption(Parsed, "--quiet-within", 0);
+    TSilenceOptions Silence;
+    Silence.ThresholdDb = DecibelOption(Parsed, "--threshold", Silence.ThresholdDb);
+    Silence.MinSilenceTicks = TicksOption(Parsed, "--min-silence", TicksToMs(Silence.MinSilenceTicks));
+    Silence.MinPartTicks = TicksOption(Parsed, "--min-part", 0);
+    Silence.DropSilence = Parsed.Has("--drop-silence");
+    const std::vector<int64_t> Marks = Mode == "--at" ? MarkTicks(Value) : std::vector<int64_t>();
+
+    const TFrameGrid Grid = ReadFrameGrid(Source);
+    TSplitPlan Plan;
+    if (Mode == "--equal-time")
+        Plan = PlanEqualTime(Grid, *Count);
+    else if (Mode == "--every")
+        Plan = PlanEvery(Grid, Every, Search > 0 ? SourceOverview(Source).get() : nullptr, Search);
+    else if (Mode == "--silence")
+        Plan = PlanAtSilences(Grid, *SourceOverview(Source), Silence);
+    else if (Mode == "--at")
+        Plan = PlanAtMarks(Grid, Marks);
+    else if (Mode == "--cue")
+        Plan = PlanFromCueSheet(Grid, Value);
+    else
+        Plan = PlanFromChapters(Grid, TSourceTag::FromFile(Source).Chapters());
+    if (Plan.Parts.empty())
+        throw Exception("No part to make: the plan for " + Source + " holds none.");
+    return Plan;
+}
+
+std::string OverviewFolder() {
+    const char* Cache = std::getenv("XDG_CACHE_HOME");
+    std::string Base;
+    if (Cache != nullptr && Cache[0] == '/') {
+        Base = Cache;
+    } else {
+        const char* Home = std::getenv("HOME");
+        if (Home == nullptr || Home[0] != '/')
+            return {};
+        Base = std::string(Home) + "/.cache";
+    }
+    return Base + "/quenby/segmora/overviews";
+}

@@ -40,7 +40,7 @@ constexpr int DashRows = 2;
 
 const QColor PeakColour(150, 182, 226);
 const QColor MarkerColour(204, 85, 0);
-const QColor PartStartColour(0, 128, 0);
+const QColor PartStartColour(0, 200, 0);
 const QColor RmsColour(38, 76, 150);
 const QColor SelectionTint(0, 0, 255, 44);
 const QColor StripTrackColour(184, 184, 184);

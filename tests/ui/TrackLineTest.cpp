@@ -351,7 +351,7 @@ TEST_F(TrackLineTest, ValidPosHandlerSeesTheShiftAndMayChangeThePosition) {
 // Markers and the preview of a split's part starts.
 
 const QColor MarkerOrange(204, 85, 0);
-const QColor PartStartGreen(0, 128, 0);
+const QColor PartStartGreen(0, 200, 0);
 
 TEST_F(TrackLineTest, MarkersStaySortedUniqueInsideTheRangeAndReportEachChange) {
     int Reports = 0;

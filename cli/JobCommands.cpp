@@ -303,11 +303,11 @@ int RunSplit(const std::vector<std::string>& Args) {
         const TSplitPlan Plan = Segmora.Plan() ? *Segmora.Plan() : Segmora.PlanBySize();
         for (size_t I = 0; I < Plan.Parts.size(); ++I) {
             const TPlannedPart& Part = Plan.Parts[I];
-            std::printf("%s  %s  %s\n", FormatTimeMs(TicksToNearestMs(Part.Start), true).c_str(),
-                        FormatTimeMs(TicksToNearestMs(Part.End), true).c_str(),
-                        EscapeControls(Segmora.PartFileName(static_cast<int32_t>(I) + 1),
-                                       TTextKind::Name)
-                            .c_str());
+            std::printf(
+                "%s  %s  %s\n", FormatTimeMs(TicksToNearestMs(Part.Start), true).c_str(),
+                FormatTimeMs(TicksToNearestMs(Part.End), true).c_str(),
+                EscapeControls(Segmora.PartFileName(static_cast<int32_t>(I) + 1), TTextKind::Name)
+                    .c_str());
         }
         return ExitOk;
     }

@@ -7,6 +7,7 @@
 #include "SourceGrid.h"
 #include "SourceTag.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -86,8 +87,8 @@ std::vector<int64_t> MarkTicks(const std::string& List) {
 const std::set<std::string> SplitModeFlags = {"--silence", "--drop-silence", "--chapters",
                                               "--dry-run"};
 const std::set<std::string> SplitModeOptions = {
-    "--parts", "--equal-time", "--every",      "--quiet-within", "--threshold",
-    "--min-silence", "--min-part", "--at",     "--cue",          "--name-pattern"};
+    "--parts",       "--equal-time", "--every", "--quiet-within", "--threshold",
+    "--min-silence", "--min-part",   "--at",    "--cue",          "--name-pattern"};
 
 std::string SplitModeOf(const TCommandArgs& Parsed) {
     std::string Chosen;
@@ -104,9 +105,10 @@ std::string SplitModeOf(const TCommandArgs& Parsed) {
                           "--at, --cue or --chapters");
     for (const auto& Mode : Modes)
         for (const std::string& Option : Mode.Options) {
-            const bool Belongs = std::any_of(std::begin(Modes), std::end(Modes), [&](const auto& M) {
-                return Chosen == M.Mode && M.Options.contains(Option);
-            });
+            const bool Belongs =
+                std::any_of(std::begin(Modes), std::end(Modes), [&](const auto& M) {
+                    return Chosen == M.Mode && M.Options.contains(Option);
+                });
             if (Given(Parsed, Option) && !Belongs)
                 throw TUsageError(Option + " goes with " + Mode.Mode + ", not with " + Chosen);
         }
@@ -118,8 +120,8 @@ std::optional<TSplitPlan> PlanSplit(const TCommandArgs& Parsed, const std::strin
     if (Mode == "--parts")
         return std::nullopt;
     // Options are read before the source, so that a usage error costs no walk.
-    const std::string Value = Mode == "--silence" || Mode == "--chapters" ? std::string()
-                                                                          : Required(Parsed, Mode);
+    const std::string Value =
+        Mode == "--silence" || Mode == "--chapters" ? std::string() : Required(Parsed, Mode);
     std::optional<int32_t> Count;
     if (Mode == "--equal-time")
         Count = static_cast<int32_t>(ParseNumber(Mode, Value, 2, 999));
@@ -132,7 +134,8 @@ std::optional<TSplitPlan> PlanSplit(const TCommandArgs& Parsed, const std::strin
     const int64_t Search = TicksOption(Parsed, "--quiet-within", 0);
     TSilenceOptions Silence;
     Silence.ThresholdDb = DecibelOption(Parsed, "--threshold", Silence.ThresholdDb);
-    Silence.MinSilenceTicks = TicksOption(Parsed, "--min-silence", TicksToMs(Silence.MinSilenceTicks));
+    Silence.MinSilenceTicks =
+        TicksOption(Parsed, "--min-silence", TicksToMs(Silence.MinSilenceTicks));
     Silence.MinPartTicks = TicksOption(Parsed, "--min-part", 0);
     Silence.DropSilence = Parsed.Has("--drop-silence");
     const std::vector<int64_t> Marks = Mode == "--at" ? MarkTicks(Value) : std::vector<int64_t>();

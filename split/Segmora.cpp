@@ -103,9 +103,7 @@ public:
     // Whether any part got an audio frame.
     bool WroteAudio() const { return FWroteAudio; }
     // Audio bytes in the open part.
-    int64_t AudioBytes() const {
-        return FWriter.BytesWritten() - FHeader.At() - FHeader.Length();
-    }
+    int64_t AudioBytes() const { return FWriter.BytesWritten() - FHeader.At() - FHeader.Length(); }
 
     void Begin(int32_t Number, const TOutputPlace& Place) {
         FPart = FJob.CreatePartFile(Number);
@@ -509,8 +507,8 @@ void TSegmora::SplitByPlan() {
         const auto Number = static_cast<int32_t>(Next) + 1;
         if (Parts.Number() != Number) {
             Parts.Finish();
-            TOutputPlace Place = TOutputPlace::PartOf(Number, Count, TicksToMs(Part.Start),
-                                                      TicksToMs(Part.End));
+            TOutputPlace Place =
+                TOutputPlace::PartOf(Number, Count, TicksToMs(Part.Start), TicksToMs(Part.End));
             Place.NumberTitle = !FPlan->Titled;
             if (!Part.Title.empty())
                 Place.Title = Part.Title;

@@ -422,7 +422,8 @@ TEST_F(Cutter, APlannedPartBeyondTheAudioIsNotMadeAndAPlanWithoutPartsMakesNothi
 
     std::filesystem::remove_all(Dir.Path());
     Segmora.SetCreateFolder(true);
-    for (const TSplitPlan& Plan : {TSplitPlan{}, TSplitPlan{{FramesPart(End + 1, End + 2)}, false}}) {
+    for (const TSplitPlan& Plan :
+         {TSplitPlan{}, TSplitPlan{{FramesPart(End + 1, End + 2)}, false}}) {
         FrontEnd.Errors.clear();
         Segmora.SetPlan(Plan);
         Split(Source, 0);
@@ -435,9 +436,8 @@ TEST_F(Cutter, APlannedPartBeyondTheAudioIsNotMadeAndAPlanWithoutPartsMakesNothi
 
 TEST_F(Cutter, TitledPartsAreNamedByThePatternAndTwoOfOneNameAreRefusedFirst) {
     const std::string Source = FixturePath("cbr-128-info.mp3");
-    Segmora.SetPlan(TSplitPlan{{FramesPart(0, 5, "Intro"), FramesPart(5, 9, "../AC/DC"),
-                                FramesPart(9, 12, "")},
-                               true});
+    Segmora.SetPlan(TSplitPlan{
+        {FramesPart(0, 5, "Intro"), FramesPart(5, 9, "../AC/DC"), FramesPart(9, 12, "")}, true});
     Split(Source, 0, "p");
     EXPECT_TRUE(FrontEnd.Errors.empty());
     for (const char* Name : {"01 - Intro.mp3", "02 - _AC_DC.mp3", "p3.mp3"})
@@ -477,33 +477,6 @@ TEST(PartNames, TitledByThePatternWithTheTitleMadeFitForAName) {
             << Case.Title;
     // A character is never cut in two.
     EXPECT_EQ(TSegmora::FileNameTitle(std::string(199, 'x') + "é"), std::string(199, 'x'));
-}
-
-TEST_F(Cutter, ThePlanBySizeIsWhereTheSplitBySizeCuts) {
-    for (const char* Name : {"id3v1-end.mp3", "vbr.mp3", "junk-between.mp3"}) {
-        for (int32_t Parts : {2, 7}) {
-            SCOPED_TRACE(std::string(Name) + " in " + std::to_string(Parts));
-            const std::string Source = FixturePath(Name);
-            const auto Frames = AudioFrames(Source);
-            const auto Expected = ExpectedParts(Frames, AudioSpanOf(FixtureNamed(Name)), Parts);
-            Segmora.SetSourceFile(Source);
-            Segmora.SetFolder(Dir.Path());
-            Segmora.SetPartCount(Parts);
-            const TSplitPlan Plan = Segmora.PlanBySize();
-            ASSERT_EQ(Plan.Parts.size(), Expected.size());
-            int64_t Start = 0;
-            size_t Frame = 0;
-            for (size_t I = 0; I < Expected.size(); ++I) {
-                size_t Bytes = 0;
-                while (Bytes < Expected[I].size())
-                    Bytes += Frames[Frame++].size();
-                const int64_t End = static_cast<int64_t>(Frame) * Frame44k;
-                EXPECT_EQ(Plan.Parts[I], (TPlannedPart{Start, End, {}, {}}));
-                Start = End;
-            }
-        }
-    }
-    EXPECT_TRUE(std::filesystem::is_empty(Dir.Path())) << "nothing is written";
 }
 
 // Saving a selection.

@@ -43,7 +43,9 @@ TEST(SourceGrid, FramesThatChangeLengthAreRefusedNamingWhere) {
     // Another bit rate, or half the samples at half the rate, keeps the
     // frames' length: a grid.
     TStreamBuilder Stream;
-    Stream.Frames(10).Frames(5, TFrameSpec{.Kbps = 320}).Frames(5, {.Version = 2, .SampleRate = 22050});
+    Stream.Frames(10)
+        .Frames(5, TFrameSpec{.Kbps = 320})
+        .Frames(5, {.Version = 2, .SampleRate = 22050});
     Stream.WriteTo(Dir.File("bitrates.mp3"));
     EXPECT_EQ(ReadFrameGrid(Dir.File("bitrates.mp3")).Frames, 20);
 }

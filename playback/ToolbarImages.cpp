@@ -16,6 +16,7 @@ constexpr std::array<const char*, ToolbarImageCount> ImageFiles = {
     ":/images/select-end.svg",    // imgSelectEnd
     ":/images/play-selected.svg", // imgPlaySelected
     ":/images/save.svg",          // imgSave
+    ":/images/add-marker.svg",    // imgAddMarker
 };
 
 } // namespace

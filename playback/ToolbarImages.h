@@ -14,9 +14,10 @@ enum TToolbarImage {
     imgSelectEnd = 5,
     imgPlaySelected = 6,
     imgSave = 7,
+    imgAddMarker = 8,
 };
 
-constexpr int ToolbarImageCount = 8;
+constexpr int ToolbarImageCount = 9;
 constexpr int ToolbarImageSize = 24;
 
 // The picture of Index (an TToolbarImage); an empty icon outside the range.

@@ -31,7 +31,16 @@ constexpr int StripTop = 10;
 constexpr int StripRows = 4;
 constexpr int MinThumbWidth = 8;
 
+// A marker takes the mouse this many columns either side of its line; its
+// handle is this many rows below the bar's top edge too.
+constexpr int MarkerGrab = 3;
+constexpr int HandleBelowTop = 3;
+// A part start's dashes: rows on, then rows off.
+constexpr int DashRows = 2;
+
 const QColor PeakColour(150, 182, 226);
+const QColor MarkerColour(204, 85, 0);
+const QColor PartStartColour(0, 200, 0);
 const QColor RmsColour(38, 76, 150);
 const QColor SelectionTint(0, 0, 255, 44);
 const QColor StripTrackColour(184, 184, 184);
@@ -139,6 +148,63 @@ void TTrackLine::SetSelEnd(int64_t Value) {
     if (Value != -1 && FSelStart != -1 && Value <= FSelStart)
         FSelStart = -1;
     repaint();
+}
+
+void TTrackLine::AddMarker(int64_t Pos) {
+    if (Pos < FMinPos || Pos > FMaxPos)
+        return;
+    const auto At = std::lower_bound(FMarkers.begin(), FMarkers.end(), Pos);
+    if (At != FMarkers.end() && *At == Pos)
+        return;
+    FMarkers.insert(At, Pos);
+    MarkersChanged();
+}
+
+void TTrackLine::RemoveMarker(int64_t Pos) {
+    const auto At = std::lower_bound(FMarkers.begin(), FMarkers.end(), Pos);
+    if (At == FMarkers.end() || *At != Pos)
+        return;
+    FMarkers.erase(At);
+    MarkersChanged();
+}
+
+void TTrackLine::ClearMarkers() {
+    if (FDrag == TDrag::Marker)
+        FDrag = TDrag::None;
+    if (FMarkers.empty())
+        return;
+    FMarkers.clear();
+    MarkersChanged();
+}
+
+void TTrackLine::MarkersChanged() {
+    update();
+    if (FOnMarkersChange)
+        FOnMarkersChange(this);
+}
+
+int64_t TTrackLine::MarkerNear(int X) const {
+    int64_t Best = -1;
+    int BestDistance = MarkerGrab + 1;
+    for (const int64_t Marker : FMarkers) {
+        const int Distance = std::abs(OnScreen(PosToX(Marker), width()) - X);
+        if (Distance < BestDistance) {
+            Best = Marker;
+            BestDistance = Distance;
+        }
+    }
+    return Best;
+}
+
+bool TTrackLine::OnMarkerHandle(int X, int Y) const {
+    return Y >= 0 && Y < FTopMargin + HandleBelowTop && MarkerNear(X) != -1;
+}
+
+void TTrackLine::SetPartStarts(std::vector<int64_t> Starts) {
+    if (Starts == FPartStarts)
+        return;
+    FPartStarts = std::move(Starts);
+    update();
 }
 
 void TTrackLine::SetOverview(std::shared_ptr<const TLoudnessOverview> Overview,
@@ -451,6 +517,29 @@ void TTrackLine::PaintStrip(QPainter& Painter) {
     Painter.fillRect(Geometry.ThumbLeft, Top, Geometry.ThumbWidth, StripRows, StripThumbColour);
 }
 
+void TTrackLine::PaintMarkers(QPainter& Painter, int Top, int Bottom) {
+    const int L = FLeftMargin;
+    const int R = width() - FRightMargin;
+    const auto InView = [&](int X) { return X >= L && X < R; };
+    for (const int64_t Start : FPartStarts) {
+        const int X = PosToX(Start);
+        if (!InView(X))
+            continue;
+        for (int Y = Top + 1; Y < Bottom - 1; ++Y)
+            if ((Y - Top - 1) % (2 * DashRows) < DashRows)
+                Painter.fillRect(X, Y, 1, 1, PartStartColour);
+    }
+    for (const int64_t Marker : FMarkers) {
+        const int X = PosToX(Marker);
+        if (!InView(X))
+            continue;
+        Painter.fillRect(X, Top, 1, Bottom - Top, MarkerColour);
+        // The handle: wide above the bar, narrowing into it.
+        Painter.fillRect(X - 2, 0, 5, Top + 1, MarkerColour);
+        Painter.fillRect(X - 1, Top + 1, 3, HandleBelowTop - 1, MarkerColour);
+    }
+}
+
 void TTrackLine::paintEvent(QPaintEvent*) {
     QPainter Painter(this);
     const int L = FLeftMargin;
@@ -495,6 +584,9 @@ void TTrackLine::paintEvent(QPaintEvent*) {
         Painter.fillRect(EndX, B + 3, 1, 6, Blue);
     if (HasStart && HasEnd && EndX > StartX)
         Painter.fillRect(StartX, B + 4, EndX - StartX, 4, Blue);
+
+    if (B > T)
+        PaintMarkers(Painter, T, B);
 
     const int CursorX = OnScreen(PosToX(FCurPos), width());
     // Zoomed in, a cursor out of the view is not drawn in the margins; one
@@ -573,6 +665,15 @@ void TTrackLine::keyPressEvent(QKeyEvent* Event) {
         if (FOnPlayPause)
             FOnPlayPause(this);
         break;
+    case Qt::Key_Delete: {
+        const int64_t Marker = MarkerNear(PosToX(FCurPos));
+        if (Marker == -1) {
+            Event->ignore();
+            return;
+        }
+        RemoveMarker(Marker);
+        break;
+    }
     default:
         Event->ignore();
         return;
@@ -623,8 +724,21 @@ void TTrackLine::mousePressEvent(QMouseEvent* Event) {
         }
         return;
     }
+    if (Event->button() == Qt::RightButton) {
+        const int64_t Marker = MarkerNear(X);
+        if (Marker != -1)
+            RemoveMarker(Marker);
+        return;
+    }
     if (Event->button() != Qt::LeftButton)
         return;
+    if (OnMarkerHandle(X, Y)) {
+        FDrag = TDrag::Marker;
+        FDragMarker = MarkerNear(X);
+        FDragOthers = FMarkers;
+        FDragOthers.erase(std::find(FDragOthers.begin(), FDragOthers.end(), FDragMarker));
+        return;
+    }
     const bool InColumns = X >= FLeftMargin && X < width() - FRightMargin;
     if (InColumns && InStrip(Y)) {
         StripPress(X);
@@ -676,6 +790,26 @@ void TTrackLine::mouseMoveEvent(QMouseEvent* Event) {
         const int L = FLeftMargin;
         const int R = width() - FRightMargin;
         PickPosition(std::max(L, std::min(X, R - 1)), ShiftOf(Event));
+        return;
+    }
+    case TDrag::Marker: {
+        if (!(Event->buttons() & Qt::LeftButton)) {
+            FDrag = TDrag::None;
+            return;
+        }
+        const int L = FLeftMargin;
+        const int R = width() - FRightMargin;
+        const int64_t Pos = std::clamp(
+            DoValidPos(ShiftOf(Event), XToPos(std::max(L, std::min(X, R - 1)))), FMinPos, FMaxPos);
+        if (Pos == FDragMarker)
+            return;
+        // Passing over another marker leaves it be; ending on one merges them.
+        FDragMarker = Pos;
+        FMarkers = FDragOthers;
+        const auto At = std::lower_bound(FMarkers.begin(), FMarkers.end(), Pos);
+        if (At == FMarkers.end() || *At != Pos)
+            FMarkers.insert(At, Pos);
+        MarkersChanged();
         return;
     }
     case TDrag::None:

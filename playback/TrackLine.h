@@ -16,6 +16,12 @@
 // the bottom margin while zoomed in). With the keyboard focus, Left and
 // Right step the cursor and Space asks the owner to play or pause.
 //
+// Markers are the user's own cut points: thin dark orange lines with a
+// handle above the bar. A left drag that starts on a handle moves the
+// marker (through OnValidPos), a right click on a marker or Delete near the
+// cursor removes it. Part starts are a preview of where a split would cut,
+// drawn dashed; the control only shows them.
+//
 // Whether it shows the cursor and the marks and takes the mouse is its own
 // Enabled flag, set by its owner, not QWidget's enabled state: the progress
 // dialog of a job disables the whole main window, and the timeline keeps
@@ -78,6 +84,22 @@ public:
     void SetRightMargin(int Value) { FRightMargin = Value; }
     int BottomMargin() const { return FBottomMargin; }
     void SetBottomMargin(int Value) { FBottomMargin = Value; }
+
+    // Sorted, without duplicates; positions outside MinPos..MaxPos are not
+    // taken. Every change of the list, by a call or by the user, repaints
+    // and calls OnMarkersChange.
+    const std::vector<int64_t>& Markers() const { return FMarkers; }
+    void AddMarker(int64_t Pos);
+    void RemoveMarker(int64_t Pos);
+    void ClearMarkers();
+    void SetOnMarkersChange(TNotifyEvent Handler) { FOnMarkersChange = std::move(Handler); }
+    // The marker within a few pixels of column X, nearest first; -1 for
+    // none.
+    int64_t MarkerNear(int X) const;
+
+    // Where each part of a planned split starts; empty shows none.
+    const std::vector<int64_t>& PartStarts() const { return FPartStarts; }
+    void SetPartStarts(std::vector<int64_t> Starts);
 
     void SetOnChange(TNotifyEvent Handler) { FOnChange = std::move(Handler); }
     void SetOnValidPos(TPosValidEvent Handler) { FOnValidPos = std::move(Handler); }
@@ -145,7 +167,7 @@ protected:
     void keyPressEvent(QKeyEvent* Event) override;
 
 private:
-    enum class TDrag { None, Cursor, Pan, Thumb };
+    enum class TDrag { None, Cursor, Pan, Thumb, Marker };
     // The rows of one column's bands: half heights in pixels, -1 for none.
     struct TColumnBand {
         int16_t Peak = -1;
@@ -178,6 +200,9 @@ private:
     const std::vector<TColumnBand>& Bands();
     void PaintOverview(QPainter& Painter, const QRect& Inner);
     void PaintStrip(QPainter& Painter);
+    void PaintMarkers(QPainter& Painter, int Top, int Bottom);
+    bool OnMarkerHandle(int X, int Y) const;
+    void MarkersChanged();
 
     int64_t FMinPos = 0;
     int64_t FMaxPos = 0;
@@ -194,6 +219,12 @@ private:
     TPosValidEvent FOnValidPos;
     TNotifyEvent FOnViewChange;
     TNotifyEvent FOnPlayPause;
+    TNotifyEvent FOnMarkersChange;
+    std::vector<int64_t> FMarkers;
+    std::vector<int64_t> FPartStarts;
+    // While a marker is dragged: the other markers, and where it is now.
+    std::vector<int64_t> FDragOthers;
+    int64_t FDragMarker = -1;
     TDrag FDrag = TDrag::None;
     // Where a pan or thumb drag began: the mouse column and the view start.
     int FDragX = 0;

@@ -17,6 +17,8 @@
 #include "ProgressDlg.h"
 #include "Segmora.h"
 #include "Settings.h"
+#include "SourceTag.h"
+#include "SplitPage.h"
 #include "ShellUtils.h"
 #include "TimeFormat.h"
 #include "ToolbarImages.h"
@@ -132,13 +134,14 @@ TfrmMain::TfrmMain(QWidget* Parent) : QWidget(Parent), ui(std::make_unique<Ui::f
     for (QAction* Action : {ui->acnZoomIn, ui->acnZoomOut, ui->acnZoomAll, ui->acnZoomSelection,
                             ui->acnTypeStart, ui->acnTypeEnd})
         addAction(Action);
-    const std::array<std::pair<QAction*, int>, 6> Pictures = {{
+    const std::array<std::pair<QAction*, int>, 7> Pictures = {{
         {ui->acnGoStart, imgGoStart},
         {ui->acnGoEnd, imgGoEnd},
         {ui->acnSelectStart, imgSelectStart},
         {ui->acnSelectEnd, imgSelectEnd},
         {ui->acnPlaySelected, imgPlaySelected},
         {ui->acnSaveSelected, imgSave},
+        {ui->acnAddMarker, imgAddMarker},
     }};
     for (const auto& [Action, Image] : Pictures) {
         Action->setIcon(ToolbarImage(Image));
@@ -152,6 +155,10 @@ TfrmMain::TfrmMain(QWidget* Parent) : QWidget(Parent), ui(std::make_unique<Ui::f
     ui->tbnSelectEnd->setDefaultAction(ui->acnSelectEnd);
     ui->tbnPlaySelected->setDefaultAction(ui->acnPlaySelected);
     ui->tbnSaveSegment->setDefaultAction(ui->acnSaveSelected);
+    ui->tbnAddMarker->setDefaultAction(ui->acnAddMarker);
+
+    FSplitPage = new TSplitPage(*ui, this);
+    FSplitPage->setObjectName(QStringLiteral("SplitPage"));
 
     SetMainWindow(this);
     FormCreate();
@@ -188,6 +195,7 @@ void TfrmMain::FormCreate() {
                                   QStringLiteral("1"));
     FLastOpenFolder = ReadRegString(SegmoraKey, QStringLiteral("LastOpenFolder"));
     FLastSaveFolder = ReadRegString(SegmoraKey, QStringLiteral("LastSaveFolder"));
+    FSplitPage->Load();
     CloseSourceFile();
 }
 
@@ -199,6 +207,7 @@ void TfrmMain::FormDestroy() {
         WriteRegString(SegmoraKey, QStringLiteral("LastSaveFolder"), FLastSaveFolder);
     WriteRegString(SegmoraKey, QStringLiteral("PadNumbers"),
                    ui->chkPadNumbers->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    FSplitPage->Save();
     FPlayer.reset();
     FSplitter.reset();
 }
@@ -229,6 +238,10 @@ void TfrmMain::CreateTrackLine() {
         UpdatePositionLabel();
         UpdateSelectionLabels();
     });
+    FTrackLine->SetOnMarkersChange([this](TTrackLine*) {
+        if (FSplitPage->Mode() == TSplitMode::AtMarkers)
+            UpdatePreview();
+    });
     FTrackLine->SetOnPlayPause([this](TTrackLine*) {
         Guarded([this] { FPlaying ? tbnPauseClick() : tbnPlayClick(); });
     });
@@ -252,6 +265,7 @@ void TfrmMain::SetShortCuts() {
     ui->acnZoomSelection->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     ui->acnTypeStart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
     ui->acnTypeEnd->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_2));
+    ui->acnAddMarker->setShortcut(QKeySequence(Qt::Key_M));
 }
 
 void TfrmMain::BindHandlers() {
@@ -291,6 +305,8 @@ void TfrmMain::BindHandlers() {
             Handler(&TfrmMain::sbnSplitByPartsClick));
     connect(ui->PageControl, &QTabWidget::currentChanged, this,
             Handler(&TfrmMain::PageControlChange));
+    connect(ui->acnAddMarker, &QAction::triggered, this, Handler(&TfrmMain::acnAddMarkerExecute));
+    FSplitPage->SetOnChange([this] { UpdatePreview(); });
 }
 
 void TfrmMain::Guarded(const std::function<void()>& Handler) {
@@ -320,7 +336,7 @@ void TfrmMain::UpdateControls() {
     ui->acnSelectStart->setEnabled(FFileOpened);
     ui->acnSelectEnd->setEnabled(FFileOpened);
     for (QAction* Action : {ui->acnZoomIn, ui->acnZoomOut, ui->acnZoomAll, ui->acnTypeStart,
-                            ui->acnTypeEnd})
+                            ui->acnTypeEnd, ui->acnAddMarker})
         Action->setEnabled(FFileOpened);
     const bool Selected = FTrackLine->SelStart() != -1 && FTrackLine->SelEnd() != -1;
     ui->acnPlaySelected->setEnabled(FFileOpened && Selected);
@@ -437,6 +453,9 @@ void TfrmMain::CursorTimerTimer() {
         } else {
             FTrackLine->OverviewChanged();
         }
+        if (FPreviewWaits && FOverviewBuilder->Overview() &&
+            FOverviewBuilder->Overview()->Complete())
+            UpdatePreview();
     }
     if (frmPlaySelected) {
         frmPlaySelected->FollowPlayer();
@@ -450,6 +469,8 @@ void TfrmMain::CloseSourceFile() {
     FFileOpened = false;
     FTrackLine->SetSelStart(-1);
     FTrackLine->SetSelEnd(-1);
+    FTrackLine->ClearMarkers();
+    FChapters.clear();
     UpdateSelectionLabels();
     if (FPlayer->IsOpen())
         ClosePlayer();
@@ -475,7 +496,14 @@ void TfrmMain::OpenSourceFile(const QString& FileName) {
         }
         UpdatePositionLabel();
         FFileOpened = true;
+        try {
+            FChapters = TSourceTag::FromFile(ui->lblSourceFileName->text().toStdString()).Chapters();
+        } catch (const Exception&) {
+            // A tag that can't be read has no chapters to split by.
+            FChapters.clear();
+        }
         UpdateControls();
+        UpdatePreview();
         if (frmSave) {
             if (QLineEdit* Name = frmSave->edtFileName())
                 Name->clear();
@@ -486,6 +514,7 @@ void TfrmMain::OpenSourceFile(const QString& FileName) {
         ui->edtOutputFilePrefix->clear();
         FFileOpened = false;
         UpdateControls();
+        UpdatePreview();
         WriteErrorInfo(FileName);
         // A failure after the player opened the file (its tag, its position)
         // must not leave it playing under a window that shows no file.
@@ -556,6 +585,9 @@ void TfrmMain::RecordLayout() {
         {ui->edtOutputFilePrefix, false, false, true, false},
         {ui->sbnSplitByParts, true, false, false, false},
         {ui->chkPadNumbers, false, false, true, false},
+        {ui->edtCueFile, false, false, true, false},
+        {ui->btnSelectCueFile, true, false, false, false},
+        {ui->lblModeNote, false, false, true, false},
         {ui->btnHelp, false, true, false, false},
         {ui->btnAbout, false, true, false, false},
         {ui->lblStatus, false, true, true, false},
@@ -815,30 +847,40 @@ void TfrmMain::acnSaveSelectedExecute() {
 void TfrmMain::sbnSplitByPartsClick() {
     tbnPauseClick();
     ShowStatus(QString());
-    if (!CheckDestFolder(ui->edtOutputFolder->text()))
+    std::optional<TSplitPlan> Plan;
+    try {
+        Plan = CurrentPlan();
+    } catch (const Exception& Error) {
+        // The page says why; nothing is asked and nothing written.
+        ShowStatus(QString::fromStdString(Error.what()));
+        FPreviewFailed = true;
         return;
-    if (!ConfirmOverwriteParts())
+    }
+    if (!CheckDestFolder(ui->edtOutputFolder->text()))
         return;
     FSplitter->SetSourceFile(ui->lblSourceFileName->text().toStdString());
     FSplitter->SetPartCount(ui->edtPartCount->Value());
     FSplitter->SetFolder(ui->edtOutputFolder->text().toStdString());
     FSplitter->SetPrefix(ui->edtOutputFilePrefix->text().toStdString());
     FSplitter->SetPadNumbers(ui->chkPadNumbers->isChecked());
+    FSplitter->SetPlan(Plan);
     // The user's fields are the selection's: the parts carry the source's.
     FSplitter->SetTagFields({});
+    const int32_t Total = FSplitter->PartTotal();
+    std::vector<std::string> Names;
+    for (int32_t Number = 1; Number <= Total; ++Number)
+        Names.push_back(FSplitter->PartFileName(Number));
+    if (!ConfirmOverwriteParts(Names))
+        return;
     if (FSplitter->Execute(false))
         ShowStatus(QStringLiteral("Split into %1 parts in %2")
-                       .arg(ui->edtPartCount->Value())
+                       .arg(Total)
                        .arg(ui->edtOutputFolder->text()));
 }
 
-bool TfrmMain::ConfirmOverwriteParts() {
-    const std::string Folder = ui->edtOutputFolder->text().toStdString();
-    const std::string Prefix = ui->edtOutputFilePrefix->text().toStdString();
-    const int32_t Count = ui->edtPartCount->Value();
-    for (int32_t Number = 1; Number <= Count; ++Number) {
-        const QString Path = QString::fromStdString(TSegmora::PartFileName(
-            Folder, Prefix, Number, ui->chkPadNumbers->isChecked() ? Count : 0));
+bool TfrmMain::ConfirmOverwriteParts(const std::vector<std::string>& Paths) {
+    for (const std::string& Name : Paths) {
+        const QString Path = QString::fromStdString(Name);
         if (!QFileInfo(Path).isFile())
             continue;
         const int Answer = CenteredMessageDlg(QStringLiteral("The file \"") + Path +
@@ -851,6 +893,61 @@ bool TfrmMain::ConfirmOverwriteParts() {
             return false;
     }
     return true;
+}
+
+TPlanSource TfrmMain::PlanSource() const {
+    TPlanSource Source;
+    const int64_t Frame = FrameTicks();
+    if (Frame > 0) {
+        const int64_t Duration = RefTimeToTicks(FPlayer->Duration());
+        Source.Grid = {Frame, (Duration + Frame / 2) / Frame};
+    }
+    const std::shared_ptr<const TLoudnessOverview> Loudness = Overview();
+    if (Loudness && Loudness->Complete())
+        Source.Loudness = Loudness.get();
+    for (const int64_t Marker : FTrackLine->Markers())
+        Source.MarkerTicks.push_back(MsToTicks(Marker));
+    Source.Chapters = FChapters;
+    return Source;
+}
+
+std::optional<TSplitPlan> TfrmMain::CurrentPlan() const {
+    // The overview is held while the plan reads it.
+    const std::shared_ptr<const TLoudnessOverview> Loudness = Overview();
+    return MakeSplitPlan(FSplitPage->Settings(), PlanSource());
+}
+
+void TfrmMain::UpdatePreview() {
+    FPreviewWaits = false;
+    std::vector<int64_t> Starts;
+    QString Failure;
+    if (FFileOpened && FSplitPage->Mode() != TSplitMode::BySize) {
+        const std::shared_ptr<const TLoudnessOverview> Loudness = Overview();
+        if (FSplitPage->Mode() == TSplitMode::AtSilences && !(Loudness && Loudness->Complete())) {
+            FPreviewWaits = true;
+        } else {
+            try {
+                if (const std::optional<TSplitPlan> Plan = CurrentPlan())
+                    for (const TPlannedPart& Part : Plan->Parts)
+                        Starts.push_back(TicksToNearestMs(Part.Start));
+            } catch (const Exception& Error) {
+                Failure = QString::fromStdString(Error.what());
+            }
+        }
+    }
+    FTrackLine->SetPartStarts(std::move(Starts));
+    if (!Failure.isEmpty()) {
+        ShowStatus(Failure);
+        FPreviewFailed = true;
+    } else if (FPreviewFailed) {
+        ShowStatus(QString());
+        FPreviewFailed = false;
+    }
+}
+
+void TfrmMain::acnAddMarkerExecute() {
+    if (FFileOpened)
+        FTrackLine->AddMarker(MarkPosition());
 }
 
 void TfrmMain::PageControlChange() {

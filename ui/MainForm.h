@@ -5,7 +5,9 @@
 // the player that plays it, the timeline on which the user moves the playing
 // position and marks a segment, and the cutter that writes the segment or the
 // parts. The page "Split by selection" plays, marks, auditions and saves; the
-// page "Split by parts" cuts the whole file into N files in a folder.
+// page "Split by parts" cuts the whole file into parts in a folder, by size
+// or by a plan (TSplitPage), whose part starts the timeline previews.
+// Markers dropped on the timeline (M) are cleared when another file opens.
 //
 // Positions on the timeline are milliseconds on the frames' clock, and every
 // mark lands on a frame boundary. While a file is open, its loudness is
@@ -14,6 +16,7 @@
 
 #include "PlaySelForm.h"
 #include "SaveForm.h"
+#include "SplitPage.h"
 
 #include <QRect>
 #include <QString>
@@ -22,6 +25,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -33,6 +38,7 @@ class TAudioPlayer;
 class TPathDialog;
 class TProgressFrontEnd;
 class TSegmora;
+class TSplitPage;
 class TTrackLine;
 
 namespace Ui {
@@ -119,7 +125,15 @@ private:
     void CloseSourceFile();
     void OpenSourceFile(const QString& FileName);
     void WriteErrorInfo(const QString& FileName);
-    bool ConfirmOverwriteParts();
+    // Asks before each of Paths that exists: Yes, Yes to All or Cancel.
+    bool ConfirmOverwriteParts(const std::vector<std::string>& Paths);
+    // What the plans are made of now; the loudness only once it is whole.
+    TPlanSource PlanSource() const;
+    // The plan of the split page's way; none for the split by size.
+    // Raises Exception when the way can't make one.
+    std::optional<TSplitPlan> CurrentPlan() const;
+    // Shows where the parts of the chosen way start, or why there are none.
+    void UpdatePreview();
 
     void btnSelectSourceFileClick();
     void btnSelectOutputFolderClick();
@@ -139,6 +153,7 @@ private:
     void acnZoomOutExecute();
     void acnZoomAllExecute();
     void acnZoomSelectionExecute();
+    void acnAddMarkerExecute();
     void sbnSplitByPartsClick();
     void PageControlChange();
     void WMDropFiles(const QString& Name);
@@ -157,6 +172,13 @@ private:
     std::unique_ptr<TAudioPlayer> FPlayer;
     TTrackLine* FTrackLine = nullptr;
     TPathDialog* OutputDialog = nullptr;
+    TSplitPage* FSplitPage = nullptr;
+    // The source's chapters, read when it was opened.
+    std::vector<TChapter> FChapters;
+    // The split at silences waits for the whole picture.
+    bool FPreviewWaits = false;
+    // The status label shows why the chosen way has no plan.
+    bool FPreviewFailed = false;
     QTimer* Timer = nullptr;
     QTimer* CursorTimer = nullptr;
     std::unique_ptr<TOverviewBuilder> FOverviewBuilder;

@@ -72,7 +72,7 @@ if [ "$KIND" = gui ]; then
     cmp -s "$BUILD/ui/manual.html" "$manual" || fail "the installed manual is not the one beside the program"
     grep -qE '@[A-Z_]+@' "$manual" && fail "the manual has placeholders left: $(grep -oE '@[A-Z_]+@' "$manual" | sort -u | tr '\n' ' ')"
     pictures=$(grep -o '<svg ' "$manual" | wc -l)
-    [ "$pictures" -eq 9 ] || fail "the manual shows $pictures pictures instead of the 8 toolbar pictures and the icon"
+    [ "$pictures" -eq 10 ] || fail "the manual shows $pictures pictures instead of the 9 toolbar pictures and the icon"
 fi
 
 [ "$failures" -eq 0 ] || exit 1

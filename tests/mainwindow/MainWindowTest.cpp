@@ -10,6 +10,8 @@
 
 #include "PlayAudio.h"
 #include "Processes.h"
+#include "SourceGrid.h"
+#include "SplitPlan.h"
 #include "TestFiles.h"
 #include "TimeFormat.h"
 #include "TrackLine.h"
@@ -836,4 +838,167 @@ TEST_F(MainWindow, TabReachesEveryControl) {
           static_cast<QWidget*>(&Track()), Find("tbnPlay"), Find("tbnSelectStart"),
           Find("tbnSaveSegment"), Find("btnHelp"), Find("btnAbout"), Find("btnClose")})
         EXPECT_TRUE(Reached.contains(Wanted)) << Wanted->objectName().toStdString();
+}
+
+// The split page's ways, in the chooser's order.
+enum { BySize, EqualTime, Every, AtSilences, AtMarkers, CueSheet, Chapters };
+
+std::vector<int64_t> StartsMs(const TSplitPlan& Plan) {
+    std::vector<int64_t> Starts;
+    for (const TPlannedPart& Part : Plan.Parts)
+        Starts.push_back(TicksToNearestMs(Part.Start));
+    return Starts;
+}
+
+TEST_F(MainWindow, MDropsAMarkerWhereThePlayerIsAndAnotherFileClearsThem) {
+    Open(Cbr);
+    ASSERT_TRUE(Activate());
+    Key(Qt::Key_End);
+    Key(Qt::Key_M);
+    ASSERT_EQ(Track().Markers(), (std::vector<int64_t>{Track().MaxPos()}));
+
+    Key(Qt::Key_Home);
+    Find<QToolButton>("tbnPlay")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= 300; }, 3000));
+    // With the cursor held still, a marker from the cursor would lag.
+    Find<QTimer>("CursorTimer")->stop();
+    Find<QTimer>("Timer")->stop();
+    QTest::qWait(600);
+    const int64_t Before = Main->Player().Position() / 10'000;
+    Key(Qt::Key_M);
+    const int64_t After = Main->Player().Position() / 10'000;
+    ASSERT_EQ(Track().Markers().size(), 2u);
+    const int64_t Marker = Track().Markers().front();
+    const int64_t Frame = 27; // 26.122 ms
+    EXPECT_GE(Marker, Before - Frame);
+    EXPECT_LE(Marker, After + Frame);
+    EXPECT_EQ(Marker, SnapMsToFrame(Marker, Main->FrameTicks())) << "on a frame boundary";
+    EXPECT_GT(Marker, Track().CurPos() + 400);
+    Find<QToolButton>("tbnPause")->click();
+
+    // Typed into a box, M is a letter.
+    Edit("edtOutputFilePrefix")->setFocus();
+    Key(Qt::Key_M);
+    EXPECT_TRUE(Edit("edtOutputFilePrefix")->text().endsWith(QLatin1Char('m')));
+    EXPECT_EQ(Track().Markers().size(), 2u);
+
+    Open(Tagged);
+    EXPECT_TRUE(Track().Markers().empty());
+}
+
+TEST_F(MainWindow, TheChooserShowsEachWaysSettingsAndTheyAreKeptBetweenTwoWindows) {
+    QComboBox* Modes = Find<QComboBox>("cbxSplitMode");
+    ASSERT_EQ(Modes->count(), 7);
+    EXPECT_EQ(Modes->currentIndex(), BySize);
+    const std::vector<const char*> Settings = {"edtPartCount", "edtEveryTime",    "edtSilenceDb",
+                                               "edtMinSilence", "edtCueFile",     "btnSelectCueFile",
+                                               "lblModeNote"};
+    const struct {
+        int Mode;
+        std::set<std::string> Shown;
+    } Cases[] = {
+        {BySize, {"edtPartCount"}},
+        {EqualTime, {"edtPartCount"}},
+        {Every, {"edtEveryTime"}},
+        {AtSilences, {"edtSilenceDb", "edtMinSilence"}},
+        {AtMarkers, {"lblModeNote"}},
+        {CueSheet, {"edtCueFile", "btnSelectCueFile"}},
+        {Chapters, {"lblModeNote"}},
+    };
+    // On its page, whichever page is in front.
+    const auto Shown = [&](const char* Name) { return Find(Name)->isVisibleTo(Find("GroupBox3")); };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Modes->itemText(Case.Mode).toStdString());
+        Modes->setCurrentIndex(Case.Mode);
+        for (const char* Name : Settings)
+            EXPECT_EQ(Shown(Name), Case.Shown.count(Name) == 1) << Name;
+    }
+
+    Modes->setCurrentIndex(AtSilences);
+    Edit("edtEveryTime")->setText(QStringLiteral("1:30"));
+    Edit("edtSilenceDb")->setText(QStringLiteral("-35"));
+    Edit("edtMinSilence")->setText(QStringLiteral("0.8"));
+    Edit("edtCueFile")->setText(QStringLiteral("/music/album.cue"));
+    CloseWindow();
+    OpenWindow();
+    EXPECT_EQ(Find<QComboBox>("cbxSplitMode")->currentIndex(), AtSilences);
+    EXPECT_TRUE(Shown("edtSilenceDb"));
+    EXPECT_FALSE(Shown("edtPartCount"));
+    EXPECT_EQ(Edit("edtEveryTime")->text(), QStringLiteral("1:30"));
+    EXPECT_EQ(Edit("edtSilenceDb")->text(), QStringLiteral("-35"));
+    EXPECT_EQ(Edit("edtMinSilence")->text(), QStringLiteral("0.8"));
+    EXPECT_EQ(Edit("edtCueFile")->text(), QStringLiteral("/music/album.cue"));
+}
+
+TEST_F(MainWindow, ThePreviewShowsThePlannersPartStartsAndFollowsTheMarkers) {
+    Open(Cbr);
+    const TFrameGrid Grid = ReadFrameGrid(Cbr.toStdString());
+    QComboBox* Modes = Find<QComboBox>("cbxSplitMode");
+    Edit("edtPartCount")->setText(QStringLiteral("3"));
+    EXPECT_TRUE(Track().PartStarts().empty()) << "none by size";
+
+    Modes->setCurrentIndex(EqualTime);
+    const std::vector<int64_t> Thirds = StartsMs(PlanEqualTime(Grid, 3));
+    ASSERT_EQ(Thirds.size(), 3u);
+    EXPECT_EQ(Track().PartStarts(), Thirds);
+    Edit("edtPartCount")->setText(QStringLiteral("4"));
+    EXPECT_EQ(Track().PartStarts(), StartsMs(PlanEqualTime(Grid, 4)));
+
+    Modes->setCurrentIndex(AtMarkers);
+    EXPECT_TRUE(Track().PartStarts().empty());
+    EXPECT_TRUE(Find<QLabel>("lblStatus")->toolTip().startsWith(QStringLiteral("Cannot split at markers")));
+    Track().AddMarker(1000);
+    Track().AddMarker(2000);
+    EXPECT_EQ(Track().PartStarts(),
+              StartsMs(PlanAtMarks(Grid, {MsToTicks(1000), MsToTicks(2000)})));
+    EXPECT_EQ(Find<QLabel>("lblStatus")->toolTip(), QString()) << "the failure is gone";
+
+    Modes->setCurrentIndex(BySize);
+    EXPECT_TRUE(Track().PartStarts().empty());
+}
+
+TEST_F(MainWindow, SplitRunsThePlanAsksByItsNamesAndAFailingPlanWritesNothing) {
+    Open(Cbr);
+    const std::string Folder = Work.File("out");
+    ASSERT_TRUE(QDir().mkpath(Q(Folder)));
+    QTabWidget* Pages = Find<QTabWidget>("PageControl");
+    Pages->setCurrentIndex(1);
+    Edit("edtOutputFolder")->setText(Q(Folder));
+    Pages->setCurrentIndex(0); // the refresh that enables Split
+    Pages->setCurrentIndex(1);
+    ASSERT_TRUE(Enabled("sbnSplitByParts"));
+
+    Find<QComboBox>("cbxSplitMode")->setCurrentIndex(CueSheet);
+    Edit("edtCueFile")->setText(Q(Work.File("missing.cue")));
+    {
+        TDialogScript Answers({});
+        Find<QPushButton>("sbnSplitByParts")->click();
+        EXPECT_TRUE(Answers.Unexpected.isEmpty()) << Answers.Unexpected.join(' ').toStdString();
+    }
+    const QString Status = Find<QLabel>("lblStatus")->toolTip();
+    EXPECT_TRUE(Status.contains(QStringLiteral("missing.cue"))) << Status.toStdString();
+    EXPECT_TRUE(QDir(Q(Folder)).isEmpty());
+
+    Find<QComboBox>("cbxSplitMode")->setCurrentIndex(AtMarkers);
+    Track().AddMarker(1000);
+    Track().AddMarker(2000);
+    const auto Part = [&](int Number) {
+        return Folder + "/cbr-128-info-" + std::to_string(Number) + ".mp3";
+    };
+    WriteFileBytes(Part(2), {'o', 'l', 'd'});
+    QString Question;
+    TDialogScript Answers({Press(Yes, &Question)});
+    Find<QPushButton>("sbnSplitByParts")->click();
+    EXPECT_TRUE(Answers.Finished());
+    EXPECT_TRUE(Question.contains(Q(Part(2)))) << Question.toStdString();
+    EXPECT_EQ(Find<QLabel>("lblStatus")->toolTip(),
+              QStringLiteral("Split into 3 parts in ") + Q(Folder));
+    const TSplitPlan Plan =
+        PlanAtMarks(ReadFrameGrid(Cbr.toStdString()), {MsToTicks(1000), MsToTicks(2000)});
+    for (int Number = 1; Number <= 3; ++Number) {
+        SCOPED_TRACE(Number);
+        const TFrameGrid Written = ReadFrameGrid(Part(Number));
+        const TPlannedPart& Planned = Plan.Parts[static_cast<size_t>(Number - 1)];
+        EXPECT_EQ(Written.TotalTicks(), Planned.End - Planned.Start);
+    }
 }

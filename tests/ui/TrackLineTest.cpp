@@ -348,6 +348,128 @@ TEST_F(TrackLineTest, ValidPosHandlerSeesTheShiftAndMayChangeThePosition) {
     EXPECT_EQ(Track->CurPos(), 1500); // out of range: ignored
 }
 
+// Markers and the preview of a split's part starts.
+
+const QColor MarkerOrange(204, 85, 0);
+const QColor PartStartGreen(0, 200, 0);
+
+TEST_F(TrackLineTest, MarkersStaySortedUniqueInsideTheRangeAndReportEachChange) {
+    int Reports = 0;
+    Track->SetOnMarkersChange([&](TTrackLine* Sender) {
+        EXPECT_EQ(Sender, Track);
+        ++Reports;
+    });
+    const struct {
+        const char* Step;
+        std::function<void()> Call;
+        std::vector<int64_t> Markers;
+        int Reports;
+    } Steps[] = {
+        {"add", [&] { Track->AddMarker(2000); }, {2000}, 1},
+        {"add before", [&] { Track->AddMarker(500); }, {500, 2000}, 2},
+        {"add between", [&] { Track->AddMarker(1000); }, {500, 1000, 2000}, 3},
+        {"duplicate", [&] { Track->AddMarker(1000); }, {500, 1000, 2000}, 3},
+        {"past the end", [&] { Track->AddMarker(3001); }, {500, 1000, 2000}, 3},
+        {"before the start", [&] { Track->AddMarker(-1); }, {500, 1000, 2000}, 3},
+        {"ends count", [&] { Track->AddMarker(3000); }, {500, 1000, 2000, 3000}, 4},
+        {"remove", [&] { Track->RemoveMarker(1000); }, {500, 2000, 3000}, 5},
+        {"remove none", [&] { Track->RemoveMarker(1001); }, {500, 2000, 3000}, 5},
+        {"clear", [&] { Track->ClearMarkers(); }, {}, 6},
+        {"clear again", [&] { Track->ClearMarkers(); }, {}, 6},
+    };
+    for (const auto& Step : Steps) {
+        SCOPED_TRACE(Step.Step);
+        Step.Call();
+        EXPECT_EQ(Track->Markers(), Step.Markers);
+        EXPECT_EQ(Reports, Step.Reports);
+    }
+    EXPECT_TRUE(Changes.empty()) << "markers never move the cursor";
+}
+
+TEST_F(TrackLineTest, MarkersAreSolidWithAHandleAndPartStartsDashed) {
+    Track->AddMarker(1504);     // column 194
+    Track->SetPartStarts({300}); // column 41
+    QImage Image = Render();
+    for (int Y = 2; Y <= 13; ++Y)
+        EXPECT_TRUE(PixelIs(Image, 194, Y, MarkerOrange));
+    EXPECT_TRUE(PixelIs(Image, 195, 8, White));
+    // The handle: five columns above the bar, three into its top rows.
+    for (int X = 192; X <= 196; ++X)
+        EXPECT_TRUE(PixelIs(Image, X, 0, MarkerOrange));
+    EXPECT_TRUE(PixelIs(Image, 191, 0, PanelColour));
+    EXPECT_TRUE(PixelIs(Image, 197, 0, PanelColour));
+    EXPECT_TRUE(PixelIs(Image, 193, 4, MarkerOrange));
+    EXPECT_TRUE(PixelIs(Image, 192, 4, White));
+    // Dashes of two rows inside the bar, never over its edge.
+    for (const int Y : {3, 4, 7, 8, 11})
+        EXPECT_TRUE(PixelIs(Image, 41, Y, PartStartGreen)) << Y;
+    for (const int Y : {2, 5, 6, 9, 10, 13})
+        EXPECT_FALSE(PixelIs(Image, 41, Y, PartStartGreen)) << Y;
+    // The cursor is drawn over a marker.
+    Track->SetCurPos(1504);
+    EXPECT_TRUE(PixelIs(Render(), 194, 8, Black));
+
+    Track->SetPartStarts({});
+    Track->ClearMarkers();
+    Image = Render();
+    EXPECT_TRUE(PixelIs(Image, 41, 3, White));
+    EXPECT_TRUE(PixelIs(Image, 192, 0, PanelColour));
+}
+
+TEST_F(TrackLineTest, AHandleDragMovesTheMarkerThroughTheOwnerAndPassesOthersBy) {
+    Track->SetOnValidPos(
+        [](TTrackLine*, TShiftState, int64_t& Pos) { Pos = (Pos + 50) / 100 * 100; });
+    Track->AddMarker(1504); // column 194
+    Track->AddMarker(2700); // column 346
+    QTest::mousePress(Track, Qt::LeftButton, Qt::NoModifier, QPoint(195, 1));
+    QTest::mouseMove(Track, QPoint(360, 1)); // past the other marker
+    EXPECT_EQ(Track->Markers(), (std::vector<int64_t>{2700, 2800}));
+    QTest::mouseMove(Track, QPoint(41, 20)); // the drag goes on below the handle
+    QTest::mouseRelease(Track, Qt::LeftButton, Qt::NoModifier, QPoint(41, 20));
+    EXPECT_EQ(Track->Markers(), (std::vector<int64_t>{300, 2700}));
+    EXPECT_TRUE(Changes.empty()) << "the cursor stays";
+
+    // Dropped on another marker, the two are one.
+    QTest::mousePress(Track, Qt::LeftButton, Qt::NoModifier, QPoint(41, 0));
+    QTest::mouseMove(Track, QPoint(346, 0));
+    QTest::mouseRelease(Track, Qt::LeftButton, Qt::NoModifier, QPoint(346, 0));
+    EXPECT_EQ(Track->Markers(), (std::vector<int64_t>{2700}));
+
+    // In the bar, or beside a handle, a press moves the cursor as always.
+    QTest::mouseClick(Track, Qt::LeftButton, Qt::NoModifier, QPoint(346, 8));
+    QTest::mouseClick(Track, Qt::LeftButton, Qt::NoModifier, QPoint(333, 0));
+    EXPECT_EQ(Changes, (std::vector<int64_t>{2700, 2600}));
+    EXPECT_EQ(Track->Markers(), (std::vector<int64_t>{2700}));
+}
+
+TEST_F(TrackLineTest, RightClickAndDeleteRemoveOnlyAMarkerWithinAFewPixels) {
+    const struct {
+        const char* Name;
+        int X;
+        std::vector<int64_t> Left;
+    } Clicks[] = {
+        {"four columns off", 198, {1504, 2700}},
+        {"three columns off", 349, {1504}},
+        {"on the line", 194, {}},
+    };
+    Track->AddMarker(1504); // column 194
+    Track->AddMarker(2700); // column 346
+    for (const auto& Click : Clicks) {
+        SCOPED_TRACE(Click.Name);
+        QTest::mouseClick(Track, Qt::RightButton, Qt::NoModifier, QPoint(Click.X, 8));
+        EXPECT_EQ(Track->Markers(), Click.Left);
+    }
+
+    Track->AddMarker(1504);
+    Track->setFocus();
+    Track->SetCurPos(1536); // column 198, four off
+    QTest::keyClick(Track, Qt::Key_Delete);
+    EXPECT_EQ(Track->Markers(), (std::vector<int64_t>{1504}));
+    Track->SetCurPos(1520); // column 196
+    QTest::keyClick(Track, Qt::Key_Delete);
+    EXPECT_TRUE(Track->Markers().empty());
+}
+
 // The loudness picture and the view, in milliseconds as in the program.
 
 constexpr int64_t TicksPerMs = TicksPerSecond / 1000;

@@ -56,7 +56,10 @@ std::optional<TSplitPlan> MakeSplitPlan(const TSplitSettings& Settings, const TP
     case TSplitMode::EqualTime:
         return PlanEqualTime(Source.Grid, Settings.Parts);
     case TSplitMode::Every:
-        return PlanEvery(Source.Grid, MsToTicks(Settings.EveryMs));
+        return Settings.EveryNearPause && Source.Loudness
+                   ? PlanEvery(Source.Grid, MsToTicks(Settings.EveryMs), Source.Loudness,
+                               MsToTicks(TSplitSettings::NearPauseMs))
+                   : PlanEvery(Source.Grid, MsToTicks(Settings.EveryMs));
     case TSplitMode::AtSilences: {
         if (!Source.Loudness)
             throw Exception("Cannot split at silences before the file's loudness is known.");
@@ -94,6 +97,7 @@ TSplitPage::TSplitPage(Ui::frmMain& Form, QWidget* Owner)
              ui.edtPartCount, ui.edtEveryTime, ui.edtSilenceDb, ui.edtMinSilence, ui.edtCueFile})
         connect(Edit, &QLineEdit::textChanged, this, &TSplitPage::Changed);
     connect(ui.btnSelectCueFile, &QAbstractButton::clicked, this, &TSplitPage::SelectCueFile);
+    connect(ui.chkEveryNearPause, &QAbstractButton::toggled, this, &TSplitPage::Changed);
 }
 
 TSplitMode TSplitPage::Mode() const {
@@ -110,6 +114,7 @@ void TSplitPage::ShowModeControls() {
     ui.edtPartCount->setVisible(ByCount);
     ui.Label6->setVisible(ByCount);
     ui.edtEveryTime->setVisible(Current == TSplitMode::Every);
+    ui.chkEveryNearPause->setVisible(Current == TSplitMode::Every);
     for (QWidget* Control : std::initializer_list<QWidget*>{ui.edtSilenceDb, ui.lblSilenceDb,
                                                             ui.edtMinSilence, ui.lblMinSilence})
         Control->setVisible(Silences);
@@ -135,6 +140,7 @@ TSplitSettings TSplitPage::Settings() const {
             throw Exception("The length of the parts is no time: \"" +
                             ui.edtEveryTime->text().toStdString() + "\" (5:00, 90).");
         Settings.EveryMs = *Every;
+        Settings.EveryNearPause = ui.chkEveryNearPause->isChecked();
     }
     if (Settings.Mode == TSplitMode::AtSilences) {
         const std::optional<double> Threshold = ParseNumber(ui.edtSilenceDb->text());
@@ -167,6 +173,8 @@ void TSplitPage::Load() {
     ui.edtSilenceDb->setText(Read("SilenceThreshold", FormatNumber(Defaults.ThresholdDb)));
     ui.edtMinSilence->setText(Read("MinSilence", FormatNumber(Defaults.MinSilenceMs / 1000.0)));
     ui.edtCueFile->setText(ReadRegString(SegmoraKey, QStringLiteral("CueFile")));
+    ui.chkEveryNearPause->setChecked(ReadRegString(SegmoraKey, QStringLiteral("SplitEveryNearPause")) ==
+                                     QStringLiteral("1"));
     ShowModeControls();
 }
 
@@ -180,6 +188,8 @@ void TSplitPage::Save() const {
                    ui.edtSilenceDb->text().trimmed());
     WriteRegString(SegmoraKey, QStringLiteral("MinSilence"), ui.edtMinSilence->text().trimmed());
     WriteRegString(SegmoraKey, QStringLiteral("CueFile"), ui.edtCueFile->text().trimmed());
+    WriteRegString(SegmoraKey, QStringLiteral("SplitEveryNearPause"),
+                   ui.chkEveryNearPause->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void TSplitPage::SelectCueFile() {

@@ -30,6 +30,9 @@ struct TSplitSettings {
     TSplitMode Mode = TSplitMode::BySize;
     int32_t Parts = 2;
     int64_t EveryMs = 5 * 60 * 1000;
+    // Each cut moved to the quietest point within NearPauseMs of it.
+    bool EveryNearPause = false;
+    static constexpr int64_t NearPauseMs = 5000;
     double ThresholdDb = -40;
     int64_t MinSilenceMs = 500;
     std::string CueFile;

@@ -9,8 +9,10 @@
 #include "FrameClock.h"
 
 #include "PlayAudio.h"
+#include "OverviewBuilder.h"
 #include "Processes.h"
 #include "SourceGrid.h"
+#include "SplitPage.h"
 #include "SplitPlan.h"
 #include "TestFiles.h"
 #include "TimeFormat.h"
@@ -890,16 +892,16 @@ TEST_F(MainWindow, TheChooserShowsEachWaysSettingsAndTheyAreKeptBetweenTwoWindow
     QComboBox* Modes = Find<QComboBox>("cbxSplitMode");
     ASSERT_EQ(Modes->count(), 7);
     EXPECT_EQ(Modes->currentIndex(), BySize);
-    const std::vector<const char*> Settings = {"edtPartCount", "edtEveryTime",    "edtSilenceDb",
-                                               "edtMinSilence", "edtCueFile",     "btnSelectCueFile",
-                                               "lblModeNote"};
+    const std::vector<const char*> Settings = {
+        "edtPartCount",  "edtEveryTime", "chkEveryNearPause", "edtSilenceDb",
+        "edtMinSilence", "edtCueFile",   "btnSelectCueFile",  "lblModeNote"};
     const struct {
         int Mode;
         std::set<std::string> Shown;
     } Cases[] = {
         {BySize, {"edtPartCount"}},
         {EqualTime, {"edtPartCount"}},
-        {Every, {"edtEveryTime"}},
+        {Every, {"edtEveryTime", "chkEveryNearPause"}},
         {AtSilences, {"edtSilenceDb", "edtMinSilence"}},
         {AtMarkers, {"lblModeNote"}},
         {CueSheet, {"edtCueFile", "btnSelectCueFile"}},
@@ -916,6 +918,7 @@ TEST_F(MainWindow, TheChooserShowsEachWaysSettingsAndTheyAreKeptBetweenTwoWindow
 
     Modes->setCurrentIndex(AtSilences);
     Edit("edtEveryTime")->setText(QStringLiteral("1:30"));
+    Find<QCheckBox>("chkEveryNearPause")->setChecked(true);
     Edit("edtSilenceDb")->setText(QStringLiteral("-35"));
     Edit("edtMinSilence")->setText(QStringLiteral("0.8"));
     Edit("edtCueFile")->setText(QStringLiteral("/music/album.cue"));
@@ -925,6 +928,7 @@ TEST_F(MainWindow, TheChooserShowsEachWaysSettingsAndTheyAreKeptBetweenTwoWindow
     EXPECT_TRUE(Shown("edtSilenceDb"));
     EXPECT_FALSE(Shown("edtPartCount"));
     EXPECT_EQ(Edit("edtEveryTime")->text(), QStringLiteral("1:30"));
+    EXPECT_TRUE(Find<QCheckBox>("chkEveryNearPause")->isChecked());
     EXPECT_EQ(Edit("edtSilenceDb")->text(), QStringLiteral("-35"));
     EXPECT_EQ(Edit("edtMinSilence")->text(), QStringLiteral("0.8"));
     EXPECT_EQ(Edit("edtCueFile")->text(), QStringLiteral("/music/album.cue"));
@@ -1001,4 +1005,29 @@ TEST_F(MainWindow, SplitRunsThePlanAsksByItsNamesAndAFailingPlanWritesNothing) {
         const TPlannedPart& Planned = Plan.Parts[static_cast<size_t>(Number - 1)];
         EXPECT_EQ(Written.TotalTicks(), Planned.End - Planned.Start);
     }
+}
+
+TEST(SplitPagePlan, EveryNearAPauseMovesTheCutsIntoTheQuietWhenTheLoudnessIsKnown) {
+    const std::string Gaps = FixturePath("tone-gaps.mp3");
+    std::shared_ptr<const TLoudnessOverview> Loudness;
+    std::atomic<bool> Stop{false};
+    ASSERT_EQ(DecodeOverview(Gaps, Stop, [&](auto Ready) { Loudness = Ready; }),
+              TOverviewResult::Done);
+    TSplitSettings Settings;
+    Settings.Mode = TSplitMode::Every;
+    // Tone, then silence from 1.0 s to 1.3 s, tone, -60 dB from 2.3 s to 3.1 s.
+    Settings.EveryMs = 2000;
+    TPlanSource Source;
+    Source.Grid = ReadFrameGrid(Gaps);
+    const auto CutOf = [&](bool NearPause, const TLoudnessOverview* Known) {
+        Settings.EveryNearPause = NearPause;
+        Source.Loudness = Known;
+        return TicksToMs(MakeSplitPlan(Settings, Source)->Parts.at(0).End);
+    };
+    EXPECT_NEAR(CutOf(false, Loudness.get()), 2000, 27);
+    EXPECT_NEAR(CutOf(true, nullptr), 2000, 27) << "no loudness yet: the plain cut";
+    // Into the quietest stretch within 5 s: the silence.
+    const int64_t Moved = CutOf(true, Loudness.get());
+    EXPECT_GT(Moved, 1000);
+    EXPECT_LT(Moved, 1300);
 }

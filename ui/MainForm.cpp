@@ -43,6 +43,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <array>
 #include <vector>
 
@@ -457,6 +458,7 @@ void TfrmMain::CursorTimerTimer() {
             FOverviewBuilder->Overview()->Complete())
             UpdatePreview();
     }
+    TakeSizePreview();
     if (frmPlaySelected) {
         frmPlaySelected->FollowPlayer();
     } else if (FPlaying) {
@@ -921,7 +923,20 @@ void TfrmMain::UpdatePreview() {
     FPreviewWaits = false;
     std::vector<int64_t> Starts;
     QString Failure;
-    if (FFileOpened && FSplitPage->Mode() != TSplitMode::BySize) {
+    if (FFileOpened && FSplitPage->Mode() == TSplitMode::BySize) {
+        // A walk of the source: the result comes in on a later tick.
+        const std::string Source = ui->lblSourceFileName->text().toStdString();
+        const int32_t Count = FSplitPage->Settings().Parts;
+        FSizePreview = std::async(std::launch::async, [Source, Count] {
+            TSegmora Sizes;
+            Sizes.SetSourceFile(Source);
+            Sizes.SetPartCount(Count);
+            std::vector<int64_t> Starts;
+            for (const TPlannedPart& Part : Sizes.PlanBySize().Parts)
+                Starts.push_back(TicksToNearestMs(Part.Start));
+            return Starts;
+        });
+    } else if (FFileOpened) {
         const std::shared_ptr<const TLoudnessOverview> Loudness = Overview();
         if (FSplitPage->Mode() == TSplitMode::AtSilences && !(Loudness && Loudness->Complete())) {
             FPreviewWaits = true;
@@ -942,6 +957,19 @@ void TfrmMain::UpdatePreview() {
     } else if (FPreviewFailed) {
         ShowStatus(QString());
         FPreviewFailed = false;
+    }
+}
+
+void TfrmMain::TakeSizePreview() {
+    using namespace std::chrono_literals;
+    if (!FSizePreview.valid() || FSizePreview.wait_for(0s) != std::future_status::ready)
+        return;
+    try {
+        std::vector<int64_t> Starts = FSizePreview.get();
+        if (FFileOpened && FSplitPage->Mode() == TSplitMode::BySize)
+            FTrackLine->SetPartStarts(std::move(Starts));
+    } catch (const std::exception&) {
+        // The split itself will say what is wrong with the source.
     }
 }
 

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -179,6 +180,10 @@ private:
     bool FPreviewWaits = false;
     // The status label shows why the chosen way has no plan.
     bool FPreviewFailed = false;
+    // The split by size walks the source to find its parts' starts: on a
+    // thread of its own, picked up by the fast timer.
+    std::future<std::vector<int64_t>> FSizePreview;
+    void TakeSizePreview();
     QTimer* Timer = nullptr;
     QTimer* CursorTimer = nullptr;
     std::unique_ptr<TOverviewBuilder> FOverviewBuilder;

@@ -11,6 +11,7 @@
 #include "PlayAudio.h"
 #include "OverviewBuilder.h"
 #include "Processes.h"
+#include "Segmora.h"
 #include "SourceGrid.h"
 #include "SplitPage.h"
 #include "SplitPlan.h"
@@ -939,7 +940,13 @@ TEST_F(MainWindow, ThePreviewShowsThePlannersPartStartsAndFollowsTheMarkers) {
     const TFrameGrid Grid = ReadFrameGrid(Cbr.toStdString());
     QComboBox* Modes = Find<QComboBox>("cbxSplitMode");
     Edit("edtPartCount")->setText(QStringLiteral("3"));
-    EXPECT_TRUE(Track().PartStarts().empty()) << "none by size";
+    // By size, the starts come from a walk of the source, on its own thread.
+    TSegmora Sizes;
+    Sizes.SetSourceFile(Cbr.toStdString());
+    Sizes.SetPartCount(3);
+    const std::vector<int64_t> BySizeStarts = StartsMs(Sizes.PlanBySize());
+    ASSERT_EQ(BySizeStarts.size(), 3u);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Track().PartStarts() == BySizeStarts; }, 3000));
 
     Modes->setCurrentIndex(EqualTime);
     const std::vector<int64_t> Thirds = StartsMs(PlanEqualTime(Grid, 3));
@@ -958,7 +965,8 @@ TEST_F(MainWindow, ThePreviewShowsThePlannersPartStartsAndFollowsTheMarkers) {
     EXPECT_EQ(Find<QLabel>("lblStatus")->toolTip(), QString()) << "the failure is gone";
 
     Modes->setCurrentIndex(BySize);
-    EXPECT_TRUE(Track().PartStarts().empty());
+    Edit("edtPartCount")->setText(QStringLiteral("3"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Track().PartStarts() == BySizeStarts; }, 3000));
 }
 
 TEST_F(MainWindow, SplitRunsThePlanAsksByItsNamesAndAFailingPlanWritesNothing) {

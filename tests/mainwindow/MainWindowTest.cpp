@@ -200,6 +200,21 @@ protected:
         QTest::keyClick(Target, Code, Modifiers);
     }
 
+    // Plays from the cursor, holds the cursor still once it is 0.3 s in (a
+    // mark from the cursor would then lag what is heard by 0.6 s), presses
+    // Code, and gives the player's positions in ms just before and after.
+    std::pair<int64_t, int64_t> PressWhilePlaying(Qt::Key Code) {
+        Find<QToolButton>("tbnPlay")->click();
+        const int64_t From = Track().CurPos();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= From + 300; }, 3000));
+        Find<QTimer>("CursorTimer")->stop();
+        Find<QTimer>("Timer")->stop();
+        QTest::qWait(600);
+        const int64_t Before = Main->Player().Position() / 10'000;
+        Key(Code);
+        return {Before, Main->Player().Position() / 10'000};
+    }
+
     QString ErrorInfo(const QString& Name) const {
         return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
                QStringLiteral("/errorinfo/") + Name;
@@ -762,16 +777,7 @@ TEST_F(MainWindow, GrowsGivingTheRoomToTheTimelineAndKeepsItsSize) {
 TEST_F(MainWindow, AMarkTakenWhilePlayingIsWhereThePlayerIsAtTheKeyPress) {
     Open(Cbr);
     ASSERT_TRUE(Activate());
-    Find<QToolButton>("tbnPlay")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= 300; }, 3000));
-    // With the cursor held still, a mark from the cursor would lag behind
-    // what is heard.
-    Find<QTimer>("CursorTimer")->stop();
-    Find<QTimer>("Timer")->stop();
-    QTest::qWait(600);
-    const int64_t Before = Main->Player().Position() / 10'000;
-    Key(Qt::Key_1);
-    const int64_t After = Main->Player().Position() / 10'000;
+    const auto [Before, After] = PressWhilePlaying(Qt::Key_1);
     const int64_t Frame = 27; // 26.122 ms
     EXPECT_GE(Track().SelStart(), Before - Frame);
     EXPECT_LE(Track().SelStart(), After + Frame);
@@ -861,15 +867,7 @@ TEST_F(MainWindow, MDropsAMarkerWhereThePlayerIsAndAnotherFileClearsThem) {
     ASSERT_EQ(Track().Markers(), (std::vector<int64_t>{Track().MaxPos()}));
 
     Key(Qt::Key_Home);
-    Find<QToolButton>("tbnPlay")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().CurPos() >= 300; }, 3000));
-    // With the cursor held still, a marker from the cursor would lag.
-    Find<QTimer>("CursorTimer")->stop();
-    Find<QTimer>("Timer")->stop();
-    QTest::qWait(600);
-    const int64_t Before = Main->Player().Position() / 10'000;
-    Key(Qt::Key_M);
-    const int64_t After = Main->Player().Position() / 10'000;
+    const auto [Before, After] = PressWhilePlaying(Qt::Key_M);
     ASSERT_EQ(Track().Markers().size(), 2u);
     const int64_t Marker = Track().Markers().front();
     const int64_t Frame = 27; // 26.122 ms

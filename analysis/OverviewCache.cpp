@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -164,4 +165,18 @@ std::unique_ptr<TLoudnessOverview> LoadOverview(const std::string& Folder,
     if (In.Left() != 0)
         return nullptr;
     return TLoudnessOverview::Restore(BlockTicks, Duration, std::move(Levels));
+}
+
+std::string OverviewFolder() {
+    const char* Cache = std::getenv("XDG_CACHE_HOME");
+    std::string Base;
+    if (Cache != nullptr && Cache[0] == '/') {
+        Base = Cache;
+    } else {
+        const char* Home = std::getenv("HOME");
+        if (Home == nullptr || Home[0] != '/')
+            return {};
+        Base = std::string(Home) + "/.cache";
+    }
+    return Base + "/quenby/segmora/overviews";
 }

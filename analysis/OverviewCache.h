@@ -22,6 +22,11 @@ struct TOverviewKey {
 // The key of FileName as it is now; none when it can't be looked at.
 std::optional<TOverviewKey> OverviewKeyOf(const std::string& FileName);
 
+// Where the program keeps overviews, the window and the command line alike:
+// $XDG_CACHE_HOME (when it is an absolute path, else ~/.cache) +
+// "/quenby/segmora/overviews"; empty when neither is known.
+std::string OverviewFolder();
+
 // Where the overview of the file with Key is kept under Folder.
 std::string OverviewCacheFile(const std::string& Folder, const TOverviewKey& Key);
 

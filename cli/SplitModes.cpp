@@ -115,63 +115,51 @@ std::string SplitModeOf(const TCommandArgs& Parsed) {
     return Chosen;
 }
 
-std::optional<TSegmora::TPlanner> SplitPlanner(const TCommandArgs& Parsed,
-                                               const std::string& Mode, const std::string& Source) {
+std::optional<TSegmora::TPlanner> SplitPlanner(const TCommandArgs& Parsed, const std::string& Mode,
+                                               const std::string& Source) {
     if (Mode == "--parts")
         return std::nullopt;
     // Options are read before the source, so that a usage error costs no walk.
     const std::string Value =
         Mode == "--silence" || Mode == "--chapters" ? std::string() : Required(Parsed, Mode);
-    std::optional<int32_t> Count;
-    if (Mode == "--equal-time")
-        Count = static_cast<int32_t>(ParseNumber(Mode, Value, 2, 999));
-    int64_t Every = 0;
-    if (Mode == "--every") {
-        Every = MsToTicks(ParseTimeOption(Mode, Value));
-        if (Every <= 0)
+    TSplitRequest Request;
+    if (Mode == "--equal-time") {
+        Request.Way = TSplitWay::EqualTime;
+        Request.Parts = static_cast<int32_t>(ParseNumber(Mode, Value, 2, 999));
+    } else if (Mode == "--every") {
+        Request.Way = TSplitWay::Every;
+        Request.EveryTicks = MsToTicks(ParseTimeOption(Mode, Value));
+        if (Request.EveryTicks <= 0)
             throw TUsageError("--every needs a time above 0");
+        Request.QuietWithinTicks = TicksOption(Parsed, "--quiet-within", 0);
+    } else if (Mode == "--silence") {
+        Request.Way = TSplitWay::AtSilences;
+        TSilenceOptions& Silence = Request.Silence;
+        Silence.ThresholdDb = DecibelOption(Parsed, "--threshold", Silence.ThresholdDb);
+        Silence.MinSilenceTicks =
+            TicksOption(Parsed, "--min-silence", TicksToMs(Silence.MinSilenceTicks));
+        Silence.MinPartTicks = TicksOption(Parsed, "--min-part", 0);
+        Silence.DropSilence = Parsed.Has("--drop-silence");
+    } else if (Mode == "--at") {
+        Request.Way = TSplitWay::AtMarks;
+        Request.MarkTicks = MarkTicks(Value);
+    } else if (Mode == "--cue") {
+        Request.Way = TSplitWay::CueSheet;
+        Request.CueFile = Value;
+    } else {
+        Request.Way = TSplitWay::Chapters;
     }
-    const int64_t Search = TicksOption(Parsed, "--quiet-within", 0);
-    TSilenceOptions Silence;
-    Silence.ThresholdDb = DecibelOption(Parsed, "--threshold", Silence.ThresholdDb);
-    Silence.MinSilenceTicks =
-        TicksOption(Parsed, "--min-silence", TicksToMs(Silence.MinSilenceTicks));
-    Silence.MinPartTicks = TicksOption(Parsed, "--min-part", 0);
-    Silence.DropSilence = Parsed.Has("--drop-silence");
-    const std::vector<int64_t> Marks = Mode == "--at" ? MarkTicks(Value) : std::vector<int64_t>();
 
     // The plan itself waits for the source's frames.
-    return [=](const TFrameGrid& Grid) {
-        TSplitPlan Plan;
-        if (Mode == "--equal-time")
-            Plan = PlanEqualTime(Grid, *Count);
-        else if (Mode == "--every")
-            Plan = PlanEvery(Grid, Every, Search > 0 ? SourceOverview(Source).get() : nullptr,
-                             Search);
-        else if (Mode == "--silence")
-            Plan = PlanAtSilences(Grid, *SourceOverview(Source), Silence);
-        else if (Mode == "--at")
-            Plan = PlanAtMarks(Grid, Marks);
-        else if (Mode == "--cue")
-            Plan = PlanFromCueSheet(Grid, Value);
-        else
-            Plan = PlanFromChapters(Grid, TSourceTag::FromFile(Source).Chapters());
+    return [Request, Source](const TFrameGrid& Grid) {
+        const std::shared_ptr<const TLoudnessOverview> Loudness =
+            Request.NeedsLoudness() ? SourceOverview(Source) : nullptr;
+        const TSplitPlan Plan =
+            PlanSplit(Request, Grid, Loudness.get(),
+                      Request.Way == TSplitWay::Chapters ? TSourceTag::FromFile(Source).Chapters()
+                                                         : std::vector<TChapter>());
         if (Plan.Parts.empty())
             throw Exception("No part to make: the plan for " + Source + " holds none.");
         return Plan;
     };
-}
-
-std::string OverviewFolder() {
-    const char* Cache = std::getenv("XDG_CACHE_HOME");
-    std::string Base;
-    if (Cache != nullptr && Cache[0] == '/') {
-        Base = Cache;
-    } else {
-        const char* Home = std::getenv("HOME");
-        if (Home == nullptr || Home[0] != '/')
-            return {};
-        Base = std::string(Home) + "/.cache";
-    }
-    return Base + "/quenby/segmora/overviews";
 }

@@ -29,7 +29,3 @@ std::string SplitModeOf(const TCommandArgs& Parsed);
 std::optional<TSegmora::TPlanner> SplitPlanner(const TCommandArgs& Parsed,
                                                const std::string& Mode, const std::string& Source);
 
-// Where the window keeps loudness overviews: $XDG_CACHE_HOME (when it is an
-// absolute path, else ~/.cache) + "/quenby/segmora/overviews"; empty when
-// neither is known.
-std::string OverviewFolder();

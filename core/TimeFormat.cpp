@@ -37,7 +37,8 @@ bool ParseDigits(const std::string& Text, size_t MaxDigits, int64_t& Value) {
 
 // Whole seconds and a fraction of at most MaxDecimals digits, the fraction
 // given in thousandths.
-std::optional<int64_t> ParseTime(const std::string& Text, size_t MaxDecimals, int64_t& Thousandths) {
+std::optional<int64_t> ParseTime(const std::string& Text, size_t MaxDecimals,
+                                 int64_t& Thousandths) {
     std::string Whole = Text;
     Thousandths = 0;
     if (auto Dot = Text.find('.'); Dot != std::string::npos) {
@@ -106,9 +107,9 @@ std::string FormatTimeMs(int64_t Ms, bool Millis) {
     const int64_t Rest = Ms % 1000;
     char Text[64];
     if (Hours > 0)
-        std::snprintf(Text, sizeof Text, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(Hours),
-                      static_cast<long long>(Minutes), static_cast<long long>(Seconds),
-                      static_cast<long long>(Rest));
+        std::snprintf(Text, sizeof Text, "%02lld:%02lld:%02lld.%03lld",
+                      static_cast<long long>(Hours), static_cast<long long>(Minutes),
+                      static_cast<long long>(Seconds), static_cast<long long>(Rest));
     else
         std::snprintf(Text, sizeof Text, "%02lld:%02lld.%03lld", static_cast<long long>(Minutes),
                       static_cast<long long>(Seconds), static_cast<long long>(Rest));

@@ -324,3 +324,25 @@ TSplitPlan PlanFromChapters(const TFrameGrid& Grid, const std::vector<TChapter>&
         throw Exception("Cannot split by chapters: none of them holds an audio frame.");
     return Plan;
 }
+
+TSplitPlan PlanSplit(const TSplitRequest& Request, const TFrameGrid& Grid,
+                     const TLoudnessOverview* Loudness, const std::vector<TChapter>& Chapters) {
+    switch (Request.Way) {
+    case TSplitWay::EqualTime:
+        return PlanEqualTime(Grid, Request.Parts);
+    case TSplitWay::Every:
+        return PlanEvery(Grid, Request.EveryTicks, Loudness,
+                         Loudness ? Request.QuietWithinTicks : 0);
+    case TSplitWay::AtSilences:
+        if (!Loudness)
+            throw Exception("Cannot split at silences before the file's loudness is known.");
+        return PlanAtSilences(Grid, *Loudness, Request.Silence);
+    case TSplitWay::AtMarks:
+        return PlanAtMarks(Grid, Request.MarkTicks);
+    case TSplitWay::CueSheet:
+        return PlanFromCueSheet(Grid, Request.CueFile);
+    case TSplitWay::Chapters:
+        return PlanFromChapters(Grid, Chapters);
+    }
+    return {};
+}

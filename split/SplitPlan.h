@@ -60,10 +60,10 @@ TSplitPlan PlanEvery(const TFrameGrid& Grid, int64_t EveryTicks,
                      const TLoudnessOverview* Loudness = nullptr, int64_t SearchTicks = 0);
 
 struct TSilenceOptions {
-    double ThresholdDb = -40.0;          // quieter than this, in dBFS
+    double ThresholdDb = -40.0;                   // quieter than this, in dBFS
     int64_t MinSilenceTicks = TicksPerSecond / 2; // for at least this long
-    int64_t MinPartTicks = 0;            // no part shorter (the cut is skipped)
-    bool DropSilence = false;            // leave the silence itself out
+    int64_t MinPartTicks = 0;                     // no part shorter (the cut is skipped)
+    bool DropSilence = false;                     // leave the silence itself out
 };
 
 // Cuts in the middle of each stretch of Loudness quieter than the
@@ -83,3 +83,29 @@ TSplitPlan PlanFromCueSheet(const TFrameGrid& Grid, const std::string& CueFile);
 
 // The source's chapters (ID3v2 CHAP frames), each a part with its title.
 TSplitPlan PlanFromChapters(const TFrameGrid& Grid, const std::vector<TChapter>& Chapters);
+
+// One of the ways above with its settings, as the window and the command
+// line both ask for a plan.
+enum class TSplitWay { EqualTime, Every, AtSilences, AtMarks, CueSheet, Chapters };
+
+struct TSplitRequest {
+    TSplitWay Way = TSplitWay::EqualTime;
+    int32_t Parts = 2;              // equal time
+    int64_t EveryTicks = 0;         // every
+    int64_t QuietWithinTicks = 0;   // every: the quiet search's reach, 0 for none
+    TSilenceOptions Silence;        // at silences
+    std::vector<int64_t> MarkTicks; // at marks
+    std::string CueFile;            // by a cue sheet
+
+    // Whether the plan listens to the source: the split at silences, and
+    // every T with a quiet search.
+    bool NeedsLoudness() const {
+        return Way == TSplitWay::AtSilences || (Way == TSplitWay::Every && QuietWithinTicks > 0);
+    }
+};
+
+// The plan of Request on Grid. Loudness is needed for the split at silences
+// and serves every T's quiet search (without it the cuts stay where they
+// fall); Chapters are the source's. Raises Exception as the ways above.
+TSplitPlan PlanSplit(const TSplitRequest& Request, const TFrameGrid& Grid,
+                     const TLoudnessOverview* Loudness, const std::vector<TChapter>& Chapters);

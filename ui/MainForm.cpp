@@ -12,14 +12,15 @@
 #include "HelpFile.h"
 #include "MsgUtils.h"
 #include "OverviewBuilder.h"
+#include "OverviewCache.h"
 #include "PathDialog.h"
 #include "PlayAudio.h"
 #include "ProgressDlg.h"
 #include "Segmora.h"
 #include "Settings.h"
+#include "ShellUtils.h"
 #include "SourceTag.h"
 #include "SplitPage.h"
-#include "ShellUtils.h"
 #include "TimeFormat.h"
 #include "ToolbarImages.h"
 #include "TrackLine.h"
@@ -34,8 +35,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QScreen>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTabBar>
 #include <QTimer>
@@ -43,8 +44,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <chrono>
 #include <array>
+#include <chrono>
 #include <vector>
 
 TfrmMain* frmMain = nullptr;
@@ -91,11 +92,6 @@ bool IsTextKey(const QKeyEvent* Key) {
     default:
         return !Key->text().isEmpty() && Key->text().at(0).isPrint();
     }
-}
-
-QString CacheFolder() {
-    const QString Base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    return Base.isEmpty() ? QString() : Base + QStringLiteral("/overviews");
 }
 
 } // namespace
@@ -192,8 +188,7 @@ void TfrmMain::FormCreate() {
     setAcceptDrops(true);
     RestoreFormPlacement(FormsKey + QStringLiteral("frmMain"), this, false);
     KeepOnScreen();
-    ui->chkPadNumbers->setChecked(ReadRegString(SegmoraKey, QStringLiteral("PadNumbers")) ==
-                                  QStringLiteral("1"));
+    ui->chkPadNumbers->setChecked(ReadRegBool(SegmoraKey, QStringLiteral("PadNumbers")));
     FLastOpenFolder = ReadRegString(SegmoraKey, QStringLiteral("LastOpenFolder"));
     FLastSaveFolder = ReadRegString(SegmoraKey, QStringLiteral("LastSaveFolder"));
     FSplitPage->Load();
@@ -206,8 +201,7 @@ void TfrmMain::FormDestroy() {
         WriteRegString(SegmoraKey, QStringLiteral("LastOpenFolder"), FLastOpenFolder);
     if (!FLastSaveFolder.trimmed().isEmpty())
         WriteRegString(SegmoraKey, QStringLiteral("LastSaveFolder"), FLastSaveFolder);
-    WriteRegString(SegmoraKey, QStringLiteral("PadNumbers"),
-                   ui->chkPadNumbers->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    WriteRegBool(SegmoraKey, QStringLiteral("PadNumbers"), ui->chkPadNumbers->isChecked());
     FSplitPage->Save();
     FPlayer.reset();
     FSplitter.reset();
@@ -232,9 +226,8 @@ void TfrmMain::CreateTrackLine() {
         else
             Guarded([this] { TrackLineChange(); });
     });
-    FTrackLine->SetOnValidPos([this](TTrackLine*, TShiftState, int64_t& Pos) {
-        Pos = SnapToFrame(Pos);
-    });
+    FTrackLine->SetOnValidPos(
+        [this](TTrackLine*, TShiftState, int64_t& Pos) { Pos = SnapToFrame(Pos); });
     FTrackLine->SetOnViewChange([this](TTrackLine*) {
         UpdatePositionLabel();
         UpdateSelectionLabels();
@@ -243,9 +236,8 @@ void TfrmMain::CreateTrackLine() {
         if (FSplitPage->Mode() == TSplitMode::AtMarkers)
             UpdatePreview();
     });
-    FTrackLine->SetOnPlayPause([this](TTrackLine*) {
-        Guarded([this] { FPlaying ? tbnPauseClick() : tbnPlayClick(); });
-    });
+    FTrackLine->SetOnPlayPause(
+        [this](TTrackLine*) { Guarded([this] { FPlaying ? tbnPauseClick() : tbnPlayClick(); }); });
     FTrackLine->SetEnabled(false);
 }
 
@@ -419,7 +411,7 @@ void TfrmMain::ClosePlayer() {
 void TfrmMain::StartOverview() {
     StopOverview();
     FOverviewBuilder = std::make_unique<TOverviewBuilder>(
-        ui->lblSourceFileName->text().toStdString(), CacheFolder().toStdString());
+        ui->lblSourceFileName->text().toStdString(), OverviewFolder());
     FOverviewBuilder->Start();
     // A kept picture is there at once.
     CursorTimerTimer();
@@ -499,7 +491,8 @@ void TfrmMain::OpenSourceFile(const QString& FileName) {
         UpdatePositionLabel();
         FFileOpened = true;
         try {
-            FChapters = TSourceTag::FromFile(ui->lblSourceFileName->text().toStdString()).Chapters();
+            FChapters =
+                TSourceTag::FromFile(ui->lblSourceFileName->text().toStdString()).Chapters();
         } catch (const Exception&) {
             // A tag that can't be read has no chapters to split by.
             FChapters.clear();
@@ -646,8 +639,10 @@ void TfrmMain::KeepOnScreen() {
     resize(std::max(minimumWidth(), std::min(width(), Room.width() - Border.width())),
            std::max(minimumHeight(), std::min(height(), Room.height() - Border.height())));
     const QSize Outer = size() + Border;
-    move(std::clamp(Frame.x(), Room.left(), std::max(Room.left(), Room.right() + 1 - Outer.width())),
-         std::clamp(Frame.y(), Room.top(), std::max(Room.top(), Room.bottom() + 1 - Outer.height())));
+    move(
+        std::clamp(Frame.x(), Room.left(), std::max(Room.left(), Room.right() + 1 - Outer.width())),
+        std::clamp(Frame.y(), Room.top(),
+                   std::max(Room.top(), Room.bottom() + 1 - Outer.height())));
 }
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* Event) {
@@ -762,8 +757,8 @@ void TfrmMain::TypeMark(bool Start) {
     QLabel* Label = Start ? ui->lblStartSelection : ui->lblEndSelection;
     const int64_t Mark = Start ? FTrackLine->SelStart() : FTrackLine->SelEnd();
     FTypingStart = Start;
-    const int Indent = Label->fontMetrics().horizontalAdvance(
-        Start ? QStringLiteral("Start : ") : QStringLiteral("End : "));
+    const int Indent = Label->fontMetrics().horizontalAdvance(Start ? QStringLiteral("Start : ")
+                                                                    : QStringLiteral("End : "));
     edtMarkTime->setGeometry(Label->x() + Indent, Label->y() - 1,
                              std::max(60, Label->width() - Indent), Label->height() + 2);
     edtMarkTime->setText(
@@ -798,8 +793,8 @@ void TfrmMain::FinishTypedMark(bool Apply) {
 
 void TfrmMain::ShowStatus(const QString& Text) {
     ui->lblStatus->setToolTip(Text);
-    ui->lblStatus->setText(ui->lblStatus->fontMetrics().elidedText(Text, Qt::ElideMiddle,
-                                                                  ui->lblStatus->width()));
+    ui->lblStatus->setText(
+        ui->lblStatus->fontMetrics().elidedText(Text, Qt::ElideMiddle, ui->lblStatus->width()));
 }
 
 void TfrmMain::acnGoStartExecute() {

@@ -43,6 +43,14 @@ void WriteRegString(const QString& Key, const QString& Name, const QString& Valu
         Settings->setValue(Name, Value);
 }
 
+bool ReadRegBool(const QString& Key, const QString& Name) {
+    return ReadRegString(Key, Name) == QStringLiteral("1");
+}
+
+void WriteRegBool(const QString& Key, const QString& Name, bool Value) {
+    WriteRegString(Key, Name, Value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
 void RestoreFormPlacement(const QString& Key, QWidget* Form, bool PositionOnly) {
     const std::unique_ptr<QSettings> Settings = OpenRegKey(Key);
     if (!Settings)

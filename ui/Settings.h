@@ -25,6 +25,9 @@ std::unique_ptr<QSettings> OpenRegKey(const QString& Key);
 // The string value Name of Key, or an empty string when there is none.
 QString ReadRegString(const QString& Key, const QString& Name);
 void WriteRegString(const QString& Key, const QString& Name, const QString& Value);
+// A check box's state, kept as "1" or "0"; false when there is none.
+bool ReadRegBool(const QString& Key, const QString& Name);
+void WriteRegBool(const QString& Key, const QString& Name, bool Value);
 
 // Placement values: "Top" and "Left" are the window's outer position, as
 // QWidget::move takes it; "Width" and "Height" its size, as QWidget::resize

@@ -50,37 +50,43 @@ QString FormatNumber(double Value) {
 } // namespace
 
 std::optional<TSplitPlan> MakeSplitPlan(const TSplitSettings& Settings, const TPlanSource& Source) {
+    TSplitRequest Request;
     switch (Settings.Mode) {
     case TSplitMode::BySize:
         return std::nullopt;
     case TSplitMode::EqualTime:
-        return PlanEqualTime(Source.Grid, Settings.Parts);
+        Request.Way = TSplitWay::EqualTime;
+        Request.Parts = Settings.Parts;
+        break;
     case TSplitMode::Every:
-        return Settings.EveryNearPause && Source.Loudness
-                   ? PlanEvery(Source.Grid, MsToTicks(Settings.EveryMs), Source.Loudness,
-                               MsToTicks(TSplitSettings::NearPauseMs))
-                   : PlanEvery(Source.Grid, MsToTicks(Settings.EveryMs));
-    case TSplitMode::AtSilences: {
-        if (!Source.Loudness)
-            throw Exception("Cannot split at silences before the file's loudness is known.");
-        TSilenceOptions Options;
-        Options.ThresholdDb = Settings.ThresholdDb;
-        Options.MinSilenceTicks = MsToTicks(Settings.MinSilenceMs);
-        return PlanAtSilences(Source.Grid, *Source.Loudness, Options);
-    }
+        Request.Way = TSplitWay::Every;
+        Request.EveryTicks = MsToTicks(Settings.EveryMs);
+        if (Settings.EveryNearPause)
+            Request.QuietWithinTicks = MsToTicks(TSplitSettings::NearPauseMs);
+        break;
+    case TSplitMode::AtSilences:
+        Request.Way = TSplitWay::AtSilences;
+        Request.Silence.ThresholdDb = Settings.ThresholdDb;
+        Request.Silence.MinSilenceTicks = MsToTicks(Settings.MinSilenceMs);
+        break;
     case TSplitMode::AtMarkers:
         if (Source.MarkerTicks.empty())
             throw Exception("Cannot split at markers: there is none. Put them on the timeline "
                             "with M.");
-        return PlanAtMarks(Source.Grid, Source.MarkerTicks);
+        Request.Way = TSplitWay::AtMarks;
+        Request.MarkTicks = Source.MarkerTicks;
+        break;
     case TSplitMode::CueSheet:
         if (Settings.CueFile.empty())
             throw Exception("Cannot split by a cue sheet: choose its file.");
-        return PlanFromCueSheet(Source.Grid, Settings.CueFile);
+        Request.Way = TSplitWay::CueSheet;
+        Request.CueFile = Settings.CueFile;
+        break;
     case TSplitMode::Chapters:
-        return PlanFromChapters(Source.Grid, Source.Chapters);
+        Request.Way = TSplitWay::Chapters;
+        break;
     }
-    return std::nullopt;
+    return PlanSplit(Request, Source.Grid, Source.Loudness, Source.Chapters);
 }
 
 TSplitPage::TSplitPage(Ui::frmMain& Form, QWidget* Owner)
@@ -103,7 +109,7 @@ TSplitPage::TSplitPage(Ui::frmMain& Form, QWidget* Owner)
 TSplitMode TSplitPage::Mode() const {
     const int Index = ui.cbxSplitMode->currentIndex();
     return Index >= 0 && Index < static_cast<int>(Modes.size()) ? Modes[Index].Mode
-                                                                 : TSplitMode::BySize;
+                                                                : TSplitMode::BySize;
 }
 
 void TSplitPage::ShowModeControls() {
@@ -168,13 +174,13 @@ void TSplitPage::Load() {
         const QString Value = ReadRegString(SegmoraKey, QString::fromLatin1(Name));
         return Value.isEmpty() ? Default : Value;
     };
-    ui.edtEveryTime->setText(Read("SplitEvery", QString::fromStdString(
-                                                    FormatTimeMs(Defaults.EveryMs, false))));
+    ui.edtEveryTime->setText(
+        Read("SplitEvery", QString::fromStdString(FormatTimeMs(Defaults.EveryMs, false))));
     ui.edtSilenceDb->setText(Read("SilenceThreshold", FormatNumber(Defaults.ThresholdDb)));
     ui.edtMinSilence->setText(Read("MinSilence", FormatNumber(Defaults.MinSilenceMs / 1000.0)));
     ui.edtCueFile->setText(ReadRegString(SegmoraKey, QStringLiteral("CueFile")));
-    ui.chkEveryNearPause->setChecked(ReadRegString(SegmoraKey, QStringLiteral("SplitEveryNearPause")) ==
-                                     QStringLiteral("1"));
+    ui.chkEveryNearPause->setChecked(
+        ReadRegBool(SegmoraKey, QStringLiteral("SplitEveryNearPause")));
     ShowModeControls();
 }
 
@@ -188,8 +194,8 @@ void TSplitPage::Save() const {
                    ui.edtSilenceDb->text().trimmed());
     WriteRegString(SegmoraKey, QStringLiteral("MinSilence"), ui.edtMinSilence->text().trimmed());
     WriteRegString(SegmoraKey, QStringLiteral("CueFile"), ui.edtCueFile->text().trimmed());
-    WriteRegString(SegmoraKey, QStringLiteral("SplitEveryNearPause"),
-                   ui.chkEveryNearPause->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    WriteRegBool(SegmoraKey, QStringLiteral("SplitEveryNearPause"),
+                 ui.chkEveryNearPause->isChecked());
 }
 
 void TSplitPage::SelectCueFile() {

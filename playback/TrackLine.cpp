@@ -751,14 +751,19 @@ void TTrackLine::mousePressEvent(QMouseEvent* Event) {
 
 void TTrackLine::mouseMoveEvent(QMouseEvent* Event) {
     Event->accept();
+    // A drag ends when its button is no longer held, whatever missed the
+    // release.
+    const Qt::MouseButton Held = FDrag == TDrag::Pan ? Qt::MiddleButton : Qt::LeftButton;
+    if (FDrag != TDrag::None && !(Event->buttons() & Held)) {
+        FDrag = TDrag::None;
+        return;
+    }
     const int X = ColumnOf(Event);
+    // The column under the mouse, kept within the bar's columns.
+    const int InBar = std::max(FLeftMargin, std::min(X, width() - FRightMargin - 1));
     const int64_t Span = FViewEnd - FViewStart;
     switch (FDrag) {
     case TDrag::Pan: {
-        if (!(Event->buttons() & Qt::MiddleButton)) {
-            FDrag = TDrag::None;
-            return;
-        }
         const int Steps = std::max(width() - FRightMargin - FLeftMargin - 1, 1);
         const int64_t Start = FDragViewStart + RoundTo<int64_t>(static_cast<double>(FDragX - X) *
                                                                 static_cast<double>(Span) / Steps);
@@ -766,10 +771,6 @@ void TTrackLine::mouseMoveEvent(QMouseEvent* Event) {
         return;
     }
     case TDrag::Thumb: {
-        if (!(Event->buttons() & Qt::LeftButton)) {
-            FDrag = TDrag::None;
-            return;
-        }
         const TStripGeometry Geometry = Strip();
         const int Free = Geometry.Width - Geometry.ThumbWidth;
         if (Free <= 0)
@@ -780,27 +781,12 @@ void TTrackLine::mouseMoveEvent(QMouseEvent* Event) {
         SetView(Start, Start + Span);
         return;
     }
-    case TDrag::Cursor: {
-        if (!(Event->buttons() & Qt::LeftButton)) {
-            FDrag = TDrag::None;
-            return;
-        }
-        if (!FEnabled)
-            return;
-        const int L = FLeftMargin;
-        const int R = width() - FRightMargin;
-        PickPosition(std::max(L, std::min(X, R - 1)), ShiftOf(Event));
+    case TDrag::Cursor:
+        if (FEnabled)
+            PickPosition(InBar, ShiftOf(Event));
         return;
-    }
     case TDrag::Marker: {
-        if (!(Event->buttons() & Qt::LeftButton)) {
-            FDrag = TDrag::None;
-            return;
-        }
-        const int L = FLeftMargin;
-        const int R = width() - FRightMargin;
-        const int64_t Pos = std::clamp(
-            DoValidPos(ShiftOf(Event), XToPos(std::max(L, std::min(X, R - 1)))), FMinPos, FMaxPos);
+        const int64_t Pos = std::clamp(DoValidPos(ShiftOf(Event), XToPos(InBar)), FMinPos, FMaxPos);
         if (Pos == FDragMarker)
             return;
         // Passing over another marker leaves it be; ending on one merges them.

@@ -302,7 +302,8 @@ int RunSplit(const std::vector<std::string>& Args) {
     const std::optional<TSegmora::TPlanner> Planner = SplitPlanner(Parsed, Mode, Source);
     if (Parsed.Has("--dry-run")) {
         if (Planner)
-            Segmora.SetPlan((*Planner)(ReadFrameGrid(Source)));
+            Segmora.SetPlan(
+                (*Planner)(ReadFrameGrid(Source), TSourceTag::FromFile(Source).Chapters()));
         const TSplitPlan Plan = Segmora.Plan() ? *Segmora.Plan() : Segmora.PlanBySize();
         for (size_t I = 0; I < Plan.Parts.size(); ++I) {
             const TPlannedPart& Part = Plan.Parts[I];

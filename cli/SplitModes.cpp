@@ -151,13 +151,10 @@ std::optional<TSegmora::TPlanner> SplitPlanner(const TCommandArgs& Parsed, const
     }
 
     // The plan itself waits for the source's frames.
-    return [Request, Source](const TFrameGrid& Grid) {
+    return [Request, Source](const TFrameGrid& Grid, const std::vector<TChapter>& Chapters) {
         const std::shared_ptr<const TLoudnessOverview> Loudness =
             Request.NeedsLoudness() ? SourceOverview(Source) : nullptr;
-        const TSplitPlan Plan =
-            PlanSplit(Request, Grid, Loudness.get(),
-                      Request.Way == TSplitWay::Chapters ? TSourceTag::FromFile(Source).Chapters()
-                                                         : std::vector<TChapter>());
+        const TSplitPlan Plan = PlanSplit(Request, Grid, Loudness.get(), Chapters);
         if (Plan.Parts.empty())
             throw Exception("No part to make: the plan for " + Source + " holds none.");
         return Plan;

@@ -390,7 +390,10 @@ TStreamScan TSegmora::OpenSplit() {
     }
     TStreamScan Scan = ScanSource();
     if (!FStopped) {
-        FPlan = FPlanner(FrameGridOf(Scan, FSourceFile));
+        // The tag was read for the outputs, unless they get none.
+        FPlan = FPlanner(FrameGridOf(Scan, FSourceFile),
+                         FNoTags ? TSourceTag::FromHandle(FReader.Handle()).Chapters()
+                                 : FSourceTag.Chapters());
         CheckPlan();
         CheckPartNames();
     }

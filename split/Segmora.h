@@ -89,9 +89,11 @@ public:
     const std::optional<TSplitPlan>& Plan() const { return FPlan; }
     void SetPlan(std::optional<TSplitPlan> Value) { FPlan = std::move(Value); }
     // Makes the plan once the split's own walk of the source has found its
-    // frames, so that the source is walked once; the plan it makes becomes
-    // Plan. Empty: none.
-    using TPlanner = std::function<TSplitPlan(const TFrameGrid& Grid)>;
+    // frames, so that the source is walked once, and is given the source's
+    // chapters as the split read them; the plan it makes becomes Plan.
+    // Empty: none.
+    using TPlanner =
+        std::function<TSplitPlan(const TFrameGrid& Grid, const std::vector<TChapter>& Chapters)>;
     void SetPlanner(TPlanner Value) { FPlanner = std::move(Value); }
     // Asked of every part's name, with the split's own checks, before the
     // first part is written; raises to refuse the name.

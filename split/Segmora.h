@@ -65,6 +65,23 @@ public:
     bool NoTags() const { return FNoTags; }
     void SetNoTags(bool Value) { FNoTags = Value; }
 
+    // Cut to the sample: each output of a Layer III source starts with the
+    // frames that its first frame's sound is decoded from, and carries an
+    // encoder header whose delay and padding make a gapless decoder play
+    // exactly the samples between its marks (a split's parts, played back
+    // to back, play the source). Off, frames are copied from the one
+    // holding the start, as always.
+    bool Exact() const { return FExact; }
+    void SetExact(bool Value) { FExact = Value; }
+    // After a job asked for Exact: false when the source's layer (I or II)
+    // has no use for it, so that its outputs were cut at whole frames.
+    bool ExactApplied() const { return FExactApplied; }
+    // What to tell the user then.
+    static std::string ExactNotAppliedText(const std::string& SourceFile) {
+        return "Cut to the sample applies to Layer III files only: " + SourceFile +
+               " was cut at whole frames.";
+    }
+
     // Whether the split creates its folder (with its parents) when it is
     // missing: only once the source was opened and walked, so that a source
     // that can't be cut leaves no empty folder behind. Off, the folder must
@@ -219,6 +236,8 @@ private:
     // Made with the job's first output from FSourceTag.
     std::unique_ptr<TOutputTags> FOutputTags;
     bool FNoTags = false;
+    bool FExact = false;
+    bool FExactApplied = true;
     bool FPadNumbers = false;
     IJobFrontEnd* FFrontEnd = nullptr;
     bool FOverwrite = true;

@@ -103,6 +103,12 @@ inline bool LooksLikeInfoFrame(const uint8_t* Frame, size_t Length, const TMP3Fr
 // True when the extension was written by the encoder whose delay the
 // pipeline trims (its name starts with "LAME").
 bool ExtensionTrimmedByDecoders(const TInfoFrame& Info);
+// True when the frame has an extension that names its encoder: gapless
+// decoders that trust such a name (some trust any) drop its delay and
+// padding, and so does the player.
+inline bool ExtensionStatesTrim(const TInfoFrame& Info) {
+    return Info.HasExtension && (Info.Kind == TInfoKind::Xing || Info.Kind == TInfoKind::Info);
+}
 
 // Collects what an output's information frame must say about the output's
 // own audio frames, and builds the frame: an Info frame for a source that had

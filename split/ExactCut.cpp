@@ -45,7 +45,7 @@ TExactFrames::TExactFrames(const TStreamScan& Scan, int Handle, std::string File
         throw Exception("Cannot cut " + FFileName +
                         " to the sample: its sample rate changes between frames.");
     FPlayedEnd = Scan.AudioFrames * FFrameSamples;
-    if (ExtensionTrimmedByDecoders(Scan.Info)) {
+    if (ExtensionStatesTrim(Scan.Info)) {
         FPlayedStart = std::min<int64_t>(FPlayedEnd, Scan.Info.Delay + DecoderDelaySamples);
         FPlayedEnd -= std::clamp<int64_t>(Scan.Info.Padding - DecoderDelaySamples, 0,
                                           FPlayedEnd - FPlayedStart);

@@ -258,10 +258,15 @@ TPlayerResult AwaitPreroll(TBusHook& Hook, GstStateChangeReturn Started) {
 // encoder's extension and plain streams (Layer II included) are not trimmed:
 // their timeline starts with the first audio frame. A VBRI frame is played
 // as a frame of silence, so there the timeline runs one frame ahead.
+// Another encoder's extension states the same trim, and gapless decoders
+// apply it; so the player does it itself there: it plays the untrimmed
+// timeline only from PlayStart to PlayEnd.
 struct TFramesTimeline {
     int64_t Duration = -1; // -1: no frames, leave it to the pipeline
     int64_t Lead = 0;
-    int64_t Tail = 0; // trimmed from the end
+    int64_t Tail = 0; // trimmed from the end, by the pipeline or the player
+    int64_t PlayStart = 0;
+    int64_t PlayEnd = -1; // -1: the player trims nothing
 };
 
 TFramesTimeline FramesTimeline(const std::optional<TStreamScan>& Scanned) {
@@ -273,15 +278,20 @@ TFramesTimeline FramesTimeline(const std::optional<TStreamScan>& Scanned) {
         if (Scan.AudioFrames == 0)
             return Timeline;
         Timeline.Duration = TicksToRefTime(Scan.Ticks);
-        if (ExtensionTrimmedByDecoders(Scan.Info)) {
+        if (ExtensionStatesTrim(Scan.Info)) {
             const int32_t Rate = Scan.First.SampleRate;
             const int64_t Lead =
                 std::min(Scan.Ticks, SamplesToTicks(Scan.Info.Delay + DecoderDelaySamples, Rate));
             const int64_t Tail =
                 std::clamp<int64_t>(SamplesToTicks(Scan.Info.Padding - DecoderDelaySamples, Rate),
                                     0, Scan.Ticks - Lead);
-            Timeline.Lead = TicksToRefTime(Lead);
             Timeline.Tail = TicksToRefTime(Tail);
+            if (ExtensionTrimmedByDecoders(Scan.Info)) {
+                Timeline.Lead = TicksToRefTime(Lead);
+            } else {
+                Timeline.PlayStart = TicksToRefTime(Lead);
+                Timeline.PlayEnd = TicksToRefTime(Scan.Ticks - Tail);
+            }
         } else if (Scan.Info.Kind == TInfoKind::VBRI) {
             Timeline.Lead = -TicksToRefTime(
                 FrameTicks(Scan.First.Version, Scan.First.Layer, Scan.First.SampleRate));
@@ -377,6 +387,8 @@ void TAudioPlayer::Open(const std::string& FileName) {
     FDuration = Timeline.Duration;
     FLead = Timeline.Lead;
     FTail = Timeline.Tail;
+    FPlayStart = Timeline.PlayStart;
+    FPlayEnd = Timeline.PlayEnd;
     FFrameTicks = Scan && Scan->AudioFrames > 0
                       ? ::FrameTicks(Scan->First.Version, Scan->First.Layer, Scan->First.SampleRate)
                       : 0;
@@ -389,7 +401,18 @@ void TAudioPlayer::Open(const std::string& FileName) {
         FDuration = -1;
         FLead = 0;
         FTail = 0;
+        FPlayStart = 0;
+        FPlayEnd = -1;
         FFrameTicks = 0;
+    }
+    // Prerolled at the start of the frames: moved to where the sound
+    // starts, with the end of it as the stop point. Should the pipeline
+    // refuse, the file still plays, untrimmed.
+    if (FPlayEnd >= 0) {
+        try {
+            Seek(0, -1);
+        } catch (const Exception&) {
+        }
     }
 }
 
@@ -441,7 +464,7 @@ int64_t TAudioPlayer::Position() const {
     // Nothing played yet is the start, whatever the trimmed delays hold.
     if (FDuration < 0 || Nanoseconds == 0)
         return Nanoseconds / 100;
-    // The pipeline's end lies short of the frames' end by the trimmed
+    // The end of the sound lies short of the frames' end by the trimmed
     // padding: reaching it (give or take the pipeline's rounding) is
     // reaching the end of the frames.
     // The silence a VBRI frame plays as lies before the start.
@@ -463,11 +486,19 @@ void TAudioPlayer::Seek(int64_t Current, int64_t Stop) {
     if (!IsOpen() || Current > Largest || Stop < -1 || Stop > Largest ||
         (NewStop >= 0 && NewStop < Current))
         throw Exception("Unable to set position");
+    // Where the player trims, every seek stays within the sound and always
+    // sets the stop point: the end of the sound unless one before it is set.
+    int64_t From = Current;
+    int64_t To = KeepStop ? -1 : Stop;
+    if (FPlayEnd >= 0) {
+        From = std::clamp(Current, FPlayStart, FPlayEnd);
+        To = std::clamp(NewStop >= 0 ? NewStop : FPlayEnd, From, FPlayEnd);
+    }
     if (!gst_element_seek(FGraph.get(), 1.0, GST_FORMAT_TIME,
                           static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                          GST_SEEK_TYPE_SET, std::max<int64_t>(Current - FLead, 0) * 100,
-                          KeepStop ? GST_SEEK_TYPE_NONE : GST_SEEK_TYPE_SET,
-                          KeepStop ? -1 : std::max<int64_t>(Stop - FLead, 0) * 100))
+                          GST_SEEK_TYPE_SET, std::max<int64_t>(From - FLead, 0) * 100,
+                          To < 0 ? GST_SEEK_TYPE_NONE : GST_SEEK_TYPE_SET,
+                          To < 0 ? -1 : std::max<int64_t>(To - FLead, 0) * 100))
         throw Exception("Unable to set position");
     // The flush drops the preroll; until it is back the position cannot be
     // read, and callers read it right after seeking.
@@ -507,6 +538,8 @@ void TAudioPlayer::Close() {
     FFrameTicks = 0;
     FLead = 0;
     FTail = 0;
+    FPlayStart = 0;
+    FPlayEnd = -1;
     FStopPoint = -1;
 }
 

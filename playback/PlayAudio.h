@@ -100,7 +100,10 @@ public:
     // Moves to Current (a negative one meaning 0) and plays up to Stop,
     // where playback completes; a Stop of -1 keeps the stop point set
     // before. Raises "Unable to set position", also for a stop point before
-    // Current.
+    // Current. Where the file's extension states a delay and padding that
+    // the pipeline does not trim, the player keeps to the sound between
+    // them: a Current before it starts at its start (as does a file just
+    // opened), and playback completes at its end at the latest.
     void Seek(int64_t Current, int64_t Stop);
     // Fetches one queued message; true when it is the end of playback.
     bool CheckCompletion();
@@ -126,8 +129,13 @@ private:
     int64_t FDuration = -1;
     // Added to the pipeline's positions, taken off the times given to it.
     int64_t FLead = 0;
-    // What the pipeline trims from the end of the frames.
+    // What the pipeline, or the player, trims from the end of the frames.
     int64_t FTail = 0;
+    // Where the player trims an extension's delay and padding that the
+    // pipeline does not: the span of the frames it plays. FPlayEnd is -1
+    // when it trims nothing.
+    int64_t FPlayStart = 0;
+    int64_t FPlayEnd = -1;
     int64_t FFrameTicks = 0;
     // The stop point of the last Seek; -1 for the end of the stream.
     int64_t FStopPoint = -1;

@@ -32,10 +32,11 @@ struct TBurstFile {
     const char* Name;
     int32_t SampleRate;
     int32_t FrameSamples;
+    bool Renamed = false; // played as RenamedCopy makes it
 };
 
 void PrintTo(const TBurstFile& File, std::ostream* Out) {
-    *Out << File.Name;
+    *Out << File.Name << (File.Renamed ? " renamed" : "");
 }
 
 constexpr TBurstFile BurstFiles[] = {
@@ -47,7 +48,22 @@ constexpr TBurstFile BurstFiles[] = {
     {"burst-xing.mp3", 44100, 1152},   // Xing frame without extension
     {"burst-lavc.mp3", 44100, 1152},   // another encoder's extension
     {"burst-vbri.mp3", 44100, 1152},   // a VBRI frame in front of lame -t
+    {"burst-8k.mp3", 8000, 576, true}, // an extension the pipeline ignores
 };
+
+// burst-8k.mp3 with its extension under our own name, which the pipeline
+// does not trim for, stating a delay of 3000 samples (its end 59 ms before
+// the first burst) and a padding of 4095. The extension follows the Info
+// tag, the flags, the counts, the table and the quality; the delay and the
+// padding take 12 bits each from its byte 21.
+std::string RenamedCopy(const TTempDir& Dir) {
+    TBytes Bytes = ReadFileBytes(FixturePath("burst-8k.mp3"));
+    const size_t Extension = std::string(Bytes.begin(), Bytes.end()).find("Info") + 120;
+    std::memcpy(&Bytes[Extension], "Segmora  ", 9);
+    std::memcpy(&Bytes[Extension + 21], "\xBB\x8F\xFF", 3);
+    WriteFileBytes(Dir.File("renamed.mp3"), Bytes);
+    return Dir.File("renamed.mp3");
+}
 
 constexpr int16_t Loud = 2000;
 
@@ -132,6 +148,9 @@ protected:
         if (!FileExists(Mpg123))
             GTEST_SKIP() << "mpg123 is missing";
     }
+    std::string Source() {
+        return GetParam().Renamed ? RenamedCopy(Dir) : FixturePath(GetParam().Name);
+    }
     TTempDir Dir;
 };
 
@@ -141,7 +160,7 @@ constexpr int64_t Millisecond = 10'000;
 
 TEST_P(FramesClock, WhatIsHeardIsWhereTheCutterCutsIt) {
     const TBurstFile& File = GetParam();
-    const std::string Source = FixturePath(File.Name);
+    const std::string Source = this->Source();
     const TSamples Untrimmed = DecodeAudioFrames(Source, Dir);
     const int64_t BurstSample = Onset(Untrimmed);
     ASSERT_GT(BurstSample, 0);
@@ -202,7 +221,7 @@ TEST_P(FramesClock, WhatIsHeardIsWhereTheCutterCutsIt) {
 
 TEST_P(FramesClock, PlayingToTheEndReachesTheDuration) {
     TAudioPlayer Player;
-    Player.Open(FixturePath(GetParam().Name));
+    Player.Open(Source());
     const int64_t Duration = Player.Duration();
     Player.Seek(Duration - 300 * Millisecond, -1);
     Player.Play();
@@ -214,3 +233,23 @@ TEST_P(FramesClock, PlayingToTheEndReachesTheDuration) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, FramesClock, testing::ValuesIn(BurstFiles));
+
+// The player keeps to the sound that extension states, on the frames' clock.
+TEST(FramesClockTrim, PlayingStartsAfterTheDelayAndEndsBeforeThePadding) {
+    constexpr int64_t Lead = (3000 + 529) * 10'000'000LL / 8000;
+    constexpr int64_t Tail = (4095 - 529) * 10'000'000LL / 8000;
+    TTempDir Dir;
+    TAudioPlayer Player;
+    Player.Open(RenamedCopy(Dir));
+    Player.Play();
+    EXPECT_GE(Player.Position(), Lead) << "as opened";
+    Player.Seek(0, -1);
+    EXPECT_GE(Player.Position(), Lead) << "sought to the start";
+    // From a tenth of a second before the padding, over long before the
+    // padding could have played. Each call fetches one queued message.
+    Player.Seek(Player.Duration() - Tail - 100 * Millisecond, -1);
+    const auto Start = std::chrono::steady_clock::now();
+    for (int Wait = 0; Wait < 20'000 && !Player.CheckCompletion(); ++Wait)
+        std::this_thread::sleep_for(100us);
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, 100ms + Tail / 2 * 100ns);
+}

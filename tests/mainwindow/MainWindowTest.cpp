@@ -527,9 +527,9 @@ TEST_F(MainWindow, ThePlaySelectedDialogGetsTheTimerAndTheEndOfPlayback) {
     Open(Tagged);
     ASSERT_TRUE(Activate());
     Key(Qt::Key_1);
-    QTest::mouseClick(&Track(), Qt::LeftButton, Qt::NoModifier, QPoint(136, 8));
+    QTest::mouseClick(&Track(), Qt::LeftButton, Qt::NoModifier, QPoint(143, 8));
     Key(Qt::Key_2);
-    // 133 of the bar's 381 columns: 711 ms, on the boundary of frame 27.
+    // 140 of the bar's 402 columns: 709 ms, on the boundary of frame 27.
     ASSERT_EQ(Track().SelEnd(), 705);
     Key(Qt::Key_Home);
 
@@ -820,8 +820,8 @@ TEST_F(MainWindow, MarksCanBeTypedAndTheViewZoomsByKeys) {
     Key(Qt::Key_E, Qt::ControlModifier);
     EXPECT_LE(Track().ViewStart(), 1489);
     EXPECT_GE(Track().ViewEnd(), 2612);
-    // As deep as four pixels a frame allows.
-    EXPECT_LT(Track().ViewEnd() - Track().ViewStart(), 2500);
+    // As deep as four pixels a frame allows: 100.5 frames on 402 columns.
+    EXPECT_LT(Track().ViewEnd() - Track().ViewStart(), 2650);
     EXPECT_TRUE(Track().ShowsMillis());
     EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:01.489"));
     Key(Qt::Key_0, Qt::ControlModifier);
@@ -843,10 +843,17 @@ TEST_F(MainWindow, TabReachesEveryControl) {
         Key(Qt::Key_Tab);
     }
     for (QWidget* Wanted :
-         {Find("btnSelectSourceFile"), static_cast<QWidget*>(Find<QTabWidget>("PageControl")->tabBar()),
+         {Find("btnSelectSourceFile"),
+          static_cast<QWidget*>(Find<QTabWidget>("PageControl")->tabBar()),
           static_cast<QWidget*>(&Track()), Find("tbnPlay"), Find("tbnSelectStart"),
           Find("tbnSaveSegment"), Find("btnHelp"), Find("btnAbout"), Find("btnClose")})
         EXPECT_TRUE(Reached.contains(Wanted)) << Wanted->objectName().toStdString();
+    // From the source down: the timeline above the pages, then their tabs.
+    Find("btnSelectSourceFile")->setFocus();
+    Key(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), &Track());
+    Key(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), Find<QTabWidget>("PageControl")->tabBar());
 }
 
 // The split page's ways, in the chooser's order.

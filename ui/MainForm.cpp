@@ -213,6 +213,10 @@ void TfrmMain::CreateTrackLine() {
     auto* Fill = new QVBoxLayout(ui->pnlTrackLine);
     Fill->setContentsMargins(0, 0, 0, 0);
     Fill->addWidget(FTrackLine);
+    // Above both pages, so that the parts' starts and the markers show
+    // while the split page is set up; in the Tab order after the source.
+    QWidget::setTabOrder(ui->btnSelectSourceFile, FTrackLine);
+    QWidget::setTabOrder(FTrackLine, ui->PageControl->tabBar());
     FTrackLine->SetLeftMargin(3);
     FTrackLine->SetTopMargin(2);
     FTrackLine->SetRightMargin(3);
@@ -569,12 +573,11 @@ void TfrmMain::RecordLayout() {
         {ui->gbxSource, false, false, true, false},
         {ui->lblSourceFileName, false, false, true, false},
         {ui->btnSelectSourceFile, true, false, false, false},
-        {ui->PageControl, false, false, true, true},
+        {ui->pnlTrackLine, false, false, true, true},
+        {ui->PageControl, false, true, true, false},
         {ui->lblStartSelection, true, false, false, false},
         {ui->lblEndSelection, true, false, false, false},
-        {ui->pnlTrackLine, false, false, true, true},
-        {ui->ToolBar, false, true, false, false},
-        {ui->lblHint, false, true, true, false},
+        {ui->lblHint, false, false, true, false},
         {ui->edtOutputFolder, false, false, true, false},
         {ui->btnSelectOutputFolder, true, false, false, false},
         {ui->edtOutputFilePrefix, false, false, true, false},

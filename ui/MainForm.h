@@ -4,9 +4,10 @@
 // source file (the path is the caption of lblSourceFileName, nowhere else),
 // the player that plays it, the timeline on which the user moves the playing
 // position and marks a segment, and the cutter that writes the segment or the
-// parts. The page "Split by selection" plays, marks, auditions and saves; the
-// page "Split by parts" cuts the whole file into parts in a folder, by size
-// or by a plan (TSplitPage), whose part starts the timeline previews.
+// parts. The timeline lies above the two pages and serves both: the page
+// "Split by selection" plays, marks, auditions and saves; the page "Split by
+// parts" cuts the whole file into parts in a folder, by size or by a plan
+// (TSplitPage), whose part starts the timeline previews.
 // Markers dropped on the timeline (M) are cleared when another file opens.
 //
 // Positions on the timeline are milliseconds on the frames' clock, and every

@@ -6,12 +6,17 @@
 #include "FileDlg.h"
 #include "FrameClock.h"
 #include "Settings.h"
+#include "SilenceForm.h"
 #include "TimeFormat.h"
 
 #include <QComboBox>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocale>
+#include <QScreen>
+#include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <initializer_list>
@@ -68,6 +73,8 @@ std::optional<TSplitPlan> MakeSplitPlan(const TSplitSettings& Settings, const TP
         Request.Way = TSplitWay::AtSilences;
         Request.Silence.ThresholdDb = Settings.ThresholdDb;
         Request.Silence.MinSilenceTicks = MsToTicks(Settings.MinSilenceMs);
+        Request.Silence.MinPartTicks = MsToTicks(Settings.MinPartMs);
+        Request.Silence.DropSilence = Settings.DropSilence;
         break;
     case TSplitMode::AtMarkers:
         if (Source.MarkerTicks.empty())
@@ -103,6 +110,7 @@ TSplitPage::TSplitPage(Ui::frmMain& Form, QWidget* Owner)
              ui.edtPartCount, ui.edtEveryTime, ui.edtSilenceDb, ui.edtMinSilence, ui.edtCueFile})
         connect(Edit, &QLineEdit::textChanged, this, &TSplitPage::Changed);
     connect(ui.btnSelectCueFile, &QAbstractButton::clicked, this, &TSplitPage::SelectCueFile);
+    connect(ui.btnSilenceMore, &QAbstractButton::clicked, this, &TSplitPage::EditSilenceOptions);
     connect(ui.chkEveryNearPause, &QAbstractButton::toggled, this, &TSplitPage::Changed);
 }
 
@@ -121,8 +129,9 @@ void TSplitPage::ShowModeControls() {
     ui.Label6->setVisible(ByCount);
     ui.edtEveryTime->setVisible(Current == TSplitMode::Every);
     ui.chkEveryNearPause->setVisible(Current == TSplitMode::Every);
-    for (QWidget* Control : std::initializer_list<QWidget*>{ui.edtSilenceDb, ui.lblSilenceDb,
-                                                            ui.edtMinSilence, ui.lblMinSilence})
+    for (QWidget* Control :
+         std::initializer_list<QWidget*>{ui.edtSilenceDb, ui.lblSilenceDb, ui.edtMinSilence,
+                                         ui.lblMinSilence, ui.btnSilenceMore})
         Control->setVisible(Silences);
     ui.edtCueFile->setVisible(Cue);
     ui.btnSelectCueFile->setVisible(Cue);
@@ -157,8 +166,14 @@ TSplitSettings TSplitPage::Settings() const {
         if (!Seconds || *Seconds <= 0)
             throw Exception("The least length of silence is no time in seconds: \"" +
                             ui.edtMinSilence->text().toStdString() + "\" (0.5).");
+        const std::optional<int64_t> MinPart = ParseMinPartMs(FMinPart);
+        if (!MinPart)
+            throw Exception("The shortest part (More...) is no time: \"" + FMinPart.toStdString() +
+                            "\" (0:30, 90).");
         Settings.ThresholdDb = *Threshold;
         Settings.MinSilenceMs = std::llround(*Seconds * 1000);
+        Settings.MinPartMs = *MinPart;
+        Settings.DropSilence = FDropSilence;
     }
     Settings.CueFile = ui.edtCueFile->text().trimmed().toStdString();
     return Settings;
@@ -181,6 +196,9 @@ void TSplitPage::Load() {
     ui.edtCueFile->setText(ReadRegString(SegmoraKey, QStringLiteral("CueFile")));
     ui.chkEveryNearPause->setChecked(
         ReadRegBool(SegmoraKey, QStringLiteral("SplitEveryNearPause")));
+    FMinPart = ReadRegString(SegmoraKey, QStringLiteral("MinPart"));
+    FDropSilence = ReadRegBool(SegmoraKey, QStringLiteral("DropSilence"));
+    ShowSilenceOptions();
     ShowModeControls();
 }
 
@@ -196,6 +214,8 @@ void TSplitPage::Save() const {
     WriteRegString(SegmoraKey, QStringLiteral("CueFile"), ui.edtCueFile->text().trimmed());
     WriteRegBool(SegmoraKey, QStringLiteral("SplitEveryNearPause"),
                  ui.chkEveryNearPause->isChecked());
+    WriteRegString(SegmoraKey, QStringLiteral("MinPart"), FMinPart);
+    WriteRegBool(SegmoraKey, QStringLiteral("DropSilence"), FDropSilence);
 }
 
 void TSplitPage::SelectCueFile() {
@@ -207,6 +227,49 @@ void TSplitPage::SelectCueFile() {
     Dialog.Filter = CueFilter;
     if (Dialog.Execute())
         ui.edtCueFile->setText(Dialog.FileName);
+}
+
+void TSplitPage::EditSilenceOptions() {
+    const QString MinPart = FMinPart;
+    const bool DropSilence = FDropSilence;
+    TfrmSilence Dialog(FOwner, FMinPart, FDropSilence);
+    Dialog.SetOnChange([this, &Dialog] {
+        FMinPart = Dialog.MinPart();
+        FDropSilence = Dialog.DropSilence();
+        Changed();
+    });
+    // Below the button, clear of the timeline, whose preview follows the
+    // typing.
+    Dialog.adjustSize();
+    const QPoint Below = ui.btnSilenceMore->mapToGlobal(
+        QPoint(ui.btnSilenceMore->width() - Dialog.width(), ui.btnSilenceMore->height() + 4));
+    QRect Place(Below, Dialog.size());
+    if (const QScreen* Screen = QGuiApplication::screenAt(Below)) {
+        const QRect Room = Screen->availableGeometry();
+        Place.moveBottom(std::min(Place.bottom(), Room.bottom()));
+        Place.moveLeft(std::clamp(Place.left(), Room.left(),
+                                  std::max(Room.left(), Room.right() - Place.width())));
+    }
+    Dialog.move(Place.topLeft());
+    if (Dialog.exec() != QDialog::Accepted &&
+        (FMinPart != MinPart || FDropSilence != DropSilence)) {
+        FMinPart = MinPart;
+        FDropSilence = DropSilence;
+        Changed();
+    }
+    ShowSilenceOptions();
+}
+
+void TSplitPage::ShowSilenceOptions() {
+    // What "More..." holds can't be seen on the page: its tip tells.
+    QStringList Chosen;
+    if (ParseMinPartMs(FMinPart).value_or(0) > 0)
+        Chosen << QStringLiteral("no part under ") + FMinPart;
+    if (FDropSilence)
+        Chosen << QStringLiteral("the silence left out");
+    ui.btnSilenceMore->setToolTip(
+        QStringLiteral("The shortest part and leaving the silence out") +
+        (Chosen.isEmpty() ? QString() : QStringLiteral(": ") + Chosen.join(QStringLiteral(", "))));
 }
 
 void TSplitPage::Changed() {

@@ -35,6 +35,9 @@ struct TSplitSettings {
     static constexpr int64_t NearPauseMs = 5000;
     double ThresholdDb = -40;
     int64_t MinSilenceMs = 500;
+    // No part shorter, 0 for none; the silence itself left out of the parts.
+    int64_t MinPartMs = 0;
+    bool DropSilence = false;
     std::string CueFile;
 };
 
@@ -75,9 +78,17 @@ public:
 private:
     void ShowModeControls();
     void SelectCueFile();
+    // "More..." of the split at silences: its further settings in a dialog
+    // of their own, for which the page has no room.
+    void EditSilenceOptions();
+    void ShowSilenceOptions();
     void Changed();
 
     Ui::frmMain& ui;
     QWidget* FOwner;
     std::function<void()> FOnChange;
+    // The split at silences' settings behind "More...": the shortest part
+    // as typed and whether the silence is left out.
+    QString FMinPart;
+    bool FDropSilence = false;
 };

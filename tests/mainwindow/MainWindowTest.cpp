@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -527,9 +528,9 @@ TEST_F(MainWindow, ThePlaySelectedDialogGetsTheTimerAndTheEndOfPlayback) {
     Open(Tagged);
     ASSERT_TRUE(Activate());
     Key(Qt::Key_1);
-    QTest::mouseClick(&Track(), Qt::LeftButton, Qt::NoModifier, QPoint(136, 8));
+    QTest::mouseClick(&Track(), Qt::LeftButton, Qt::NoModifier, QPoint(143, 8));
     Key(Qt::Key_2);
-    // 133 of the bar's 381 columns: 711 ms, on the boundary of frame 27.
+    // 140 of the bar's 402 columns: 709 ms, on the boundary of frame 27.
     ASSERT_EQ(Track().SelEnd(), 705);
     Key(Qt::Key_Home);
 
@@ -820,8 +821,8 @@ TEST_F(MainWindow, MarksCanBeTypedAndTheViewZoomsByKeys) {
     Key(Qt::Key_E, Qt::ControlModifier);
     EXPECT_LE(Track().ViewStart(), 1489);
     EXPECT_GE(Track().ViewEnd(), 2612);
-    // As deep as four pixels a frame allows.
-    EXPECT_LT(Track().ViewEnd() - Track().ViewStart(), 2500);
+    // As deep as four pixels a frame allows: 100.5 frames on 402 columns.
+    EXPECT_LT(Track().ViewEnd() - Track().ViewStart(), 2650);
     EXPECT_TRUE(Track().ShowsMillis());
     EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:01.489"));
     Key(Qt::Key_0, Qt::ControlModifier);
@@ -843,10 +844,17 @@ TEST_F(MainWindow, TabReachesEveryControl) {
         Key(Qt::Key_Tab);
     }
     for (QWidget* Wanted :
-         {Find("btnSelectSourceFile"), static_cast<QWidget*>(Find<QTabWidget>("PageControl")->tabBar()),
+         {Find("btnSelectSourceFile"),
+          static_cast<QWidget*>(Find<QTabWidget>("PageControl")->tabBar()),
           static_cast<QWidget*>(&Track()), Find("tbnPlay"), Find("tbnSelectStart"),
           Find("tbnSaveSegment"), Find("btnHelp"), Find("btnAbout"), Find("btnClose")})
         EXPECT_TRUE(Reached.contains(Wanted)) << Wanted->objectName().toStdString();
+    // From the source down: the timeline above the pages, then their tabs.
+    Find("btnSelectSourceFile")->setFocus();
+    Key(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), &Track());
+    Key(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), Find<QTabWidget>("PageControl")->tabBar());
 }
 
 // The split page's ways, in the chooser's order.
@@ -892,8 +900,8 @@ TEST_F(MainWindow, TheChooserShowsEachWaysSettingsAndTheyAreKeptBetweenTwoWindow
     ASSERT_EQ(Modes->count(), 7);
     EXPECT_EQ(Modes->currentIndex(), BySize);
     const std::vector<const char*> Settings = {
-        "edtPartCount",  "edtEveryTime", "chkEveryNearPause", "edtSilenceDb",
-        "edtMinSilence", "edtCueFile",   "btnSelectCueFile",  "lblModeNote"};
+        "edtPartCount",   "edtEveryTime", "chkEveryNearPause", "edtSilenceDb", "edtMinSilence",
+        "btnSilenceMore", "edtCueFile",   "btnSelectCueFile",  "lblModeNote"};
     const struct {
         int Mode;
         std::set<std::string> Shown;
@@ -901,7 +909,7 @@ TEST_F(MainWindow, TheChooserShowsEachWaysSettingsAndTheyAreKeptBetweenTwoWindow
         {BySize, {"edtPartCount"}},
         {EqualTime, {"edtPartCount"}},
         {Every, {"edtEveryTime", "chkEveryNearPause"}},
-        {AtSilences, {"edtSilenceDb", "edtMinSilence"}},
+        {AtSilences, {"edtSilenceDb", "edtMinSilence", "btnSilenceMore"}},
         {AtMarkers, {"lblModeNote"}},
         {CueSheet, {"edtCueFile", "btnSelectCueFile"}},
         {Chapters, {"lblModeNote"}},
@@ -913,6 +921,22 @@ TEST_F(MainWindow, TheChooserShowsEachWaysSettingsAndTheyAreKeptBetweenTwoWindow
         Modes->setCurrentIndex(Case.Mode);
         for (const char* Name : Settings)
             EXPECT_EQ(Shown(Name), Case.Shown.count(Name) == 1) << Name;
+        // At the smallest size the page's controls lie side by side, and
+        // every caption has the room it needs.
+        QList<QWidget*> Page;
+        for (QWidget* Control :
+             Find("GroupBox3")->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (Control->isVisibleTo(Find("GroupBox3")))
+                Page << Control;
+        for (qsizetype I = 0; I < Page.size(); ++I) {
+            const auto* Label = qobject_cast<QLabel*>(Page[I]);
+            EXPECT_TRUE(!Label || Label->sizeHint().width() <= Label->width())
+                << Page[I]->objectName().toStdString();
+            for (qsizetype J = I + 1; J < Page.size(); ++J)
+                EXPECT_FALSE(Page[I]->geometry().intersects(Page[J]->geometry()))
+                    << Page[I]->objectName().toStdString() << " "
+                    << Page[J]->objectName().toStdString();
+        }
     }
 
     Modes->setCurrentIndex(AtSilences);
@@ -965,6 +989,49 @@ TEST_F(MainWindow, ThePreviewShowsThePlannersPartStartsAndFollowsTheMarkers) {
     Modes->setCurrentIndex(BySize);
     Edit("edtPartCount")->setText(QStringLiteral("3"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return Track().PartStarts() == BySizeStarts; }, 3000));
+}
+
+TEST_F(MainWindow, TheSilencesMoreSettingsShowInThePreviewAsTypedAndAreKept) {
+    const QString Gaps = Q(FixturePath("tone-gaps.mp3"));
+    Open(Gaps);
+    // On the split page the timeline, with its preview, is still in view.
+    Find<QTabWidget>("PageControl")->setCurrentIndex(1);
+    EXPECT_TRUE(Track().isVisible());
+    Find<QComboBox>("cbxSplitMode")->setCurrentIndex(AtSilences);
+    Edit("edtMinSilence")->setText(QStringLiteral("0.25"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Track().PartStarts().size() == 3; }, 5000));
+    const TFrameGrid Grid = ReadFrameGrid(Gaps.toStdString());
+    const auto Planned = [&](int64_t MinPartMs, bool Drop) {
+        return StartsMs(PlanAtSilences(Grid, *Main->Overview(),
+                                       {-40, MsToTicks(250), MsToTicks(MinPartMs), Drop}));
+    };
+    // Sets the dialog's boxes, checks the preview follows, then presses Button.
+    const auto Answer = [&](const char* MinPart, int64_t MinPartMs, bool Drop,
+                            QDialogButtonBox::StandardButton Button) {
+        return [=, this](QWidget* Dialog) {
+            auto* Buttons = Dialog->findChild<QDialogButtonBox*>();
+            auto* Box = Dialog->findChild<QLineEdit*>(QStringLiteral("edtMinPart"));
+            Box->setText(QStringLiteral("x"));
+            EXPECT_FALSE(Buttons->button(QDialogButtonBox::Ok)->isEnabled()) << "no time";
+            Box->setText(QString::fromLatin1(MinPart));
+            Dialog->findChild<QCheckBox*>(QStringLiteral("chkDropSilence"))->setChecked(Drop);
+            EXPECT_EQ(Track().PartStarts(), Planned(MinPartMs, Drop)) << "as typed";
+            QMetaObject::invokeMethod(Buttons->button(Button), "click", Qt::QueuedConnection);
+        };
+    };
+    TDialogScript Answers({Answer("0:02", 2000, true, QDialogButtonBox::Ok),
+                           Answer("", 0, false, QDialogButtonBox::Cancel)});
+    Find<QPushButton>("btnSilenceMore")->click();
+    EXPECT_EQ(Track().PartStarts(), Planned(2000, true));
+    Find<QPushButton>("btnSilenceMore")->click();
+    EXPECT_TRUE(Answers.Finished());
+    EXPECT_EQ(Track().PartStarts(), Planned(2000, true)) << "Cancel puts them back";
+
+    CloseWindow();
+    OpenWindow();
+    const TSplitSettings Kept = Main->findChild<TSplitPage*>()->Settings();
+    EXPECT_EQ(Kept.MinPartMs, 2000);
+    EXPECT_TRUE(Kept.DropSilence);
 }
 
 TEST_F(MainWindow, SplitRunsThePlanAsksByItsNamesAndAFailingPlanWritesNothing) {

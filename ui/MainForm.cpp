@@ -26,6 +26,7 @@
 #include "TrackLine.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
@@ -107,6 +108,15 @@ TfrmMain::TfrmMain(QWidget* Parent) : QWidget(Parent), ui(std::make_unique<Ui::f
     move(231, 239);
     // The page tabs are a tab stop of their own; the page control is none.
     ui->PageControl->tabBar()->setFocusPolicy(Qt::TabFocus);
+    chkExact = new QCheckBox(QStringLiteral("Cut to the sample"), ui->PageControl);
+    chkExact->setObjectName(QStringLiteral("chkExact"));
+    chkExact->setToolTip(
+        QStringLiteral("Start every file with the frames its first sound is decoded from, and "
+                       "tell players to drop the samples outside the marks: the file plays "
+                       "exactly the marked samples in players that honour the encoder's delay "
+                       "(Layer III files)"));
+    ui->PageControl->setCornerWidget(chkExact, Qt::TopRightCorner);
+    QWidget::setTabOrder(ui->PageControl->tabBar(), chkExact);
 
     ui->edtPartCount->SetMinValue(2);
     ui->edtPartCount->SetMaxValue(999);
@@ -189,6 +199,7 @@ void TfrmMain::FormCreate() {
     RestoreFormPlacement(FormsKey + QStringLiteral("frmMain"), this, false);
     KeepOnScreen();
     ui->chkPadNumbers->setChecked(ReadRegBool(SegmoraKey, QStringLiteral("PadNumbers")));
+    chkExact->setChecked(ReadRegBool(SegmoraKey, QStringLiteral("CutToTheSample")));
     FLastOpenFolder = ReadRegString(SegmoraKey, QStringLiteral("LastOpenFolder"));
     FLastSaveFolder = ReadRegString(SegmoraKey, QStringLiteral("LastSaveFolder"));
     FSplitPage->Load();
@@ -202,6 +213,7 @@ void TfrmMain::FormDestroy() {
     if (!FLastSaveFolder.trimmed().isEmpty())
         WriteRegString(SegmoraKey, QStringLiteral("LastSaveFolder"), FLastSaveFolder);
     WriteRegBool(SegmoraKey, QStringLiteral("PadNumbers"), ui->chkPadNumbers->isChecked());
+    WriteRegBool(SegmoraKey, QStringLiteral("CutToTheSample"), chkExact->isChecked());
     FSplitPage->Save();
     FPlayer.reset();
     FSplitter.reset();
@@ -838,10 +850,24 @@ void TfrmMain::acnSaveSelectedExecute() {
     FSplitter->SetSelEnd(FTrackLine->SelEnd());
     FSplitter->SetID3Info(frmSave->ID3Info());
     FSplitter->SetTagFields(frmSave->TagFields());
+    SetUpExact();
     if (FSplitter->Execute(true))
-        ShowStatus(QStringLiteral("Saved %1 (%2 s)")
-                       .arg(QFileInfo(frmSave->FileName()).fileName())
-                       .arg((FTrackLine->SelEnd() - FTrackLine->SelStart()) / 1000.0, 0, 'f', 2));
+        ShowStatus(WithExactNote(
+            QStringLiteral("Saved %1 (%2 s)")
+                .arg(QFileInfo(frmSave->FileName()).fileName())
+                .arg((FTrackLine->SelEnd() - FTrackLine->SelStart()) / 1000.0, 0, 'f', 2)));
+}
+
+void TfrmMain::SetUpExact() {
+    FSplitter->SetExact(chkExact->isChecked());
+}
+
+QString TfrmMain::WithExactNote(const QString& Done) const {
+    if (FSplitter->ExactApplied())
+        return Done;
+    return Done + QStringLiteral(". ") +
+           QString::fromStdString(TSegmora::ExactNotAppliedText(
+               QFileInfo(ui->lblSourceFileName->text()).fileName().toStdString()));
 }
 
 void TfrmMain::sbnSplitByPartsClick() {
@@ -872,10 +898,10 @@ void TfrmMain::sbnSplitByPartsClick() {
         Names.push_back(FSplitter->PartFileName(Number));
     if (!ConfirmOverwriteParts(Names))
         return;
+    SetUpExact();
     if (FSplitter->Execute(false))
-        ShowStatus(QStringLiteral("Split into %1 parts in %2")
-                       .arg(Total)
-                       .arg(ui->edtOutputFolder->text()));
+        ShowStatus(WithExactNote(
+            QStringLiteral("Split into %1 parts in %2").arg(Total).arg(ui->edtOutputFolder->text())));
 }
 
 bool TfrmMain::ConfirmOverwriteParts(const std::vector<std::string>& Paths) {

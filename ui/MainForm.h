@@ -41,6 +41,7 @@ class TPathDialog;
 class TProgressFrontEnd;
 class TSegmora;
 class TSplitPage;
+class QCheckBox;
 class TTrackLine;
 
 namespace Ui {
@@ -85,6 +86,10 @@ private:
     void FormCreate();
     void FormDestroy();
     void CreateTrackLine();
+    // Hands the switch to the cutter before a job; after it, the status
+    // Done, with a word when the source could not be cut to the sample.
+    void SetUpExact();
+    QString WithExactNote(const QString& Done) const;
     void SetShortCuts();
     // Writes the track line's CurPos, seeking the player through OnChange.
     void SetCurPos(int64_t Value);
@@ -173,6 +178,8 @@ private:
     std::unique_ptr<TProgressFrontEnd> FFrontEnd;
     std::unique_ptr<TAudioPlayer> FPlayer;
     TTrackLine* FTrackLine = nullptr;
+    // "Cut to the sample", beside the page tabs: one switch for both jobs.
+    QCheckBox* chkExact = nullptr;
     TPathDialog* OutputDialog = nullptr;
     TSplitPage* FSplitPage = nullptr;
     // The source's chapters, read when it was opened.

@@ -369,16 +369,20 @@ uint64_t TInfoFrameBuilder::StartOf(uint64_t Index) const {
 }
 
 std::vector<uint8_t> TInfoFrameBuilder::Build(bool StartsAtFirst, bool EndsAtLast) const {
+    return Build(TTrim{StartsAtFirst ? FSource.Delay : 0, EndsAtLast ? FSource.Padding : 0});
+}
+
+std::vector<uint8_t> TInfoFrameBuilder::Build(std::optional<TTrim> Trim) const {
     std::vector<uint8_t> Frame(static_cast<size_t>(FLength), 0);
     for (int I = 0; I < 4; ++I)
         Frame[static_cast<size_t>(I)] = static_cast<uint8_t>(FHeader >> (8 * I));
     // Zero side information and main data: decoders that don't know the
     // fields play the frame as silence.
-    WriteXing(Frame.data(), StartsAtFirst, EndsAtLast);
+    WriteXing(Frame.data(), Trim);
     return Frame;
 }
 
-void TInfoFrameBuilder::WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsAtLast) const {
+void TInfoFrameBuilder::WriteXing(uint8_t* Frame, std::optional<TTrim> Trim) const {
     const uint64_t Total = static_cast<uint64_t>(FLength) + FAudioBytes;
     const uint64_t Frames = FFrames;
     uint8_t* At = Frame + 4 + FSideInfo;
@@ -398,12 +402,12 @@ void TInfoFrameBuilder::WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsA
         Toc[I] = static_cast<uint8_t>(std::min<uint64_t>(255, Start * 256 / Total));
     }
     WriteBE(At + 16 + TocSize, FSource.HasQuality ? FSource.Quality : 0, 4);
-    if (!FSource.HasExtension)
+    if (!FSource.HasExtension || !Trim)
         return;
     uint8_t* Ext = At + 16 + TocSize + 4;
     std::memcpy(Ext, FSource.Extension.data(), ExtensionSize);
-    const uint32_t Delay = StartsAtFirst ? static_cast<uint32_t>(FSource.Delay) : 0;
-    const uint32_t Padding = EndsAtLast ? static_cast<uint32_t>(FSource.Padding) : 0;
+    const auto Delay = static_cast<uint32_t>(std::clamp(Trim->Delay, 0, TTrim::Max));
+    const auto Padding = static_cast<uint32_t>(std::clamp(Trim->Padding, 0, TTrim::Max));
     WriteBE(Ext + ExtDelayPadding, (Delay & 0xFFF) << 12 | (Padding & 0xFFF), 3);
     WriteBE(Ext + ExtMusicLength, static_cast<uint32_t>(std::min<uint64_t>(Total, UINT32_MAX)), 4);
     WriteBE(Ext + ExtMusicCRC, Crc16(FPending, FPendingLength, FMusicCRC), 2);

@@ -15,9 +15,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 enum class TInfoKind { None, Xing, Info, VBRI };
+
+// What the encoder's extension tells a gapless decoder to drop: Delay
+// samples in front of the sound (besides the decoder's own 529) and Padding
+// behind it (less those 529). Twelve bits each.
+struct TTrim {
+    int32_t Delay = 0;
+    int32_t Padding = 0;
+    static constexpr int32_t Max = 4095;
+};
+
+// The decoder's own delay in front of the sound of a Layer III stream, which
+// gapless decoders drop along with the encoder's delay.
+constexpr int32_t DecoderDelaySamples = 529;
 
 struct TInfoFrame {
     TInfoKind Kind = TInfoKind::None;
@@ -89,6 +103,12 @@ inline bool LooksLikeInfoFrame(const uint8_t* Frame, size_t Length, const TMP3Fr
 // True when the extension was written by the encoder whose delay the
 // pipeline trims (its name starts with "LAME").
 bool ExtensionTrimmedByDecoders(const TInfoFrame& Info);
+// True when the frame has an extension that names its encoder: gapless
+// decoders that trust such a name (some trust any) drop its delay and
+// padding, and so does the player.
+inline bool ExtensionStatesTrim(const TInfoFrame& Info) {
+    return Info.HasExtension && (Info.Kind == TInfoKind::Xing || Info.Kind == TInfoKind::Info);
+}
 
 // Collects what an output's information frame must say about the output's
 // own audio frames, and builds the frame: an Info frame for a source that had
@@ -140,6 +160,10 @@ public:
     // only when the output starts with the source's first audio frame, its
     // padding only when it ends with the last.
     std::vector<uint8_t> Build(bool StartsAtFirst, bool EndsAtLast) const;
+    // The same with the extension's delay and padding given; without Trim,
+    // the place of the extension is left blank, so that no decoder trims
+    // anything on its word.
+    std::vector<uint8_t> Build(std::optional<TTrim> Trim) const;
 
 private:
     void AddFrameSlow(const uint8_t* Frame, uint32_t Length, bool InPlace);
@@ -149,7 +173,7 @@ private:
         return InPlace && FPending != nullptr && Frame == FPending + FPendingLength &&
                Length <= MaxPendingBytes - FPendingLength;
     }
-    void WriteXing(uint8_t* Frame, bool StartsAtFirst, bool EndsAtLast) const;
+    void WriteXing(uint8_t* Frame, std::optional<TTrim> Trim) const;
     // Where audio frame Index starts: exact when the sample holds it.
     uint64_t StartOf(uint64_t Index) const;
 

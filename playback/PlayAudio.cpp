@@ -248,11 +248,6 @@ TPlayerResult AwaitPreroll(TBusHook& Hook, GstStateChangeReturn Started) {
     return Hook.Failure != S_OK ? Hook.Failure : E_FAIL;
 }
 
-// The decoder's own delay in front of the sound of a Layer III stream, which
-// the pipeline trims along with the encoder's delay when the encoder's
-// extension names it.
-constexpr int64_t DecoderDelaySamples = 529;
-
 // The file on the frames' clock: the play time of its audio frames, the
 // information frame left out, as the cutter counts them; and how far the
 // pipeline's timeline lies behind that clock. Measured with GStreamer 1.22

@@ -7,10 +7,44 @@
 #include <cstring>
 #include <vector>
 
-TOutputHeader::TOutputHeader(const TStreamScan& Scan, const TSourceMap& Source)
-    : FScan(Scan), FSource(Source) {
-    if (Scan.OutputsNeedInfoFrame())
+namespace {
+
+// The encoder's extension of an output cut to the sample from a source whose
+// frame had none: it names this program, which wrote it, and holds nothing
+// but the delay and padding (and the lengths and checksums the builder
+// fills in).
+TInfoFrame WithOwnExtension(TInfoFrame Info, bool ConstantBitrate) {
+    if (Info.Kind != TInfoKind::Xing && Info.Kind != TInfoKind::Info)
+        Info = TInfoFrame{};
+    if (Info.Kind == TInfoKind::None)
+        Info.Kind = ConstantBitrate ? TInfoKind::Info : TInfoKind::Xing;
+    if (!Info.HasExtension) {
+        Info.HasExtension = true;
+        Info.Extension.fill(0);
+        std::memcpy(Info.Extension.data(), "Segmora  ", 9);
+    }
+    return Info;
+}
+
+} // namespace
+
+TOutputHeader::TOutputHeader(const TStreamScan& Scan, const TSourceMap& Source, TTrimRule Rule)
+    : FScan(Scan), FSource(Source), FRule(Rule) {
+    if (Rule == TTrimRule::Exact && Scan.AudioFrames > 0 && Scan.First.Layer == 3)
+        FBuilder.emplace(WithOwnExtension(Scan.Info, !Scan.BitrateVaries), Scan.FirstHeader,
+                         !Scan.BitrateVaries);
+    else if (Scan.OutputsNeedInfoFrame())
         FBuilder.emplace(Scan.Info, Scan.FirstHeader, !Scan.BitrateVaries);
+}
+
+std::vector<uint8_t> TOutputHeader::Build(bool Whole) const {
+    if (FRule == TTrimRule::Exact)
+        // Cut short, the output keeps all it got.
+        return FBuilder->Build(Whole ? FTrim : TTrim{FTrim.Delay, DecoderDelaySamples});
+    const bool StartsAtFirst = FFirst == FScan.AudioStart;
+    if (FRule == TTrimRule::Parts && !StartsAtFirst)
+        return FBuilder->Build(std::nullopt);
+    return FBuilder->Build(StartsAtFirst, Whole && FLast == FScan.LastAudio);
 }
 
 void TOutputHeader::Begin(TFrameWriter& Writer) {
@@ -35,8 +69,7 @@ void TOutputHeader::Finish(TFileStream& Stream) {
     // would be for a source without one.
     if (FFirst < 0)
         return;
-    const std::vector<uint8_t> Frame =
-        FBuilder->Build(FFirst == FScan.AudioStart, FLast == FScan.LastAudio);
+    const std::vector<uint8_t> Frame = Build(true);
     // The last run was read only now: pages the file no longer holds read
     // as zeros.
     if (FSource.Mapped() && FSource.Faulted())
@@ -104,7 +137,7 @@ void TOutputHeader::FinishKept(TFileStream& Stream) {
         std::memmove(Buffer.data(), Buffer.data() + At, Held - At);
         Held -= At;
     }
-    const std::vector<uint8_t> Frame = FBuilder->Build(FFirst == FScan.AudioStart, false);
+    const std::vector<uint8_t> Frame = Build(false);
     Stream.Seek(FAt, TSeekOrigin::Begin);
     Stream.WriteBuffer(Frame.data(), static_cast<uint32_t>(Frame.size()));
     Stream.Seek(0, TSeekOrigin::End);

@@ -17,13 +17,31 @@
 
 class TFileStream;
 
+// What an output's frame tells gapless decoders to drop.
+enum class TTrimRule {
+    // The source's delay when the output starts with the source's first
+    // audio frame, its padding when it ends with the last.
+    Source,
+    // The parts of a split: the first part as above; the later ones say
+    // nothing, so that no decoder drops 529 samples at their start that no
+    // other part holds.
+    Parts,
+    // What SetTrim gives (cutting to the sample). Every Layer III output
+    // gets a frame then, with an extension of its own when the source's
+    // frame had none.
+    Exact,
+};
+
 class TOutputHeader {
 public:
     // Source is the reader's map: frames handed to Add from inside it stay
     // there, and are checksummed in runs.
-    TOutputHeader(const TStreamScan& Scan, const TSourceMap& Source);
+    TOutputHeader(const TStreamScan& Scan, const TSourceMap& Source,
+                  TTrimRule Rule = TTrimRule::Source);
 
     bool Active() const { return FBuilder.has_value(); }
+    // The delay and padding of the output under way, for the rule Exact.
+    void SetTrim(TTrim Value) { FTrim = Value; }
     // Bytes the frame takes at the start of the current output.
     int64_t Length() const { return FBegun ? FBuilder->Length() : 0; }
 
@@ -69,10 +87,15 @@ public:
 private:
     // After a failed write: the frame for the frames the output kept.
     void FinishKept(TFileStream& Stream);
+    // The frame for the frames counted, by the rule; Whole: the output got
+    // every frame it was to get.
+    std::vector<uint8_t> Build(bool Whole) const;
     static constexpr size_t ReadBackSize = 256 * 1024;
 
     const TStreamScan& FScan;
     const TSourceMap& FSource;
+    TTrimRule FRule;
+    TTrim FTrim;
     std::optional<TInfoFrameBuilder> FBuilder;
     bool FBegun = false;
     int64_t FAt = 0;

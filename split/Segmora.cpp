@@ -1,8 +1,7 @@
 #include "Segmora.h"
 
-#include "SourceGrid.h"
-
 #include "Errors.h"
+#include "ExactCut.h"
 #include "FileAccess.h"
 #include "FrameClock.h"
 #include "FrameWriter.h"
@@ -55,6 +54,14 @@ class TSelectedFrames {
 public:
     TSelectedFrames(int64_t StartMs, int64_t EndMs)
         : FAfter(BoundaryTicks(StartMs)), FThrough(BoundaryTicks(EndMs)) {}
+    // To the sample: the frames that hold a sample from Start on and before
+    // End, times of samples on the frames' clock.
+    static TSelectedFrames Holding(int64_t Start, int64_t End, int64_t FrameTicks) {
+        TSelectedFrames Frames(0, 0);
+        Frames.FAfter = Start;
+        Frames.FThrough = End + FrameTicks - 1;
+        return Frames;
+    }
 
     bool EndsAfterStart(int64_t FrameEnd) const { return FrameEnd > FAfter; }
     bool EndsByEnd(int64_t FrameEnd) const { return FrameEnd <= FThrough; }
@@ -91,7 +98,8 @@ std::string InFolder(const std::string& Folder, const std::string& Name) {
 class TSegmora::TPartWriter {
 public:
     TPartWriter(TSegmora& Job, const TStreamScan& Scan)
-        : FJob(Job), FHeader(Scan, Job.FReader.Map()) {}
+        : FJob(Job), FExact(Job.FExactFrames.get()),
+          FHeader(Scan, Job.FReader.Map(), FExact ? TTrimRule::Exact : TTrimRule::Parts) {}
     ~TPartWriter() {
         try {
             Finish();
@@ -105,12 +113,16 @@ public:
     int32_t Number() const { return FPart ? FNumber : 0; }
     // Whether any part got an audio frame.
     bool WroteAudio() const { return FWroteAudio; }
-    // Audio bytes in the open part.
-    int64_t AudioBytes() const { return FWriter.BytesWritten() - FHeader.At() - FHeader.Length(); }
+    // Audio bytes of the source's in the open part, the frames in front of
+    // a part cut to the sample left out.
+    int64_t AudioBytes() const {
+        return FWriter.BytesWritten() - FHeader.At() - FHeader.Length() - FLeadBytes;
+    }
 
     void Begin(int32_t Number, const TOutputPlace& Place) {
         FPart = FJob.CreatePartFile(Number);
         FNumber = Number;
+        FLeadBytes = -1;
         FWriter.Attach(*FPart);
         FJob.WriteOutputTag(FWriter, Place);
         FHeader.Begin(FWriter);
@@ -119,8 +131,15 @@ public:
     // Copies the frame the reader stands on into the open part; false when
     // the frame is cut short or could not be read.
     bool Copy() {
+        if (FExact && FLeadBytes < 0) {
+            const int64_t Before = FWriter.BytesWritten();
+            FExact->Begin(FWriter, FHeader, std::max(FExact->WalkedStart(), FExact->PlayedStart()));
+            FLeadBytes = FWriter.BytesWritten() - Before;
+        }
         if (FHeader.CopyFrame(FWriter, FJob.FReader) == nullptr)
             return false;
+        if (FExact)
+            FFramesEnd = FExact->WalkedEnd();
         FWroteAudio = true;
         return true;
     }
@@ -140,6 +159,8 @@ public:
             FHeader.FinishAfterFailure(FWriter, *Closing);
             return;
         }
+        if (FExact && FLeadBytes >= 0)
+            FExact->End(FHeader, std::min(FFramesEnd, FExact->PlayedEnd()), FFramesEnd);
         if (FHeader.FinishOutput(FWriter, *Closing) && FJob.FSourceID3v1)
             WriteID3TagToStream(*Closing, *FJob.FSourceID3v1);
         Closing->CheckNotLost();
@@ -147,10 +168,16 @@ public:
 
 private:
     TSegmora& FJob;
+    TExactFrames* FExact;
     TFrameWriter FWriter;
     TOutputHeader FHeader;
     std::unique_ptr<TFileStream> FPart;
     int32_t FNumber = 0;
+    // Cut to the sample: the bytes of the frames put in front of the open
+    // part's own (-1 before its first frame), and the sample behind its
+    // last frame.
+    int64_t FLeadBytes = 0;
+    int64_t FFramesEnd = 0;
     bool FWroteAudio = false;
 };
 
@@ -311,6 +338,13 @@ void TSegmora::CloseSource() {
     FOutputTags.reset();
     FSourceTag = TSourceTag();
     FSourceID3v1.reset();
+    FExactFrames.reset();
+}
+
+void TSegmora::StartExact(const TStreamScan& Scan) {
+    FExactApplied = !FExact || TExactFrames::Applies(Scan);
+    if (FExact && FExactApplied)
+        FExactFrames = std::make_unique<TExactFrames>(Scan, FReader.Handle(), FSourceFile);
 }
 
 void TSegmora::CheckPartNames() const {
@@ -411,6 +445,8 @@ template <class TFrame> void TSegmora::WalkAudioFrames(const TStreamScan& Scan, 
     while (FReader.FindNextFrame(0)) {
         if (IsInfoFrame(FReader.Position()))
             continue;
+        if (FExactFrames)
+            FExactFrames->Walk(FReader.Position(), FReader.FrameLength());
         if (!Frame())
             break;
         ReportProgress(Percent(FReader.Position()));
@@ -455,6 +491,7 @@ void TSegmora::SplitByParts() {
     if (FStopped)
         return;
     CheckPartCount(&Scan);
+    StartExact(Scan);
     MakeFolder();
     // The parts share the audio: tags and junk around it are never copied.
     const int64_t PartSize = PartSizeOf(Scan, FPartCount);
@@ -511,6 +548,7 @@ void TSegmora::SplitByPlan() {
     if (Planned.front().Start >= Scan.Ticks)
         throw Exception("No audio frame of " + FSourceFile +
                         " lies in the planned parts, so no part was made.");
+    StartExact(Scan);
     MakeFolder();
     const auto Count = static_cast<int32_t>(Planned.size());
     TPartWriter Parts(*this, Scan);
@@ -553,9 +591,28 @@ void TSegmora::SaveSelection() {
     const TStreamScan Scan = ScanSource();
     if (FStopped)
         return;
+    StartExact(Scan);
+    TExactFrames* Exact = FExactFrames.get();
+    auto NoFrame = [this] {
+        return Exception("No audio frame was written: no frame of " + FSourceFile +
+                         " ends between the marks, so " + FDestFile + " was not made.");
+    };
 
-    // Exact sums: a frame ending on a boundary ends on it.
-    const TSelectedFrames Selected(FSelStart, FSelEnd);
+    // Exact sums: a frame ending on a boundary ends on it. To the sample,
+    // the marks' samples are those the player plays.
+    int64_t First = 0;
+    int64_t Behind = 0;
+    if (Exact) {
+        First = std::clamp(Exact->SampleAt(MsToTicks(FSelStart)), Exact->PlayedStart(),
+                           Exact->PlayedEnd());
+        Behind = std::clamp(Exact->SampleAt(MsToTicks(FSelEnd)), First, Exact->PlayedEnd());
+        if (Behind == First)
+            throw NoFrame();
+    }
+    const TSelectedFrames Selected =
+        Exact ? TSelectedFrames::Holding(Exact->TicksOf(First), Exact->TicksOf(Behind),
+                                         Scan.First.Ticks)
+              : TSelectedFrames(FSelStart, FSelEnd);
     int64_t Time = 0;
     TTimePercent Percent(FSelEnd);
     TInfoFrameSkip IsInfoFrame(Scan);
@@ -568,6 +625,8 @@ void TSegmora::SaveSelection() {
                 continue;
             if (!FReader.FrameComplete())
                 return false;
+            if (Exact)
+                Exact->Walk(FReader.Position(), FReader.FrameLength());
             Time += FReader.FrameTicks();
             return Selected.EndsByEnd(Time);
         }
@@ -586,8 +645,7 @@ void TSegmora::SaveSelection() {
         }
     }
     if (!Found)
-        throw Exception("No audio frame was written: no frame of " + FSourceFile +
-                        " ends between the marks, so " + FDestFile + " was not made.");
+        throw NoFrame();
 
     auto Dest = std::make_unique<TFileStream>(FDestFile, OutputMode());
     TOnExit DropEmpty([&Dest] { RemoveIfEmpty(Dest); });
@@ -603,15 +661,24 @@ void TSegmora::SaveSelection() {
         FrameTicks > 0
             ? std::min(Scan.Ticks, StartTicks + (End - StartTicks) / FrameTicks * FrameTicks)
             : End;
-    WriteOutputTag(Writer, TOutputPlace::Segment(TicksToMs(StartTicks), TicksToMs(EndTicks)));
-    TOutputHeader Header(Scan, FReader.Map());
+    if (Exact)
+        WriteOutputTag(Writer, TOutputPlace::Segment(TicksToMs(Exact->TicksOf(First)),
+                                                     TicksToMs(Exact->TicksOf(Behind))));
+    else
+        WriteOutputTag(Writer, TOutputPlace::Segment(TicksToMs(StartTicks), TicksToMs(EndTicks)));
+    TOutputHeader Header(Scan, FReader.Map(), Exact ? TTrimRule::Exact : TTrimRule::Source);
     Header.Begin(Writer);
+    int64_t FramesEnd = 0; // behind the last frame copied, in samples
     try {
+        if (Exact)
+            Exact->Begin(Writer, Header, First);
         // The reader stands on the first frame to copy.
         do {
             // A frame the file lost since its end was checked ends the copy.
             if (Header.CopyFrame(Writer, FReader) == nullptr)
                 break;
+            if (Exact)
+                FramesEnd = Exact->WalkedEnd();
             ReportProgress(Percent(TicksToSeconds(Time)));
             if (Cancelled())
                 break;
@@ -620,10 +687,11 @@ void TSegmora::SaveSelection() {
         Header.FinishAfterFailure(Writer, *Dest);
         throw;
     }
+    if (Exact)
+        Exact->End(Header, Behind, FramesEnd);
     const bool Audio = Header.FinishOutput(Writer, *Dest);
     if (!Audio && !FStopped)
-        throw Exception("No audio frame was written: no frame of " + FSourceFile +
-                        " ends between the marks, so " + FDestFile + " was not made.");
+        throw NoFrame();
     // The output holds only frames, so its last 128 bytes are audio even
     // when they happen to begin with "TAG": the tag is appended, never laid
     // over them. Fewer than 128 bytes, or no audio frame, get no tag.

@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 
+class TExactFrames;
 class TFileStream;
 class TFrameWriter;
 
@@ -175,6 +176,9 @@ private:
     TStreamScan OpenSplit();
     // Refuses a plan without parts.
     void CheckPlan() const;
+    // Readies the cut to the sample for the source of Scan, when asked for
+    // and its layer has use for it.
+    void StartExact(const TStreamScan& Scan);
     // Hands each audio frame of the open source in turn to Frame, the
     // reader standing on it; Frame copies it or passes it by and returns
     // false to end the walk. Reports the progress and asks to stop after
@@ -238,6 +242,8 @@ private:
     bool FNoTags = false;
     bool FExact = false;
     bool FExactApplied = true;
+    // The job's cut to the sample, while one runs.
+    std::unique_ptr<TExactFrames> FExactFrames;
     bool FPadNumbers = false;
     IJobFrontEnd* FFrontEnd = nullptr;
     bool FOverwrite = true;

@@ -104,6 +104,9 @@ gap_tone+="+0.001*gte(t,2.3)*lt(t,3.1)+0.0316*gte(t,4.1)*lt(t,4.9)"
 ffmpeg -v error -nostdin -f lavfi -i "aevalsrc=exprs='sin(2*PI*440*t)*($gap_tone)':s=44100:d=5.9" \
     -ac 1 -c:a pcm_s16le -flags +bitexact -fflags +bitexact -y "$work/gaps.wav"
 enc -b 64 "$work/gaps.wav" "$out/tone-gaps.mp3"
+# For cutting to the sample: music at a low bit rate, where nearly every
+# frame takes its main data from the frames before it (the bit reservoir).
+enc -b 32 --resample 44.1 "$work/44k-2s.wav" "$out/reservoir-32k.mp3"
 # The frame walker and the checks, shared by the steps below.
 cat >"$work/fixtures.py" <<'PY'
 import json
@@ -343,7 +346,7 @@ done
 python3 "$work/fixtures.py" measure "$out" "$work" "${names[@]}"
 
 bursts=(burst-44k.mp3 burst-44k-t.mp3 burst-22k.mp3 burst-8k.mp3 burst-layer2.mp3
-    burst-xing.mp3 burst-lavc.mp3 burst-vbri.mp3 tone-gaps.mp3)
+    burst-xing.mp3 burst-lavc.mp3 burst-vbri.mp3 tone-gaps.mp3 reservoir-32k.mp3)
 total=0
 for name in "${names[@]}" "${bursts[@]}"; do
     total=$((total + $(stat -c %s "$out/$name")))

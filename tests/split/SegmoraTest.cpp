@@ -145,14 +145,18 @@ TEST_F(Cutter, EveryFixtureSplitsIntoPartsThatJoinToItsFramesEachEndingWithItsTa
     EXPECT_EQ(OpenFileCount(), 0);
 }
 
-TEST_F(Cutter, OnlyTheFirstPartKeepsTheEncodersDelayAndOnlyTheLastItsPadding) {
+// A later part that said "delay 0" would have gapless decoders drop 529
+// samples at its start that no other part holds: it says nothing instead.
+TEST_F(Cutter, OnlyTheFirstPartKeepsTheEncodersExtension) {
     Split(FixturePath("id3v1-end.mp3"), 3);
-    const std::pair<int32_t, int32_t> Expected[] = {{576, 0}, {0, 0}, {0, 1080}};
     for (int I = 0; I < 3; ++I) {
         const auto Frames = ReaderFrames(Part(I + 1));
         TInfoFrame Info;
         ASSERT_TRUE(ParseInfoFrame(Frames[0].data(), Frames[0].size(), Info));
-        EXPECT_EQ(std::make_pair(Info.Delay, Info.Padding), Expected[I]) << "part " << I + 1;
+        EXPECT_EQ(Info.HasExtension, I == 0) << "part " << I + 1;
+        if (I == 0) {
+            EXPECT_EQ(std::make_pair(Info.Delay, Info.Padding), std::make_pair(576, 0));
+        }
     }
     Select(FixturePath("id3v1-end.mp3"), 0, 1000); // from the first frame, not to the last
     const auto Frames = ReaderFrames(Out);

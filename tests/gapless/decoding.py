@@ -234,6 +234,17 @@ def id3v2_size(d):
     return size + (10 if d[5] & 0x10 else 0)
 
 
+def tags_at_end(d):
+    """Bytes of the ID3v1 tag and the APEv2 tag (in that order from the end)
+    that d ends with."""
+    end = len(d) - (128 if d[-128:-125] == b"TAG" else 0)
+    if end >= 32 and d[end - 32:end - 24] == b"APETAGEX":
+        size = int.from_bytes(d[end - 20:end - 16], "little")
+        header = 32 if d[end - 9] & 0x80 else 0
+        end -= min(end, size + header)
+    return len(d) - end
+
+
 class Stream:
     """The Layer III frames of a whole file, behind its tags and past junk.
     The first header sets version and rate; a later frame counts when it
@@ -245,7 +256,7 @@ class Stream:
 
     def __init__(self, d):
         at = id3v2_size(d)
-        end = len(d) - (128 if d[-128:-125] == b"TAG" else 0)
+        end = len(d) - tags_at_end(d)
         self.frames = []  # (offset, length)
         first = None
 

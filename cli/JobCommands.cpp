@@ -20,8 +20,8 @@ namespace fs = std::filesystem;
 
 const char* const SplitUsage =
     "Usage: segmora-cli split SOURCE MODE --folder DIR [--prefix P] [--name-pattern P]\n"
-    "                     [TAG OPTIONS] [--pad] [--no-tags] [--overwrite] [--dry-run]\n"
-    "                     [--quiet]\n"
+    "                     [TAG OPTIONS] [--pad] [--no-tags] [--exact] [--overwrite]\n"
+    "                     [--dry-run] [--quiet]\n"
     "Cuts the whole file into parts, frame by frame, named DIR/P1.mp3, DIR/P2.mp3,\n"
     "... Every part starts with an ID3v2.3 tag made from the source's (its cover\n"
     "and other frames too, the tag options over it, track \"i/N\", the title\n"
@@ -61,6 +61,8 @@ const char* const SplitUsage =
     "                      is named P and its number\n"
     "  --pad               part numbers led by zeros to the width of N: P01 to P12\n"
     "  --no-tags           no tag at all: the parts hold their frames alone\n"
+    "  --exact             cut to the sample (Layer III only): played back to back\n"
+    "                      by a gapless player, the parts give the source's samples\n"
     "  --overwrite         replace part files that exist; without it they are\n"
     "                      refused\n"
     "  --dry-run           only print each part's start, end and file name; nothing\n"
@@ -72,7 +74,7 @@ const char* const SplitUsage =
 
 const char* const CutUsage =
     "Usage: segmora-cli cut SOURCE --start TIME --end TIME --out FILE [TAG OPTIONS]\n"
-    "                   [--no-tags] [--overwrite] [--quiet]\n"
+    "                   [--no-tags] [--exact] [--overwrite] [--quiet]\n"
     "Saves the frames that end after the start and by the end as a new file; a\n"
     "time within half a millisecond of a frame boundary stands for it.\n\n"
     "TIME is MM:SS, HH:MM:SS or seconds, each with up to three decimals: 01:15.5,\n"
@@ -81,6 +83,8 @@ const char* const CutUsage =
     "  --end TIME     end mark\n"
     "  --out FILE     the new file\n"
     "  --no-tags      no tag at all: FILE holds its frames alone\n"
+    "  --exact        cut to the sample (Layer III only): a gapless player plays\n"
+    "                 exactly the samples between the marks\n"
     "  --overwrite    replace FILE when it exists; without it, it is refused\n"
     "  --quiet        no progress bar\n\n"
     "FILE starts with an ID3v2.3 tag made from the source's (its cover, its\n"
@@ -253,12 +257,19 @@ void PrintID3v2(const TSourceTag& Tag) {
 }
 
 // Runs the job under a progress bar on the terminal (none with --quiet);
-// Ctrl+C asks it to stop.
+// Ctrl+C asks it to stop. A source that --exact can't cut to the sample is
+// still cut, at whole frames, and the user is told so.
 int RunJob(TSegmora& Segmora, const TCommandArgs& Parsed, bool Selection) {
     TCliFrontEnd FrontEnd(Parsed.Has("--quiet"));
     Segmora.SetFrontEnd(&FrontEnd);
+    Segmora.SetExact(Parsed.Has("--exact"));
     InstallInterruptHandler();
     Segmora.Execute(Selection);
+    if (Segmora.Exact() && !Segmora.ExactApplied())
+        std::fprintf(
+            stderr, "segmora-cli: %s\n",
+            TSegmora::ExactNotAppliedText(EscapeControls(Segmora.SourceFile(), TTextKind::Name))
+                .c_str());
     return FrontEnd.Finish();
 }
 
@@ -268,7 +279,7 @@ int RunSplit(const std::vector<std::string>& Args) {
     std::set<std::string> Options = {"--folder", "--prefix"};
     Options.insert(TagOptions.begin(), TagOptions.end());
     Options.insert(SplitModeOptions.begin(), SplitModeOptions.end());
-    std::set<std::string> Flags = {"--overwrite", "--quiet", "--no-tags", "--pad"};
+    std::set<std::string> Flags = {"--overwrite", "--quiet", "--no-tags", "--pad", "--exact"};
     Flags.insert(SplitModeFlags.begin(), SplitModeFlags.end());
     TCommandArgs Parsed(Args, Flags, Options);
     const std::string Source = Parsed.ExpectPositional(1)[0];
@@ -327,7 +338,7 @@ int RunSplit(const std::vector<std::string>& Args) {
 int RunCut(const std::vector<std::string>& Args) {
     std::set<std::string> Options = {"--start", "--end", "--out"};
     Options.insert(TagOptions.begin(), TagOptions.end());
-    TCommandArgs Parsed(Args, {"--overwrite", "--quiet", "--no-tags"}, Options);
+    TCommandArgs Parsed(Args, {"--overwrite", "--quiet", "--no-tags", "--exact"}, Options);
     const std::string Source = Parsed.ExpectPositional(1)[0];
     const int64_t Start = ParseTimeOption("--start", Required(Parsed, "--start"));
     const int64_t End = ParseTimeOption("--end", Required(Parsed, "--end"));

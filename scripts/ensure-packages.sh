@@ -41,7 +41,9 @@ BUILD_PACKAGES=(
 
 # What the tests need beyond that: the test framework, independent decoders,
 # probes and tag readers, the checker of desktop entries, and a virtual
-# display for the window tests that want one.
+# display for the window tests that want one. The measure of cutting to the
+# sample also decodes with libmpg123 and GStreamer (decodebin, playbin and
+# the mpg123 plugin) through helpers it compiles against the build packages.
 TEST_PACKAGES=(
     libgtest-dev
     mpg123 python3 python3-mutagen ffmpeg desktop-file-utils

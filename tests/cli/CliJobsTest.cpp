@@ -164,6 +164,37 @@ TEST_F(CliJobs, CutTakesTimesToTheMillisecond) {
         << Result.Stderr;
 }
 
+TEST_F(CliJobs, ExactCutsALayerIISourceAtWholeFramesAndSaysSo) {
+    const std::string Layer2 = FixturePath("layer2.mp3");
+    const std::string Note =
+        "segmora-cli: Cut to the sample applies to Layer III files only: " + Layer2 +
+        " was cut at whole frames.\n";
+    // Each job once without --exact, into "plain", and once with it, into
+    // "exact"; the output (a file, or a folder of parts) comes last.
+    for (const std::vector<std::string>& Job :
+         {std::vector<std::string>{"cut", Layer2, "--start", "0.5", "--end", "1.5", "--out"},
+          {"split", Layer2, "--parts", "2", "--prefix", "p", "--folder"}}) {
+        auto Without = Job, With = Job;
+        Without.push_back(Dir.File(Job[0] + "-plain"));
+        With.insert(With.begin() + 2, "--exact");
+        With.push_back(Dir.File(Job[0] + "-exact"));
+        ASSERT_EQ(RunCli(Without).ExitCode, 0) << Job[0];
+        const auto Result = RunCli(With);
+        EXPECT_EQ(Result.ExitCode, 0) << Job[0];
+        EXPECT_EQ(Result.Stderr, Note) << Job[0];
+    }
+    EXPECT_EQ(ReadFileBytes(Dir.File("cut-exact")), ReadFileBytes(Dir.File("cut-plain")));
+    for (const std::string Part : {"/p1.mp3", "/p2.mp3"})
+        EXPECT_EQ(ReadFileBytes(Dir.File("split-exact") + Part),
+                  ReadFileBytes(Dir.File("split-plain") + Part));
+
+    // A Layer III source gets no note.
+    const auto Result = RunCli(
+        {"cut", Plain, "--exact", "--start", "0.5", "--end", "1", "--out", Dir.File("l3.mp3")});
+    EXPECT_EQ(Result.ExitCode, 0);
+    EXPECT_EQ(Result.Stderr, "");
+}
+
 TEST_F(CliJobs, CutRefusesAnExistingOutputAndNeverWritesOverItsSource) {
     WriteFileBytes(Dir.File("a.mp3"), {9});
     auto Result = RunCli({"cut", Plain, "--start", "0", "--end", "1", "--out", Dir.File("a.mp3")});

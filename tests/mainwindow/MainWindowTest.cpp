@@ -560,10 +560,12 @@ TEST_F(MainWindow, SettingsAreKeptBetweenTwoWindows) {
     Main->SetLastOpenFolder(QStringLiteral("/music/in"));
     Main->SetLastSaveFolder(QStringLiteral("/music/out"));
     Find<QCheckBox>("chkPadNumbers")->setChecked(true);
+    Find<QCheckBox>("chkExact")->setChecked(true);
     CloseWindow();
     OpenWindow();
     EXPECT_EQ(Main->pos(), QPoint(300, 200));
     EXPECT_TRUE(Find<QCheckBox>("chkPadNumbers")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>("chkExact")->isChecked());
     EXPECT_EQ(Main->LastOpenFolder(), QStringLiteral("/music/in"));
     EXPECT_EQ(Main->LastSaveFolder(), QStringLiteral("/music/out"));
 
@@ -661,7 +663,7 @@ TEST_F(MainWindow, PlayedMarkedAndSavedByKeyboardGivesTheCommandLinesBytes) {
     Open(Tagged);
     ASSERT_TRUE(Activate());
     // Tab reaches the toolbar and Space presses the button.
-    for (int Step = 0; Step < 4 && QApplication::focusWidget() != Find("tbnPlay"); ++Step)
+    for (int Step = 0; Step < 5 && QApplication::focusWidget() != Find("tbnPlay"); ++Step)
         Key(Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), Find("tbnPlay"));
     Key(Qt::Key_Space);
@@ -736,6 +738,37 @@ TEST_F(MainWindow, ThePadBoxNumbersThePartsToTheCountsWidthAndAsksByThoseNames) 
     for (const char* Name : {"id3v1-end-01.mp3", "id3v1-end-02.mp3", "id3v1-end-10.mp3"})
         EXPECT_NE(ReadFileBytes(Folder + "/" + Name), Old) << Name;
     EXPECT_FALSE(FileExists(Folder + "/id3v1-end-1.mp3")) << "no unpadded name";
+}
+
+// The one switch beside the tabs cuts the split to the sample as the command
+// line's --exact does, and says so when the source's layer has no use for it.
+TEST_F(MainWindow, CutToTheSampleSplitsAsTheCommandLineDoesWithExact) {
+    for (const QString& Source : {Tagged, Layer2}) {
+        SCOPED_TRACE(Source.toStdString());
+        Open(Source);
+        const std::string Folder = Work.File(QFileInfo(Source).baseName().toStdString());
+        const std::string Expected = Folder + "-cli";
+        ASSERT_EQ(RunCli({"split", Source.toStdString(), "--parts", "3", "--folder", Expected,
+                          "--prefix", "p", "--exact", "--quiet"})
+                      .ExitCode,
+                  0);
+        QTabWidget* Pages = Find<QTabWidget>("PageControl");
+        Pages->setCurrentIndex(1);
+        Edit("edtOutputFolder")->setText(Q(Folder));
+        Edit("edtOutputFilePrefix")->setText(QStringLiteral("p"));
+        Edit("edtPartCount")->setText(QStringLiteral("3"));
+        ASSERT_TRUE(QDir().mkpath(Q(Folder)));
+        Find<QCheckBox>("chkExact")->setChecked(true);
+        Pages->setCurrentIndex(0);
+        Pages->setCurrentIndex(1);
+        ASSERT_TRUE(Enabled("sbnSplitByParts"));
+        Find<QPushButton>("sbnSplitByParts")->click();
+        for (int Number = 1; Number <= 3; ++Number)
+            EXPECT_EQ(ReadFileBytes(Folder + "/p" + std::to_string(Number) + ".mp3"),
+                      ReadFileBytes(Expected + "/p" + std::to_string(Number) + ".mp3"));
+        EXPECT_EQ(Find("lblStatus")->toolTip().contains(QStringLiteral("whole frames")),
+                  Source == Layer2);
+    }
 }
 
 TEST_F(MainWindow, GrowsGivingTheRoomToTheTimelineAndKeepsItsSize) {
@@ -847,7 +880,8 @@ TEST_F(MainWindow, TabReachesEveryControl) {
          {Find("btnSelectSourceFile"),
           static_cast<QWidget*>(Find<QTabWidget>("PageControl")->tabBar()),
           static_cast<QWidget*>(&Track()), Find("tbnPlay"), Find("tbnSelectStart"),
-          Find("tbnSaveSegment"), Find("btnHelp"), Find("btnAbout"), Find("btnClose")})
+          Find("tbnSaveSegment"), Find("chkExact"), Find("btnHelp"), Find("btnAbout"),
+          Find("btnClose")})
         EXPECT_TRUE(Reached.contains(Wanted)) << Wanted->objectName().toStdString();
     // From the source down: the timeline above the pages, then their tabs.
     Find("btnSelectSourceFile")->setFocus();

@@ -271,7 +271,8 @@ void TfrmPlaySelected::TimeTyped(QLineEdit* Edit) {
     if (Typed && *Typed >= Low && *Typed <= High) {
         // Onto a frame boundary, as the main window's marks; the bounds are
         // boundaries themselves, so the nearest one may not lie past them.
-        const int64_t Ms = std::clamp(SnapMsToFrame(*Typed, FHost.FrameTicks()), Low, High);
+        const int64_t Ms = std::clamp(
+            FHost.MarksOnFrames() ? SnapMsToFrame(*Typed, FHost.FrameTicks()) : *Typed, Low, High);
         if (Ms != Current) {
             IsStart ? MoveStart(Ms) : MoveEnd(Ms);
             return;

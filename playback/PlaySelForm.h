@@ -42,6 +42,9 @@ public:
     virtual std::shared_ptr<const TLoudnessOverview> Overview() const = 0;
     // The length of the file's frames on the frames' clock; 0 when unknown.
     virtual int64_t FrameTicks() const = 0;
+    // Whether marks go onto frame boundaries; cut to the sample, a mark
+    // stays on its millisecond.
+    virtual bool MarksOnFrames() const { return true; }
 };
 
 class TfrmPlaySelected : public QDialog {

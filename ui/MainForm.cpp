@@ -738,8 +738,12 @@ void TfrmMain::TrackLineChange() {
 }
 
 int64_t TfrmMain::SnapToFrame(int64_t Ms) const {
-    return std::clamp<int64_t>(SnapMsToFrame(Ms, FrameTicks()), FTrackLine->MinPos(),
-                               FTrackLine->MaxPos());
+    return std::clamp<int64_t>(MarksOnFrames() ? SnapMsToFrame(Ms, FrameTicks()) : Ms,
+                               FTrackLine->MinPos(), FTrackLine->MaxPos());
+}
+
+bool TfrmMain::MarksOnFrames() const {
+    return !chkExact->isChecked();
 }
 
 int64_t TfrmMain::MarkPosition() const {
@@ -900,8 +904,9 @@ void TfrmMain::sbnSplitByPartsClick() {
         return;
     SetUpExact();
     if (FSplitter->Execute(false))
-        ShowStatus(WithExactNote(
-            QStringLiteral("Split into %1 parts in %2").arg(Total).arg(ui->edtOutputFolder->text())));
+        ShowStatus(WithExactNote(QStringLiteral("Split into %1 parts in %2")
+                                     .arg(Total)
+                                     .arg(ui->edtOutputFolder->text())));
 }
 
 bool TfrmMain::ConfirmOverwriteParts(const std::vector<std::string>& Paths) {

@@ -61,6 +61,7 @@ public:
     QWidget* HostWindow() override { return this; }
     std::shared_ptr<const TLoudnessOverview> Overview() const override;
     int64_t FrameTicks() const override;
+    bool MarksOnFrames() const override;
 
     QString LastOpenFolder() const override { return FLastOpenFolder; }
     void SetLastOpenFolder(const QString& Value) { FLastOpenFolder = Value; }

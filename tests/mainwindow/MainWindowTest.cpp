@@ -849,6 +849,18 @@ TEST_F(MainWindow, MarksCanBeTypedAndTheViewZoomsByKeys) {
         EXPECT_EQ(Track().SelEnd(), Step.End);
     }
     EXPECT_EQ(Text("lblStartSelection"), QStringLiteral("Start : 00:01.5"));
+    // Cut to the sample, a mark stays on its millisecond.
+    Find<QCheckBox>("chkExact")->setChecked(true);
+    Key(Qt::Key_1, Qt::ControlModifier);
+    Box->clear();
+    QTest::keyClicks(Box, QStringLiteral("1.5"));
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Track().SelStart(), 1500);
+    Find<QCheckBox>("chkExact")->setChecked(false);
+    Key(Qt::Key_1, Qt::ControlModifier);
+    Box->clear();
+    QTest::keyClicks(Box, QStringLiteral("1.5"));
+    Key(Qt::Key_Return);
 
     // Zoomed to the selection, times show to the millisecond.
     Key(Qt::Key_E, Qt::ControlModifier);

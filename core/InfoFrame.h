@@ -11,6 +11,7 @@
 
 #include "MP3Utils.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -108,6 +109,21 @@ bool ExtensionTrimmedByDecoders(const TInfoFrame& Info);
 // padding, and so does the player.
 inline bool ExtensionStatesTrim(const TInfoFrame& Info) {
     return Info.HasExtension && (Info.Kind == TInfoKind::Xing || Info.Kind == TInfoKind::Info);
+}
+
+// The samples a gapless player plays of the Total that the audio frames
+// decode to, untrimmed: from Start to End, the extension's delay (with the
+// decoder's own) and padding dropped when it states them.
+struct TPlayedSpan {
+    int64_t Start = 0;
+    int64_t End = 0;
+};
+inline TPlayedSpan PlayedSpan(const TInfoFrame& Info, int64_t Total) {
+    if (!ExtensionStatesTrim(Info))
+        return {0, Total};
+    const int64_t Start = std::min<int64_t>(Total, Info.Delay + DecoderDelaySamples);
+    return {Start,
+            Total - std::clamp<int64_t>(Info.Padding - DecoderDelaySamples, 0, Total - Start)};
 }
 
 // Collects what an output's information frame must say about the output's

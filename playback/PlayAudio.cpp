@@ -278,13 +278,12 @@ TFramesTimeline FramesTimeline(const std::optional<TStreamScan>& Scanned) {
         if (Scan.AudioFrames == 0)
             return Timeline;
         Timeline.Duration = TicksToRefTime(Scan.Ticks);
-        if (ExtensionStatesTrim(Scan.Info)) {
-            const int32_t Rate = Scan.First.SampleRate;
-            const int64_t Lead =
-                std::min(Scan.Ticks, SamplesToTicks(Scan.Info.Delay + DecoderDelaySamples, Rate));
-            const int64_t Tail =
-                std::clamp<int64_t>(SamplesToTicks(Scan.Info.Padding - DecoderDelaySamples, Rate),
-                                    0, Scan.Ticks - Lead);
+        if (ExtensionStatesTrim(Scan.Info) && Scan.First.SampleRate > 0) {
+            const int64_t Sample = SamplesToTicks(1, Scan.First.SampleRate);
+            const int64_t Total = Scan.Ticks / Sample;
+            const TPlayedSpan Played = PlayedSpan(Scan.Info, Total);
+            const int64_t Lead = Played.Start * Sample;
+            const int64_t Tail = (Total - Played.End) * Sample;
             Timeline.Tail = TicksToRefTime(Tail);
             if (ExtensionTrimmedByDecoders(Scan.Info)) {
                 Timeline.Lead = TicksToRefTime(Lead);

@@ -24,11 +24,14 @@ int32_t MainDataBegin(const uint8_t* Frame, const TMP3FrameInfo& Header) {
     return Header.Version == 1 ? (Side[0] << 1 | Side[1] >> 7) : Side[0];
 }
 
-// The frame's bytes behind its header and side information: the room its
-// own main data and later frames' take.
+// The bytes behind the header and side information of a frame without a
+// CRC: the room its own main data and later frames' take.
+int32_t MainDataRoom(const TMP3FrameInfo& Header) {
+    return Header.FrameLength - 4 - SideInfoSize(Header.Version, Header.ChannelMode);
+}
+
 int32_t DataBytes(const uint8_t* Frame, const TMP3FrameInfo& Header) {
-    return Header.FrameLength - 4 - (HasCrc(Frame) ? 2 : 0) -
-           SideInfoSize(Header.Version, Header.ChannelMode);
+    return MainDataRoom(Header) - (HasCrc(Frame) ? 2 : 0);
 }
 
 bool HeaderOf(const uint8_t* Frame, TMP3FrameInfo& Header) {
@@ -44,12 +47,9 @@ TExactFrames::TExactFrames(const TStreamScan& Scan, int Handle, std::string File
     if (Scan.FrameTicksVary)
         throw Exception("Cannot cut " + FFileName +
                         " to the sample: its sample rate changes between frames.");
-    FPlayedEnd = Scan.AudioFrames * FFrameSamples;
-    if (ExtensionStatesTrim(Scan.Info)) {
-        FPlayedStart = std::min<int64_t>(FPlayedEnd, Scan.Info.Delay + DecoderDelaySamples);
-        FPlayedEnd -= std::clamp<int64_t>(Scan.Info.Padding - DecoderDelaySamples, 0,
-                                          FPlayedEnd - FPlayedStart);
-    }
+    const TPlayedSpan Played = PlayedSpan(Scan.Info, Scan.AudioFrames * FFrameSamples);
+    FPlayedStart = Played.Start;
+    FPlayedEnd = Played.End;
 }
 
 int32_t TExactFrames::DecodedBefore(int64_t FrameSamples) {
@@ -108,8 +108,7 @@ std::vector<uint8_t> TExactFrames::SilentFrame(uint32_t First,
     auto WithRate = [&](uint32_t Index) { return (Header & ~(0x0Fu << 20)) | Index << 20; };
     auto Holds = [&](uint32_t Candidate, TMP3FrameInfo& Info) {
         return DecodeFrameHeader(Candidate, Info) &&
-               Info.FrameLength - 4 - SideInfoSize(Info.Version, Info.ChannelMode) >=
-                   static_cast<int32_t>(Reservoir.size());
+               MainDataRoom(Info) >= static_cast<int32_t>(Reservoir.size());
     };
     TMP3FrameInfo Info;
     if ((Header >> 20 & 0x0F) == 0 || !Holds(Header, Info)) {

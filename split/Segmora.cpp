@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <limits>
 #include <map>
-#include <set>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
@@ -53,14 +52,11 @@ void RemoveIfEmpty(const std::unique_ptr<TFileStream>& Output) noexcept {
 class TSelectedFrames {
 public:
     TSelectedFrames(int64_t StartMs, int64_t EndMs)
-        : FAfter(BoundaryTicks(StartMs)), FThrough(BoundaryTicks(EndMs)) {}
+        : TSelectedFrames(BoundaryTicks(StartMs), BoundaryTicks(EndMs), 0) {}
     // To the sample: the frames that hold a sample from Start on and before
     // End, times of samples on the frames' clock.
     static TSelectedFrames Holding(int64_t Start, int64_t End, int64_t FrameTicks) {
-        TSelectedFrames Frames(0, 0);
-        Frames.FAfter = Start;
-        Frames.FThrough = End + FrameTicks - 1;
-        return Frames;
+        return TSelectedFrames(Start, End + FrameTicks - 1, 0);
     }
 
     bool EndsAfterStart(int64_t FrameEnd) const { return FrameEnd > FAfter; }
@@ -69,6 +65,7 @@ public:
     int64_t Through() const { return FThrough; }
 
 private:
+    TSelectedFrames(int64_t After, int64_t Through, int) : FAfter(After), FThrough(Through) {}
     static int64_t BoundaryTicks(int64_t Ms) {
         // Far beyond any file, yet safe from overflow in ticks.
         constexpr int64_t Reach = std::numeric_limits<int64_t>::max() / MsToTicks(1) / 2;
@@ -78,6 +75,14 @@ private:
     int64_t FAfter;
     int64_t FThrough;
 };
+
+// Number led by zeros to Width digits.
+std::string Padded(int32_t Number, size_t Width) {
+    std::string Digits = std::to_string(Number);
+    if (Digits.size() < Width)
+        Digits.insert(0, Width - Digits.size(), '0');
+    return Digits;
+}
 
 // Folder/Name.mp3.
 std::string InFolder(const std::string& Folder, const std::string& Name) {
@@ -213,11 +218,8 @@ bool TSegmora::Execute(bool Selection) {
 
 std::string TSegmora::PartFileName(const std::string& Folder, const std::string& Prefix,
                                    int32_t Number, int32_t PadTo) {
-    std::string Digits = std::to_string(Number);
     const size_t Width = PadTo > 0 ? std::to_string(PadTo).size() : 0;
-    if (Digits.size() < Width)
-        Digits.insert(0, Width - Digits.size(), '0');
-    return InFolder(Folder, Prefix + Digits);
+    return InFolder(Folder, Prefix + Padded(Number, Width));
 }
 
 std::string TSegmora::FileNameTitle(const std::string& Title) {
@@ -245,12 +247,10 @@ std::string TSegmora::TitledFileName(const std::string& Folder, const std::strin
     const std::string Safe = FileNameTitle(Title);
     if (Safe.empty())
         return {};
-    std::string Padded = std::to_string(Number);
-    const size_t Width = std::max<size_t>(2, std::to_string(Count).size());
-    if (Padded.size() < Width)
-        Padded.insert(0, Width - Padded.size(), '0');
     const std::pair<std::string, std::string> Fields[] = {
-        {"{nn}", Padded}, {"{n}", std::to_string(Number)}, {"{title}", Safe}};
+        {"{nn}", Padded(Number, std::max<size_t>(2, std::to_string(Count).size()))},
+        {"{n}", std::to_string(Number)},
+        {"{title}", Safe}};
     std::string Name;
     for (size_t At = 0; At < Pattern.size();) {
         const auto Field = std::find_if(std::begin(Fields), std::end(Fields), [&](const auto& F) {

@@ -91,6 +91,16 @@ int OnScreen(int X, int Width) {
     return std::clamp(X, -2, Width + 2);
 }
 
+// Puts Pos into the sorted List unless it is there already; returns
+// whether it was put.
+bool InsertSorted(std::vector<int64_t>& List, int64_t Pos) {
+    const auto At = std::lower_bound(List.begin(), List.end(), Pos);
+    if (At != List.end() && *At == Pos)
+        return false;
+    List.insert(At, Pos);
+    return true;
+}
+
 } // namespace
 
 TTrackLine::TTrackLine(QWidget* Parent) : QWidget(Parent) {
@@ -151,13 +161,8 @@ void TTrackLine::SetSelEnd(int64_t Value) {
 }
 
 void TTrackLine::AddMarker(int64_t Pos) {
-    if (Pos < FMinPos || Pos > FMaxPos)
-        return;
-    const auto At = std::lower_bound(FMarkers.begin(), FMarkers.end(), Pos);
-    if (At != FMarkers.end() && *At == Pos)
-        return;
-    FMarkers.insert(At, Pos);
-    MarkersChanged();
+    if (Pos >= FMinPos && Pos <= FMaxPos && InsertSorted(FMarkers, Pos))
+        MarkersChanged();
 }
 
 void TTrackLine::RemoveMarker(int64_t Pos) {
@@ -196,8 +201,8 @@ int64_t TTrackLine::MarkerNear(int X) const {
     return Best;
 }
 
-bool TTrackLine::OnMarkerHandle(int X, int Y) const {
-    return Y >= 0 && Y < FTopMargin + HandleBelowTop && MarkerNear(X) != -1;
+int64_t TTrackLine::MarkerOnHandle(int X, int Y) const {
+    return Y >= 0 && Y < FTopMargin + HandleBelowTop ? MarkerNear(X) : -1;
 }
 
 void TTrackLine::SetPartStarts(std::vector<int64_t> Starts) {
@@ -225,12 +230,16 @@ void TTrackLine::OverviewChanged() {
     update();
 }
 
+int TTrackLine::ColumnSteps() const {
+    return width() - FRightMargin - FLeftMargin - 1;
+}
+
 bool TTrackLine::Zoomed() const {
     return FViewStart != FMinPos || FViewEnd != FMaxPos;
 }
 
 int64_t TTrackLine::MinSpan() const {
-    const int64_t Steps = std::max(width() - FRightMargin - FLeftMargin - 1, 1);
+    const int64_t Steps = std::max(ColumnSteps(), 1);
     if (FFrameLength <= 0)
         return Steps;
     return std::max<int64_t>(1, static_cast<int64_t>(std::floor(
@@ -302,7 +311,7 @@ void TTrackLine::SetFrameLength(double PosPerFrame) {
 }
 
 bool TTrackLine::ShowsMillis() const {
-    const int Steps = width() - FRightMargin - FLeftMargin - 1;
+    const int Steps = ColumnSteps();
     // The whole range reads in tenths as it always did, however short.
     if (!Zoomed() || Steps <= 0 || FViewEnd <= FViewStart)
         return false;
@@ -494,12 +503,9 @@ void TTrackLine::PaintOverview(QPainter& Painter, const QRect& Inner) {
     const int Height = Inner.height();
     const int Middle = Inner.top() + Height / 2;
     const auto Band = [&](int X, int16_t Extent, const QColor& Colour) {
-        if (Extent < 0)
-            return;
-        if (Height % 2 == 0)
-            Painter.fillRect(X, Middle - Extent, 1, 2 * Extent, Colour);
-        else
-            Painter.fillRect(X, Middle - Extent, 1, 2 * Extent + 1, Colour);
+        // An odd height has a middle row of its own.
+        if (Extent >= 0)
+            Painter.fillRect(X, Middle - Extent, 1, 2 * Extent + Height % 2, Colour);
     };
     for (size_t C = 0; C < Columns.size(); ++C) {
         const int X = Inner.left() + static_cast<int>(C);
@@ -525,9 +531,8 @@ void TTrackLine::PaintMarkers(QPainter& Painter, int Top, int Bottom) {
         const int X = PosToX(Start);
         if (!InView(X))
             continue;
-        for (int Y = Top + 1; Y < Bottom - 1; ++Y)
-            if ((Y - Top - 1) % (2 * DashRows) < DashRows)
-                Painter.fillRect(X, Y, 1, 1, PartStartColour);
+        for (int Y = Top + 1; Y < Bottom - 1; Y += 2 * DashRows)
+            Painter.fillRect(X, Y, 1, std::min(DashRows, Bottom - 1 - Y), PartStartColour);
     }
     for (const int64_t Marker : FMarkers) {
         const int X = PosToX(Marker);
@@ -697,7 +702,7 @@ void TTrackLine::wheelEvent(QWheelEvent* Event) {
     const double Span = static_cast<double>(FViewEnd - FViewStart);
     if (Event->modifiers() & Qt::ControlModifier) {
         const int L = FLeftMargin;
-        const int Steps = width() - FRightMargin - L - 1;
+        const int Steps = ColumnSteps();
         if (Steps <= 0)
             return;
         const int X = std::clamp(static_cast<int>(std::floor(Event->position().x())), L, L + Steps);
@@ -732,9 +737,9 @@ void TTrackLine::mousePressEvent(QMouseEvent* Event) {
     }
     if (Event->button() != Qt::LeftButton)
         return;
-    if (OnMarkerHandle(X, Y)) {
+    if (const int64_t Marker = MarkerOnHandle(X, Y); Marker != -1) {
         FDrag = TDrag::Marker;
-        FDragMarker = MarkerNear(X);
+        FDragMarker = Marker;
         FDragOthers = FMarkers;
         FDragOthers.erase(std::find(FDragOthers.begin(), FDragOthers.end(), FDragMarker));
         return;
@@ -764,7 +769,7 @@ void TTrackLine::mouseMoveEvent(QMouseEvent* Event) {
     const int64_t Span = FViewEnd - FViewStart;
     switch (FDrag) {
     case TDrag::Pan: {
-        const int Steps = std::max(width() - FRightMargin - FLeftMargin - 1, 1);
+        const int Steps = std::max(ColumnSteps(), 1);
         const int64_t Start = FDragViewStart + RoundTo<int64_t>(static_cast<double>(FDragX - X) *
                                                                 static_cast<double>(Span) / Steps);
         SetView(Start, Start + Span);
@@ -792,9 +797,7 @@ void TTrackLine::mouseMoveEvent(QMouseEvent* Event) {
         // Passing over another marker leaves it be; ending on one merges them.
         FDragMarker = Pos;
         FMarkers = FDragOthers;
-        const auto At = std::lower_bound(FMarkers.begin(), FMarkers.end(), Pos);
-        if (At == FMarkers.end() || *At != Pos)
-            FMarkers.insert(At, Pos);
+        InsertSorted(FMarkers, Pos);
         MarkersChanged();
         return;
     }

@@ -188,6 +188,8 @@ private:
     bool PlaceView(int64_t Start, int64_t End);
     void ViewChanged();
     bool Zoomed() const;
+    // Steps from the bar's first column to its last.
+    int ColumnSteps() const;
     int64_t MinSpan() const;
     void ZoomAround(double Pos, double Fraction, double Factor);
     void PanBy(int64_t Delta);
@@ -201,7 +203,8 @@ private:
     void PaintOverview(QPainter& Painter, const QRect& Inner);
     void PaintStrip(QPainter& Painter);
     void PaintMarkers(QPainter& Painter, int Top, int Bottom);
-    bool OnMarkerHandle(int X, int Y) const;
+    // The marker whose handle is at X, Y; -1 for none.
+    int64_t MarkerOnHandle(int X, int Y) const;
     void MarkersChanged();
 
     int64_t FMinPos = 0;

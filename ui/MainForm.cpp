@@ -53,6 +53,14 @@ TfrmMain* frmMain = nullptr;
 
 namespace {
 
+// Where each part of Plan starts, in milliseconds as on the timeline.
+std::vector<int64_t> PartStartsMs(const TSplitPlan& Plan) {
+    std::vector<int64_t> Starts;
+    for (const TPlannedPart& Part : Plan.Parts)
+        Starts.push_back(TicksToNearestMs(Part.Start));
+    return Starts;
+}
+
 // The player counts reference time in units of 100 ns; the timeline
 // milliseconds.
 constexpr int64_t RefTimePerMs = 10'000;
@@ -369,12 +377,8 @@ void TfrmMain::UpdateHint() {
         ui->lblHint->setText(Caption);
 }
 
-bool TfrmMain::ShowsMillis() const {
-    return FTrackLine->ShowsMillis();
-}
-
 QString TfrmMain::PositionText(int64_t Ms) const {
-    if (ShowsMillis())
+    if (FTrackLine->ShowsMillis())
         return QString::fromStdString(FormatTimeMs(Ms, true));
     // A mark on a frame boundary rarely falls on a tenth: the nearest one
     // is shown, so that a typed 7.5 does not come back as 7.4.
@@ -436,7 +440,6 @@ void TfrmMain::StartOverview() {
 void TfrmMain::StopOverview() {
     if (FTrackLine)
         FTrackLine->SetOverview(nullptr, 0);
-    FOverviewShown = false;
     // The worker ends within a few seconds of audio; waiting for it here
     // keeps a closed file's decoding from running on.
     FOverviewBuilder.reset();
@@ -454,16 +457,14 @@ void TfrmMain::CursorTimerTimer() {
     if (!FPlayer->IsOpen() || FShowingError)
         return;
     if (FOverviewBuilder) {
-        if (!FOverviewShown) {
-            if (auto Picture = FOverviewBuilder->Overview()) {
-                FTrackLine->SetOverview(std::move(Picture), MsToTicks(1));
-                FOverviewShown = true;
-            }
-        } else {
+        // The builder's first picture is kept even when its decoding fails
+        // later on.
+        const std::shared_ptr<const TLoudnessOverview> Picture = FOverviewBuilder->Overview();
+        if (FTrackLine->Overview())
             FTrackLine->OverviewChanged();
-        }
-        if (FPreviewWaits && FOverviewBuilder->Overview() &&
-            FOverviewBuilder->Overview()->Complete())
+        else if (Picture)
+            FTrackLine->SetOverview(Picture, MsToTicks(1));
+        if (FPreviewWaits && Picture && Picture->Complete())
             UpdatePreview();
     }
     TakeSizePreview();
@@ -576,36 +577,31 @@ void TfrmMain::OpenDroppedFile(const QString& Name) {
 }
 
 void TfrmMain::RecordLayout() {
-    struct TAnchor {
-        QWidget* Control;
-        bool MoveX, MoveY, GrowWidth, GrowHeight;
-    };
     // Controls left out keep their place at the top left.
-    const TAnchor Anchors[] = {
-        {ui->gbxSource, false, false, true, false},
-        {ui->lblSourceFileName, false, false, true, false},
-        {ui->btnSelectSourceFile, true, false, false, false},
-        {ui->pnlTrackLine, false, false, true, true},
-        {ui->PageControl, false, true, true, false},
-        {ui->lblStartSelection, true, false, false, false},
-        {ui->lblEndSelection, true, false, false, false},
-        {ui->lblHint, false, false, true, false},
-        {ui->edtOutputFolder, false, false, true, false},
-        {ui->btnSelectOutputFolder, true, false, false, false},
-        {ui->edtOutputFilePrefix, false, false, true, false},
-        {ui->sbnSplitByParts, true, false, false, false},
-        {ui->chkPadNumbers, false, false, true, false},
-        {ui->edtCueFile, false, false, true, false},
-        {ui->btnSelectCueFile, true, false, false, false},
-        {ui->lblModeNote, false, false, true, false},
-        {ui->btnHelp, false, true, false, false},
-        {ui->btnAbout, false, true, false, false},
-        {ui->lblStatus, false, true, true, false},
-        {ui->btnClose, true, true, false, false},
+    FPlacements = {
+        {ui->gbxSource, {}, false, false, true, false},
+        {ui->lblSourceFileName, {}, false, false, true, false},
+        {ui->btnSelectSourceFile, {}, true, false, false, false},
+        {ui->pnlTrackLine, {}, false, false, true, true},
+        {ui->PageControl, {}, false, true, true, false},
+        {ui->lblStartSelection, {}, true, false, false, false},
+        {ui->lblEndSelection, {}, true, false, false, false},
+        {ui->lblHint, {}, false, false, true, false},
+        {ui->edtOutputFolder, {}, false, false, true, false},
+        {ui->btnSelectOutputFolder, {}, true, false, false, false},
+        {ui->edtOutputFilePrefix, {}, false, false, true, false},
+        {ui->sbnSplitByParts, {}, true, false, false, false},
+        {ui->chkPadNumbers, {}, false, false, true, false},
+        {ui->edtCueFile, {}, false, false, true, false},
+        {ui->btnSelectCueFile, {}, true, false, false, false},
+        {ui->lblModeNote, {}, false, false, true, false},
+        {ui->btnHelp, {}, false, true, false, false},
+        {ui->btnAbout, {}, false, true, false, false},
+        {ui->lblStatus, {}, false, true, true, false},
+        {ui->btnClose, {}, true, true, false, false},
     };
-    for (const TAnchor& Anchor : Anchors)
-        FPlacements.push_back({Anchor.Control, Anchor.Control->geometry(), Anchor.MoveX,
-                               Anchor.MoveY, Anchor.GrowWidth, Anchor.GrowHeight});
+    for (TPlacement& Place : FPlacements)
+        Place.Base = Place.Control->geometry();
 }
 
 void TfrmMain::ApplyLayout() {
@@ -960,10 +956,7 @@ void TfrmMain::UpdatePreview() {
             TSegmora Sizes;
             Sizes.SetSourceFile(Source);
             Sizes.SetPartCount(Count);
-            std::vector<int64_t> Starts;
-            for (const TPlannedPart& Part : Sizes.PlanBySize().Parts)
-                Starts.push_back(TicksToNearestMs(Part.Start));
-            return Starts;
+            return PartStartsMs(Sizes.PlanBySize());
         });
     } else if (FFileOpened) {
         const std::shared_ptr<const TLoudnessOverview> Loudness = Overview();
@@ -972,8 +965,7 @@ void TfrmMain::UpdatePreview() {
         } else {
             try {
                 if (const std::optional<TSplitPlan> Plan = CurrentPlan())
-                    for (const TPlannedPart& Part : Plan->Parts)
-                        Starts.push_back(TicksToNearestMs(Part.Start));
+                    Starts = PartStartsMs(*Plan);
             } catch (const Exception& Error) {
                 Failure = QString::fromStdString(Error.what());
             }

@@ -40,7 +40,6 @@ class TAudioPlayer;
 class TPathDialog;
 class TProgressFrontEnd;
 class TSegmora;
-class TSplitPage;
 class QCheckBox;
 class TTrackLine;
 
@@ -99,9 +98,8 @@ private:
     void UpdateControls();
     void UpdateHint();
     void UpdatePositionLabel();
-    // Whether times are shown to the millisecond: when the view is zoomed
-    // in beyond what tenths tell apart.
-    bool ShowsMillis() const;
+    // To the millisecond while the view is zoomed in beyond what tenths
+    // tell apart, else in tenths.
     QString PositionText(int64_t Ms) const;
     // A position of the timeline moved onto the nearest frame boundary,
     // inside the file.
@@ -196,8 +194,6 @@ private:
     QTimer* Timer = nullptr;
     QTimer* CursorTimer = nullptr;
     std::unique_ptr<TOverviewBuilder> FOverviewBuilder;
-    // Handed to the timeline once the decoding counted the frames.
-    bool FOverviewShown = false;
     // The box over a mark's label while its time is typed.
     QLineEdit* edtMarkTime = nullptr;
     bool FTypingStart = false;

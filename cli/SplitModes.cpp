@@ -16,18 +16,18 @@
 namespace {
 
 // Each mode, and the options that only go with it.
-const struct {
-    const char* Mode;
-    bool Flag;
+struct TMode {
+    const char* Name;
     std::set<std::string> Options;
-} Modes[] = {
-    {"--parts", false, {}},
-    {"--equal-time", false, {}},
-    {"--every", false, {"--quiet-within"}},
-    {"--silence", true, {"--threshold", "--min-silence", "--min-part", "--drop-silence"}},
-    {"--at", false, {}},
-    {"--cue", false, {"--name-pattern"}},
-    {"--chapters", true, {"--name-pattern"}},
+};
+const TMode Modes[] = {
+    {"--parts", {}},
+    {"--equal-time", {}},
+    {"--every", {"--quiet-within"}},
+    {"--silence", {"--threshold", "--min-silence", "--min-part", "--drop-silence"}},
+    {"--at", {}},
+    {"--cue", {"--name-pattern"}},
+    {"--chapters", {"--name-pattern"}},
 };
 
 bool Given(const TCommandArgs& Parsed, const std::string& Name) {
@@ -91,28 +91,24 @@ const std::set<std::string> SplitModeOptions = {
     "--min-silence", "--min-part",   "--at",    "--cue",          "--name-pattern"};
 
 std::string SplitModeOf(const TCommandArgs& Parsed) {
-    std::string Chosen;
-    for (const auto& Mode : Modes) {
-        if (!Given(Parsed, Mode.Mode))
+    const TMode* Chosen = nullptr;
+    for (const TMode& Mode : Modes) {
+        if (!Given(Parsed, Mode.Name))
             continue;
-        if (!Chosen.empty())
-            throw TUsageError(Chosen + " and " + Mode.Mode +
+        if (Chosen)
+            throw TUsageError(std::string(Chosen->Name) + " and " + Mode.Name +
                               " are two ways to split: give only one");
-        Chosen = Mode.Mode;
+        Chosen = &Mode;
     }
-    if (Chosen.empty())
+    if (!Chosen)
         throw TUsageError("give one way to split: --parts, --equal-time, --every, --silence, "
                           "--at, --cue or --chapters");
-    for (const auto& Mode : Modes)
-        for (const std::string& Option : Mode.Options) {
-            const bool Belongs =
-                std::any_of(std::begin(Modes), std::end(Modes), [&](const auto& M) {
-                    return Chosen == M.Mode && M.Options.contains(Option);
-                });
-            if (Given(Parsed, Option) && !Belongs)
-                throw TUsageError(Option + " goes with " + Mode.Mode + ", not with " + Chosen);
-        }
-    return Chosen;
+    for (const TMode& Mode : Modes)
+        for (const std::string& Option : Mode.Options)
+            if (Given(Parsed, Option) && !Chosen->Options.contains(Option))
+                throw TUsageError(Option + " goes with " + Mode.Name + ", not with " +
+                                  Chosen->Name);
+    return Chosen->Name;
 }
 
 std::optional<TSegmora::TPlanner> SplitPlanner(const TCommandArgs& Parsed, const std::string& Mode,

@@ -102,13 +102,13 @@ struct TParsedTag {
     ID3v2::Tag Tag;
 };
 
-void Append(std::vector<uint8_t>& To, const ByteVector& Bytes) {
-    const auto* Data = reinterpret_cast<const uint8_t*>(Bytes.data());
-    To.insert(To.end(), Data, Data + Bytes.size());
-}
-
 std::span<const uint8_t> SpanOf(const ByteVector& Bytes) {
     return {reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size()};
+}
+
+ByteVector BytesOf(std::span<const uint8_t> Span) {
+    return ByteVector(reinterpret_cast<const char*>(Span.data()),
+                      static_cast<unsigned int>(Span.size()));
 }
 
 // The frames of an ID3v2.3 tag rendered by TagLib, in order: each its
@@ -121,9 +121,7 @@ std::vector<std::span<const uint8_t>> FramesOf(const ByteVector& Tag) {
     int64_t At = ID3v2HeaderSize;
     // The padding's zeros end them.
     while (At + FrameHeaderSize <= End && Data[At] != 0) {
-        const int64_t Size =
-            FrameHeaderSize +
-            ByteVector(reinterpret_cast<const char*>(Data + At + FrameIdSize), 4).toUInt();
+        const int64_t Size = FrameHeaderSize + BytesOf({Data + At + FrameIdSize, 4}).toUInt();
         if (At + Size > End)
             break;
         Frames.emplace_back(Data + At, static_cast<size_t>(Size));
@@ -133,7 +131,7 @@ std::vector<std::span<const uint8_t>> FramesOf(const ByteVector& Tag) {
 }
 
 ByteVector IdOf(std::span<const uint8_t> Frame) {
-    return ByteVector(reinterpret_cast<const char*>(Frame.data()), FrameIdSize);
+    return BytesOf(Frame.first(FrameIdSize));
 }
 
 // A picture frame rendered with a number for its picture ends with it:
@@ -147,9 +145,7 @@ ByteVector PictureNumber(size_t Number) {
 size_t NumberAtTheEnd(std::span<const uint8_t> Frame) {
     if (Frame.size() < FrameHeaderSize + NumberSize)
         return SIZE_MAX;
-    return ByteVector(reinterpret_cast<const char*>(Frame.data() + Frame.size() - NumberSize),
-                      NumberSize)
-        .toUInt();
+    return BytesOf(Frame.last(NumberSize)).toUInt();
 }
 
 // The header of an ID3v2.3 tag of Size bytes after it.
@@ -370,9 +366,9 @@ std::vector<uint8_t> RenderFileTag(const TSourceTag& Source, const TTagFields& O
     ApplyFields(Tag, Overrides);
     if (Tag.frameList().isEmpty())
         return {};
-    std::vector<uint8_t> Bytes;
-    Append(Bytes, Tag.render(ID3v2::v3));
-    return Bytes;
+    const ByteVector Rendered = Tag.render(ID3v2::v3);
+    const std::span<const uint8_t> Bytes = SpanOf(Rendered);
+    return {Bytes.begin(), Bytes.end()};
 }
 
 std::vector<std::span<const uint8_t>> TRenderedTag::Pieces() const {
@@ -383,16 +379,8 @@ std::vector<std::span<const uint8_t>> TRenderedTag::Pieces() const {
     return All;
 }
 
-size_t TRenderedTag::Size() const {
-    size_t Size = 0;
-    for (const std::span<const uint8_t> Piece : Pieces())
-        Size += Piece.size();
-    return Size;
-}
-
 std::vector<uint8_t> TRenderedTag::Bytes() const {
     std::vector<uint8_t> All;
-    All.reserve(Size());
     for (const std::span<const uint8_t> Piece : Pieces())
         All.insert(All.end(), Piece.begin(), Piece.end());
     return All;
@@ -455,8 +443,7 @@ TOutputTags::TShared::TShared(const TSourceTag& Source, const TTagFields& Overri
         } else if (Number < Data.size()) {
             // TagLib would copy the picture several times over for each
             // output: the frame is kept without it, its size counting it in.
-            ByteVector Head(reinterpret_cast<const char*>(Frame.data()),
-                            static_cast<unsigned int>(Frame.size() - NumberSize));
+            ByteVector Head = BytesOf(Frame.first(Frame.size() - NumberSize));
             const ByteVector Size =
                 ByteVector::fromUInt(Head.size() - FrameHeaderSize + Data[Number].size());
             std::copy(Size.begin(), Size.end(), Head.begin() + FrameIdSize);
@@ -471,8 +458,7 @@ TOutputTags::TShared::TShared(const TSourceTag& Source, const TTagFields& Overri
         Pictures.push_back(SpanOf(Bytes));
     if (!Changing.empty()) {
         PerOutput = TagHeaderV3(static_cast<int64_t>(Changing.size()));
-        PerOutput.append(ByteVector(reinterpret_cast<const char*>(Changing.data()),
-                                    static_cast<unsigned int>(Changing.size())));
+        PerOutput.append(BytesOf(Changing));
     }
 }
 

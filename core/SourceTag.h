@@ -102,12 +102,9 @@ private:
 // pieces are good while it lives.
 class TRenderedTag {
 public:
-    // Nothing to write.
-    bool Empty() const { return FHead.empty(); }
     // In order, empty ones left out: the header, the text frames, the
     // chapters, the pictures, the padding.
     std::vector<std::span<const uint8_t>> Pieces() const;
-    size_t Size() const;
     // The pieces joined.
     std::vector<uint8_t> Bytes() const;
 

@@ -1,7 +1,6 @@
 #include "StreamScan.h"
 
 #include "Errors.h"
-#include "FrameClock.h"
 #include "Processors.h"
 
 #include <pthread.h>
@@ -266,21 +265,17 @@ private:
     std::thread FThread;
 };
 
-// The walk of ScanStream. With Second, the frames from SecondFrom on are
-// also walked by the second half, which the walk hands over to where it can.
 // Once the second half's walk is taken over at Entry: whether its frames
 // from there on last other than the first audio frame, and where the first
 // of them starts. The first walk has seen the frames before Entry.
-template <class TChanges, class TSums>
-void TakeTicksChange(TStreamScan& Scan, const TChanges& Changes, const TSums& Entry) {
-    const int64_t FirstTicks =
-        FrameTicks(Scan.First.Version, Scan.First.Layer, Scan.First.SampleRate);
+void TakeTicksChange(TStreamScan& Scan, const TSecondHalf::TTail& Tail, const TSums& Entry) {
+    const auto& Changes = Tail.TicksChanges;
     for (size_t I = 0; I < Changes.size(); ++I) {
         const bool Last = I + 1 == Changes.size();
         // The change in force at the entry, and every one after it.
         if (!Last && Changes[I + 1].Index <= Entry.Frames)
             continue;
-        if (Changes[I].FrameTicks != FirstTicks) {
+        if (Changes[I].FrameTicks != Scan.First.Ticks) {
             Scan.FrameTicksVary = true;
             Scan.FrameTicksChangeAt =
                 Scan.Ticks + std::max<int64_t>(0, Changes[I].Before - Entry.Ticks);
@@ -289,6 +284,8 @@ void TakeTicksChange(TStreamScan& Scan, const TChanges& Changes, const TSums& En
     }
 }
 
+// The walk of ScanStream. With Second, the frames from SecondFrom on are
+// also walked by the second half, which the walk hands over to where it can.
 TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int64_t SecondFrom) {
     // Nothing is written from the map: no page behind the frame the walk
     // stands on need stay mapped. (With the second half's map beside it,
@@ -337,7 +334,7 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
                 Scan.AudioFrames += Tail.Sums.Frames - Entry.Before.Frames;
                 Scan.AudioBytes += Tail.Sums.Bytes - Entry.Before.Bytes;
                 if (!Scan.FrameTicksVary)
-                    TakeTicksChange(Scan, Tail.TicksChanges, Entry.Before);
+                    TakeTicksChange(Scan, Tail, Entry.Before);
                 Scan.Ticks += Tail.Sums.Ticks - Entry.Before.Ticks;
                 Scan.TagBytes = Reader.TagBytes() - TagsBefore + Tail.Sums.Tags - Entry.Before.Tags;
                 Scan.LastAudio = Tail.LastAudio;
@@ -399,9 +396,7 @@ TStreamScan Walk(TMP3Reader& Reader, bool WithMusicCRC, TSecondHalf* Second, int
         }
         if (Reader.Bitrate() != Scan.First.Bitrate)
             Scan.BitrateVaries = true;
-        if (!Scan.FrameTicksVary && Scan.AudioFrames > 0 &&
-            Reader.FrameTicks() !=
-                FrameTicks(Scan.First.Version, Scan.First.Layer, Scan.First.SampleRate)) {
+        if (!Scan.FrameTicksVary && Reader.FrameTicks() != Scan.First.Ticks) {
             Scan.FrameTicksVary = true;
             Scan.FrameTicksChangeAt = Scan.Ticks;
         }
@@ -428,7 +423,7 @@ bool TStreamScan::MostlyUnframed() const {
 void RefuseUnlessAudio(const TStreamScan& Scan, const std::string& FileName) {
     if (Scan.MostlyUnframed())
         throw ENotMpegAudio("Not an MPEG audio file: " + FileName +
-                        "\nNo run of MPEG audio frames makes up most of it.");
+                            "\nNo run of MPEG audio frames makes up most of it.");
 }
 
 TStreamScan ScanStream(TMP3Reader& Reader, bool WithMusicCRC) {

@@ -1,6 +1,7 @@
 #include "SplitPlan.h"
 
 #include "Errors.h"
+#include "Latin1Text.h"
 #include "LoudnessOverview.h"
 
 #include <libcue.h>
@@ -116,38 +117,18 @@ struct TCdDelete {
     void operator()(Cd* Sheet) const { cd_delete(Sheet); }
 };
 
-bool IsUtf8(const std::string& Text) {
-    for (size_t I = 0; I < Text.size();) {
-        const auto Lead = static_cast<unsigned char>(Text[I]);
-        const size_t Length = Lead < 0x80         ? 1
-                              : (Lead >> 5) == 6  ? 2
-                              : (Lead >> 4) == 14 ? 3
-                              : (Lead >> 3) == 30 ? 4
-                                                  : 0;
-        if (Length == 0 || I + Length > Text.size())
-            return false;
-        for (size_t K = 1; K < Length; ++K)
-            if ((static_cast<unsigned char>(Text[I + K]) & 0xC0) != 0x80)
-                return false;
-        I += Length;
-    }
-    return true;
-}
-
 // Cue sheets from older rippers are in a Windows code page, not UTF-8;
 // taking them as Latin-1 keeps the letters most of them use.
-std::string Latin1ToUtf8(const std::string& Text) {
-    std::string Result;
-    for (const char C : Text) {
-        const auto Byte = static_cast<unsigned char>(C);
-        if (Byte < 0x80) {
-            Result += C;
-        } else {
-            Result += static_cast<char>(0xC0 | (Byte >> 6));
-            Result += static_cast<char>(0x80 | (Byte & 0x3F));
-        }
+bool IsUtf8(std::string_view Text) {
+    char32_t Char = 0;
+    size_t At = 0;
+    while (At < Text.size()) {
+        const size_t Length = Utf8CharAt(Text, At, Char);
+        if (Length == 0)
+            return false;
+        At += Length;
     }
-    return Result;
+    return true;
 }
 
 std::string CueText(const Cdtext* Text, Pti Field) {
@@ -331,8 +312,7 @@ TSplitPlan PlanSplit(const TSplitRequest& Request, const TFrameGrid& Grid,
     case TSplitWay::EqualTime:
         return PlanEqualTime(Grid, Request.Parts);
     case TSplitWay::Every:
-        return PlanEvery(Grid, Request.EveryTicks, Loudness,
-                         Loudness ? Request.QuietWithinTicks : 0);
+        return PlanEvery(Grid, Request.EveryTicks, Loudness, Request.QuietWithinTicks);
     case TSplitWay::AtSilences:
         if (!Loudness)
             throw Exception("Cannot split at silences before the file's loudness is known.");

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -312,15 +313,22 @@ int RunSplit(const std::vector<std::string>& Args) {
         Segmora.SetNamePattern(*Pattern);
     const std::optional<TSegmora::TPlanner> Planner = SplitPlanner(Parsed, Mode, Source);
     if (Parsed.Has("--dry-run")) {
-        if (Planner)
-            Segmora.SetPlan(
-                (*Planner)(ReadFrameGrid(Source), TSourceTag::FromFile(Source).Chapters()));
+        // The times as the job counts them: cutting to the sample, from the
+        // first sample played.
+        const bool Exact = Parsed.Has("--exact");
+        TClockSpan Clock{0, std::numeric_limits<int64_t>::max()};
+        if (Planner || Exact) {
+            const TFrameGrid Grid = ReadFrameGrid(Source, Exact);
+            Clock = Grid.Clock();
+            if (Planner)
+                Segmora.SetPlan((*Planner)(Grid, TSourceTag::FromFile(Source).Chapters()));
+        }
         const TSplitPlan Plan = Segmora.Plan() ? *Segmora.Plan() : Segmora.PlanBySize();
         for (size_t I = 0; I < Plan.Parts.size(); ++I) {
             const TPlannedPart& Part = Plan.Parts[I];
             std::printf(
-                "%s  %s  %s\n", FormatTimeMs(TicksToNearestMs(Part.Start), true).c_str(),
-                FormatTimeMs(TicksToNearestMs(Part.End), true).c_str(),
+                "%s  %s  %s\n", FormatTimeMs(TicksToNearestMs(Clock.Of(Part.Start)), true).c_str(),
+                FormatTimeMs(TicksToNearestMs(Clock.Of(Part.End)), true).c_str(),
                 EscapeControls(Segmora.PartFileName(static_cast<int32_t>(I) + 1), TTextKind::Name)
                     .c_str());
         }

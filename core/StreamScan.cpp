@@ -1,6 +1,7 @@
 #include "StreamScan.h"
 
 #include "Errors.h"
+#include "FrameClock.h"
 #include "Processors.h"
 
 #include <pthread.h>
@@ -418,6 +419,15 @@ bool TStreamScan::MostlyUnframed() const {
     // frames.
     const int64_t Span = (AudioStart >= 0 ? AudioLimit - AudioStart : AudioLimit) - TagBytes;
     return AudioFrames == 0 || AudioBytes * 2 < Span - 128;
+}
+
+TClockSpan PlayedClockSpan(const TStreamScan& Scan) {
+    if (Scan.AudioFrames == 0 || Scan.First.Layer != 3 || Scan.First.SampleRate <= 0 ||
+        Scan.FrameTicksVary)
+        return {0, Scan.Ticks};
+    const int64_t Sample = SamplesToTicks(1, Scan.First.SampleRate);
+    const TPlayedSpan Played = PlayedSpan(Scan.Info, Scan.Ticks / Sample);
+    return {Played.Start * Sample, Played.End * Sample};
 }
 
 void RefuseUnlessAudio(const TStreamScan& Scan, const std::string& FileName) {

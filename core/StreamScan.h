@@ -8,6 +8,7 @@
 #include "InfoFrame.h"
 #include "MP3Read.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -103,6 +104,22 @@ private:
     const std::vector<int64_t>& FOffsets;
     size_t FNext = 0;
 };
+
+// Where the clock of a cut to the sample runs on the frames' clock, in
+// ticks: the times of such a cut count from the first sample a gapless
+// player plays of a Layer III source (its extension's delay dropped) and
+// end at the last (its padding dropped). Other sources are cut at whole
+// frames, on the frames' clock itself: their span is the whole of it.
+struct TClockSpan {
+    int64_t Origin = 0;
+    int64_t End = 0;
+
+    // A time on the frames' clock as this clock counts it, within its span.
+    int64_t Of(int64_t Ticks) const {
+        return std::clamp(Ticks, Origin, std::max(Origin, End)) - Origin;
+    }
+};
+TClockSpan PlayedClockSpan(const TStreamScan& Scan);
 
 // Raises "Not an MPEG audio file" naming FileName when the scan found too
 // little of it to be frames (MostlyUnframed): whatever opens a source for

@@ -267,6 +267,7 @@ struct TFramesTimeline {
     int64_t Tail = 0; // trimmed from the end, by the pipeline or the player
     int64_t PlayStart = 0;
     int64_t PlayEnd = -1; // -1: the player trims nothing
+    TClockSpan Played; // PlayedClockSpan
 };
 
 TFramesTimeline FramesTimeline(const std::optional<TStreamScan>& Scanned) {
@@ -278,6 +279,7 @@ TFramesTimeline FramesTimeline(const std::optional<TStreamScan>& Scanned) {
         if (Scan.AudioFrames == 0)
             return Timeline;
         Timeline.Duration = TicksToRefTime(Scan.Ticks);
+        Timeline.Played = PlayedClockSpan(Scan);
         if (ExtensionStatesTrim(Scan.Info) && Scan.First.SampleRate > 0) {
             const int64_t Sample = SamplesToTicks(1, Scan.First.SampleRate);
             const int64_t Total = Scan.Ticks / Sample;
@@ -388,6 +390,8 @@ void TAudioPlayer::Open(const std::string& FileName) {
     FTail = Timeline.Tail;
     FPlayStart = Timeline.PlayStart;
     FPlayEnd = Timeline.PlayEnd;
+    FPlayedSpan = Timeline.Played;
+    FFrameCount = Timeline.Duration >= 0 ? Scan->AudioFrames : 0;
     FFrameTicks = Scan && Scan->AudioFrames > 0
                       ? ::FrameTicks(Scan->First.Version, Scan->First.Layer, Scan->First.SampleRate)
                       : 0;
@@ -402,6 +406,8 @@ void TAudioPlayer::Open(const std::string& FileName) {
         FTail = 0;
         FPlayStart = 0;
         FPlayEnd = -1;
+        FPlayedSpan = {};
+        FFrameCount = 0;
         FFrameTicks = 0;
     }
     // Prerolled at the start of the frames: moved to where the sound
@@ -445,9 +451,23 @@ bool TAudioPlayer::IsOpen() const {
     return FGraph && FEvent;
 }
 
+void TAudioPlayer::SetPlayedClock(bool Value) {
+    FPlayedClock = Value;
+}
+
+TClockSpan TAudioPlayer::ClockSpan() const {
+    if (FDuration < 0)
+        return {};
+    return FPlayedClock ? FPlayedSpan : TClockSpan{0, FFrameCount * FFrameTicks};
+}
+
+int64_t TAudioPlayer::ClockOrigin() const {
+    return FPlayedClock && FDuration >= 0 ? TicksToRefTime(FPlayedSpan.Origin) : 0;
+}
+
 int64_t TAudioPlayer::Duration() const {
     if (IsOpen() && FDuration >= 0)
-        return FDuration;
+        return FPlayedClock ? TicksToRefTime(FPlayedSpan.End) - ClockOrigin() : FDuration;
     gint64 Nanoseconds = -1;
     if (!IsOpen() || !gst_element_query_duration(FGraph.get(), GST_FORMAT_TIME, &Nanoseconds) ||
         Nanoseconds < 0)
@@ -461,16 +481,18 @@ int64_t TAudioPlayer::Position() const {
         Nanoseconds < 0)
         throw Exception("Unable to determine current position");
     // Nothing played yet is the start, whatever the trimmed delays hold.
-    if (FDuration < 0 || Nanoseconds == 0)
+    if (FDuration < 0)
         return Nanoseconds / 100;
+    if (Nanoseconds == 0)
+        return 0;
     // The end of the sound lies short of the frames' end by the trimmed
     // padding: reaching it (give or take the pipeline's rounding) is
     // reaching the end of the frames.
     // The silence a VBRI frame plays as lies before the start.
     const int64_t Position = std::max<int64_t>(Nanoseconds / 100 + FLead, 0);
     if (Position >= FDuration - FTail - EndSlack)
-        return FDuration;
-    return Position;
+        return Duration();
+    return std::clamp<int64_t>(Position - ClockOrigin(), 0, Duration());
 }
 
 void TAudioPlayer::Seek(int64_t Current, int64_t Stop) {
@@ -479,6 +501,12 @@ void TAudioPlayer::Seek(int64_t Current, int64_t Stop) {
     // negative; it means the start of the stream.
     Current = std::max<int64_t>(Current, 0);
     const bool KeepStop = Stop == -1;
+    // Times given on the played clock, kept on the frames' clock.
+    const int64_t Origin = ClockOrigin();
+    if (Current <= Largest - Origin)
+        Current += Origin;
+    if (Stop >= 0 && Stop <= Largest - Origin)
+        Stop += Origin;
     const int64_t NewStop = KeepStop ? FStopPoint : Stop;
     // The pipeline takes a stop before the start as a successful seek that it
     // then ignores; refuse it here, the stop kept from before included.
@@ -539,6 +567,8 @@ void TAudioPlayer::Close() {
     FTail = 0;
     FPlayStart = 0;
     FPlayEnd = -1;
+    FPlayedSpan = {};
+    FFrameCount = 0;
     FStopPoint = -1;
 }
 

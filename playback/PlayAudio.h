@@ -5,6 +5,8 @@
 // stop point, end-of-playback notification and a dump of the pipeline for
 // diagnosis. All times are reference times in units of 100 ns.
 
+#include "StreamScan.h"
+
 #include <QEvent>
 #include <QObject>
 
@@ -90,6 +92,20 @@ public:
     // position".
     int64_t Duration() const;
     int64_t Position() const;
+    // The played clock, for cutting to the sample: every time the player
+    // takes and gives (Duration, Position, Seek) then counts from the first
+    // sample it plays of a Layer III file, its extension's delay and
+    // padding left out, as the cut to the sample counts them; a part cut so
+    // shows its marks' times from zero. Off, the frames' clock. Kept across
+    // Open; takes effect at once.
+    void SetPlayedClock(bool Value);
+    bool PlayedClock() const { return FPlayedClock; }
+    // The span of the frames' clock that the clock in use covers, in ticks:
+    // the played clock's, or the whole of the frames' clock. Empty when the
+    // frames are not known (the pipeline's timeline).
+    TClockSpan ClockSpan() const;
+    // The audio frames of the open file; 0 when they are not known.
+    int64_t FrameCount() const { return FFrameCount; }
     // How far the pipeline's own timeline lies behind the frames' clock for
     // the open file: the delays the pipeline trims from the start, less a
     // frame it plays that the frames' clock does not count (VBRI).
@@ -137,6 +153,12 @@ private:
     int64_t FPlayStart = 0;
     int64_t FPlayEnd = -1;
     int64_t FFrameTicks = 0;
+    int64_t FFrameCount = 0;
+    bool FPlayedClock = false;
+    // The span of the played clock on the frames' clock, in ticks.
+    TClockSpan FPlayedSpan;
+    // Where the clock in use starts on the frames' clock.
+    int64_t ClockOrigin() const;
     // The stop point of the last Seek; -1 for the end of the stream.
     int64_t FStopPoint = -1;
 };

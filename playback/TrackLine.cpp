@@ -213,9 +213,10 @@ void TTrackLine::SetPartStarts(std::vector<int64_t> Starts) {
 }
 
 void TTrackLine::SetOverview(std::shared_ptr<const TLoudnessOverview> Overview,
-                             int64_t TicksPerPos) {
+                             int64_t TicksPerPos, int64_t Origin) {
     FOverview = std::move(Overview);
     FTicksPerPos = std::max<int64_t>(TicksPerPos, 1);
+    FOverviewOrigin = Origin;
     FSeenKnown = FOverview ? FOverview->KnownBlocks() : -1;
     update();
 }
@@ -456,6 +457,7 @@ const std::vector<TTrackLine::TColumnBand>& TTrackLine::Bands() {
     TBandKey Key;
     Key.Overview = FOverview.get();
     Key.TicksPerPos = FTicksPerPos;
+    Key.Origin = FOverviewOrigin;
     Key.ViewStart = FViewStart;
     Key.ViewEnd = FViewEnd;
     Key.Known = FSeenKnown;
@@ -475,7 +477,8 @@ const std::vector<TTrackLine::TColumnBand>& TTrackLine::Bands() {
         static_cast<double>(FViewEnd - FViewStart) / static_cast<double>(Bar.width() - 1);
     const double Ticks = static_cast<double>(FTicksPerPos);
     const auto TickOf = [&](double Column) {
-        return RoundTo<int64_t>((static_cast<double>(FViewStart) + Column * PerColumn) * Ticks);
+        return FOverviewOrigin +
+               RoundTo<int64_t>((static_cast<double>(FViewStart) + Column * PerColumn) * Ticks);
     };
     const std::vector<TOverviewColumn> Columns =
         FOverview->Columns(TickOf(0.5), TickOf(Width + 0.5), Width);

@@ -109,9 +109,11 @@ public:
     void SetOnPlayPause(TNotifyEvent Handler) { FOnPlayPause = std::move(Handler); }
 
     // The loudness to draw; null draws the plain bar. Position Pos stands
-    // for tick Pos * TicksPerPos of the overview (TicksPerSecond / 1000
-    // for milliseconds). Repaints.
-    void SetOverview(std::shared_ptr<const TLoudnessOverview> Overview, int64_t TicksPerPos);
+    // for tick Origin + Pos * TicksPerPos of the overview (TicksPerSecond /
+    // 1000 for milliseconds; Origin where the positions' clock starts on
+    // the overview's). Repaints.
+    void SetOverview(std::shared_ptr<const TLoudnessOverview> Overview, int64_t TicksPerPos,
+                     int64_t Origin = 0);
     const std::shared_ptr<const TLoudnessOverview>& Overview() const { return FOverview; }
     // More of the overview may be known: repaints when it is.
     void OverviewChanged();
@@ -240,11 +242,12 @@ private:
 
     std::shared_ptr<const TLoudnessOverview> FOverview;
     int64_t FTicksPerPos = 1;
+    int64_t FOverviewOrigin = 0;
     // The bands of the last view drawn, and what they were drawn for.
     std::vector<TColumnBand> FBands;
     struct TBandKey {
         const TLoudnessOverview* Overview = nullptr;
-        int64_t TicksPerPos = 0, ViewStart = 0, ViewEnd = 0, Known = -1;
+        int64_t TicksPerPos = 0, Origin = 0, ViewStart = 0, ViewEnd = 0, Known = -1;
         bool Complete = false;
         int Width = 0, Height = 0;
         bool operator==(const TBandKey&) const = default;

@@ -343,8 +343,11 @@ void TSegmora::CloseSource() {
 
 void TSegmora::StartExact(const TStreamScan& Scan) {
     FExactApplied = !FExact || TExactFrames::Applies(Scan);
-    if (FExact && FExactApplied)
+    FClock = {0, std::numeric_limits<int64_t>::max()};
+    if (FExact && FExactApplied) {
         FExactFrames = std::make_unique<TExactFrames>(Scan, FReader.Handle(), FSourceFile);
+        FClock = PlayedClockSpan(Scan);
+    }
 }
 
 void TSegmora::CheckPartNames() const {
@@ -425,7 +428,7 @@ TStreamScan TSegmora::OpenSplit() {
     TStreamScan Scan = ScanSource();
     if (!FStopped) {
         // The tag was read for the outputs, unless they get none.
-        FPlan = FPlanner(FrameGridOf(Scan, FSourceFile),
+        FPlan = FPlanner(FrameGridOf(Scan, FSourceFile, FExact),
                          FNoTags ? TSourceTag::FromHandle(FReader.Handle()).Chapters()
                                  : FSourceTag.Chapters());
         CheckPlan();
@@ -514,8 +517,8 @@ void TSegmora::SplitByParts() {
         const auto Index = static_cast<size_t>(Number - 1);
         const int64_t Start = Index > 0 && Index <= Ends.size() ? Ends[Index - 1] : 0;
         const int64_t End = Index < Ends.size() ? Ends[Index] : Start;
-        Parts.Begin(Number,
-                    TOutputPlace::PartOf(Number, FPartCount, TicksToMs(Start), TicksToMs(End)));
+        Parts.Begin(Number, TOutputPlace::PartOf(Number, FPartCount, TicksToMs(FClock.Of(Start)),
+                                                 TicksToMs(FClock.Of(End))));
     };
     BeginPart(1);
     WalkAudioFrames(Scan, [&] {
@@ -567,8 +570,8 @@ void TSegmora::SplitByPlan() {
         const auto Number = static_cast<int32_t>(Next) + 1;
         if (Parts.Number() != Number) {
             Parts.Finish();
-            TOutputPlace Place =
-                TOutputPlace::PartOf(Number, Count, TicksToMs(Part.Start), TicksToMs(Part.End));
+            TOutputPlace Place = TOutputPlace::PartOf(
+                Number, Count, TicksToMs(FClock.Of(Part.Start)), TicksToMs(FClock.Of(Part.End)));
             Place.NumberTitle = !FPlan->Titled;
             if (!Part.Title.empty())
                 Place.Title = Part.Title;
@@ -599,13 +602,15 @@ void TSegmora::SaveSelection() {
     };
 
     // Exact sums: a frame ending on a boundary ends on it. To the sample,
-    // the marks' samples are those the player plays.
+    // the marks count the samples the player plays, from the first.
     int64_t First = 0;
     int64_t Behind = 0;
     if (Exact) {
-        First = std::clamp(Exact->SampleAt(MsToTicks(FSelStart)), Exact->PlayedStart(),
-                           Exact->PlayedEnd());
-        Behind = std::clamp(Exact->SampleAt(MsToTicks(FSelEnd)), First, Exact->PlayedEnd());
+        const int64_t Played = Exact->PlayedStart();
+        First = std::clamp(Played + Exact->SampleAt(MsToTicks(std::max<int64_t>(FSelStart, 0))),
+                           Played, Exact->PlayedEnd());
+        Behind = std::clamp(Played + Exact->SampleAt(MsToTicks(std::max<int64_t>(FSelEnd, 0))),
+                            First, Exact->PlayedEnd());
         if (Behind == First)
             throw NoFrame();
     }
@@ -662,8 +667,8 @@ void TSegmora::SaveSelection() {
             ? std::min(Scan.Ticks, StartTicks + (End - StartTicks) / FrameTicks * FrameTicks)
             : End;
     if (Exact)
-        WriteOutputTag(Writer, TOutputPlace::Segment(TicksToMs(Exact->TicksOf(First)),
-                                                     TicksToMs(Exact->TicksOf(Behind))));
+        WriteOutputTag(Writer, TOutputPlace::Segment(TicksToMs(FClock.Of(Exact->TicksOf(First))),
+                                                     TicksToMs(FClock.Of(Exact->TicksOf(Behind)))));
     else
         WriteOutputTag(Writer, TOutputPlace::Segment(TicksToMs(StartTicks), TicksToMs(EndTicks)));
     TOutputHeader Header(Scan, FReader.Map(), Exact ? TTrimRule::Exact : TTrimRule::Source);

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,7 +52,10 @@ public:
     // first audio frame, an information frame taking no time. Each mark
     // stands for the frame boundary within half a millisecond of it; the
     // selection holds the frames that end after the start's boundary and by
-    // the end's.
+    // the end's. Cutting to the sample, the marks (and a plan's times, and
+    // the times in the outputs' tags) count on the played clock instead:
+    // from the first sample a player plays (PlayedClockSpan), each for its
+    // nearest sample.
     int64_t SelStart() const { return FSelStart; }
     void SetSelStart(int64_t Ms) { FSelStart = Ms; }
     int64_t SelEnd() const { return FSelEnd; }
@@ -244,6 +248,9 @@ private:
     bool FExactApplied = true;
     // The job's cut to the sample, while one runs.
     std::unique_ptr<TExactFrames> FExactFrames;
+    // The clock the job's times are on: the frames' clock, or cutting to
+    // the sample, the played one.
+    TClockSpan FClock{0, std::numeric_limits<int64_t>::max()};
     bool FPadNumbers = false;
     IJobFrontEnd* FFrontEnd = nullptr;
     bool FOverwrite = true;

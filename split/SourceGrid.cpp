@@ -6,7 +6,7 @@
 #include "StreamScan.h"
 #include "TimeFormat.h"
 
-TFrameGrid FrameGridOf(const TStreamScan& Scan, const std::string& FileName) {
+TFrameGrid FrameGridOf(const TStreamScan& Scan, const std::string& FileName, bool PlayedClock) {
     if (Scan.FrameTicksVary)
         throw Exception(FileName + " can be split only by size: its frames change length" +
                         (Scan.FrameTicksChangeAt >= 0
@@ -17,13 +17,18 @@ TFrameGrid FrameGridOf(const TStreamScan& Scan, const std::string& FileName) {
     TFrameGrid Grid;
     Grid.Frames = Scan.AudioFrames;
     Grid.FrameTicks = Scan.AudioFrames > 0 ? Scan.Ticks / Scan.AudioFrames : 0;
+    if (PlayedClock) {
+        const TClockSpan Clock = PlayedClockSpan(Scan);
+        Grid.Origin = Clock.Origin;
+        Grid.Tail = Grid.TotalTicks() - Clock.End;
+    }
     return Grid;
 }
 
-TFrameGrid ReadFrameGrid(const std::string& FileName) {
+TFrameGrid ReadFrameGrid(const std::string& FileName, bool PlayedClock) {
     TMP3Reader Reader;
     Reader.Open(FileName);
     const TStreamScan Scan = ScanStream(Reader);
     RefuseUnlessAudio(Scan, FileName);
-    return FrameGridOf(Scan, FileName);
+    return FrameGridOf(Scan, FileName, PlayedClock);
 }

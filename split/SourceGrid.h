@@ -10,10 +10,12 @@
 #include <string>
 
 // The grid of a scanned source's audio frames; FileName names it in the
-// refusal of a source whose frames differ in length.
-TFrameGrid FrameGridOf(const TStreamScan& Scan, const std::string& FileName);
+// refusal of a source whose frames differ in length. PlayedClock: its
+// times count on the clock of a cut to the sample (PlayedClockSpan).
+TFrameGrid FrameGridOf(const TStreamScan& Scan, const std::string& FileName,
+                       bool PlayedClock = false);
 
 // The grid of FileName's audio frames, information frames left out.
 // Raises Exception naming the file when it is no MPEG audio or when its
 // audio frames differ in length; EOSError when it can't be read.
-TFrameGrid ReadFrameGrid(const std::string& FileName);
+TFrameGrid ReadFrameGrid(const std::string& FileName, bool PlayedClock = false);

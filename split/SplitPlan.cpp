@@ -17,6 +17,14 @@ int64_t TFrameGrid::Nearest(int64_t Ticks) const {
     return std::clamp<int64_t>(NearestFrameBoundary(Ticks, FrameTicks), 0, TotalTicks());
 }
 
+int64_t TFrameGrid::At(int64_t Time) const {
+    if (Time <= 0)
+        return 0;
+    if (Time >= Clock().End - Origin)
+        return TotalTicks();
+    return Nearest(Origin + Time);
+}
+
 namespace {
 
 // Parts from the start to the end of the audio, cut at Cuts (in order);
@@ -164,13 +172,14 @@ TSplitPlan PlanEvery(const TFrameGrid& Grid, int64_t EveryTicks, const TLoudness
     const int64_t Total = Grid.TotalTicks();
     std::vector<int64_t> Cuts;
     int64_t Previous = 0;
-    for (int64_t At = EveryTicks; At < Total; At += EveryTicks) {
-        int64_t Cut = Grid.Nearest(At);
+    for (int64_t Time = EveryTicks; Grid.Origin + Time < Total; Time += EveryTicks) {
+        const int64_t At = Grid.Origin + Time;
+        int64_t Cut = Grid.At(Time);
         // A cut may move up to the next one's place but not onto it, so
         // that the next can still stay where it belongs.
         if (Loudness && SearchTicks > 0)
             Cut = QuietestBoundary(Grid, *Loudness, Cut, At - SearchTicks, At + SearchTicks,
-                                   Previous, Grid.Nearest(At + EveryTicks));
+                                   Previous, Grid.At(Time + EveryTicks));
         if (Cut > Previous && Cut < Total) {
             Cuts.push_back(Cut);
             Previous = Cut;
@@ -222,8 +231,8 @@ TSplitPlan PlanAtMarks(const TFrameGrid& Grid, std::vector<int64_t> MarkTicks) {
     std::sort(MarkTicks.begin(), MarkTicks.end());
     std::vector<int64_t> Cuts;
     for (const int64_t Mark : MarkTicks)
-        if (Mark > 0 && Mark < Grid.TotalTicks())
-            Cuts.push_back(Grid.Nearest(Mark));
+        if (Mark > 0 && Grid.Origin + Mark < Grid.TotalTicks())
+            Cuts.push_back(Grid.At(Mark));
     return PartsBetween(Grid, Cuts);
 }
 
@@ -269,14 +278,14 @@ TSplitPlan PlanFromCueSheet(const TFrameGrid& Grid, const std::string& CueFile) 
         Plan.Parts.push_back(
             {0, 0, CueText(Text, PTI_TITLE), Performer.empty() ? DiscPerformer : Performer});
     }
-    if (Starts.front() >= Grid.TotalTicks())
+    if (Grid.Origin + Starts.front() >= Grid.TotalTicks())
         throw Exception(Cannot + ": its first track starts after the end of the audio.");
 
     // A pregap (INDEX 00) lies before its track's INDEX 01 and so plays at
     // the end of the track before.
     for (size_t I = 0; I < Plan.Parts.size(); ++I) {
-        Plan.Parts[I].Start = Grid.Nearest(Starts[I]);
-        Plan.Parts[I].End = I + 1 < Starts.size() ? Grid.Nearest(Starts[I + 1]) : Grid.TotalTicks();
+        Plan.Parts[I].Start = Grid.At(Starts[I]);
+        Plan.Parts[I].End = I + 1 < Starts.size() ? Grid.At(Starts[I + 1]) : Grid.TotalTicks();
     }
     std::erase_if(Plan.Parts, [](const TPlannedPart& Part) { return Part.End <= Part.Start; });
     return Plan;
@@ -294,8 +303,8 @@ TSplitPlan PlanFromChapters(const TFrameGrid& Grid, const std::vector<TChapter>&
     for (const TChapter& Chapter : Sorted) {
         // Chapters that overlap share their frames with none: a later one
         // begins where the one before ends.
-        const int64_t Start = std::max(Grid.Nearest(MsToTicks(Chapter.StartMs)), Previous);
-        const int64_t End = Grid.Nearest(MsToTicks(Chapter.EndMs));
+        const int64_t Start = std::max(Grid.At(MsToTicks(Chapter.StartMs)), Previous);
+        const int64_t End = Grid.At(MsToTicks(Chapter.EndMs));
         if (End <= Start)
             continue;
         Plan.Parts.push_back({Start, End, Chapter.Title, {}});

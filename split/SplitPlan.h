@@ -5,8 +5,11 @@
 // sheet, by the source's chapters. A plan only decides; the cutter then
 // writes each part's frames through the same writer as every other job.
 //
-// Every time is in ticks on the frames' clock (FrameClock.h), counted from
-// the first audio frame, and every cut lies on a frame boundary: a part
+// Every time of a plan is in ticks on the frames' clock (FrameClock.h),
+// counted from the first audio frame, and every cut lies on a frame
+// boundary. The times a plan is asked for (every T, marks, a cue sheet's
+// indexes, chapters) count from the grid's Origin: the first audio frame,
+// or, cutting to the sample, the first sample a player plays. A part
 // holds the frames that end after its Start and by its End. The parts
 // follow each other in order and never overlap; consecutive parts share
 // their boundary unless silence between them was left out. A part that
@@ -14,6 +17,7 @@
 
 #include "FrameClock.h"
 #include "SourceTag.h"
+#include "StreamScan.h"
 
 #include <cstdint>
 #include <string>
@@ -26,10 +30,21 @@ class TLoudnessOverview;
 struct TFrameGrid {
     int64_t FrameTicks = 0;
     int64_t Frames = 0;
+    // Where the times asked for count from, and what the end of the frames
+    // holds beyond where they end: both 0 on the frames' clock; cutting to
+    // the sample, the delay and padding a player leaves out.
+    int64_t Origin = 0;
+    int64_t Tail = 0;
 
     int64_t TotalTicks() const { return FrameTicks * Frames; }
+    // The clock the times asked for are on.
+    TClockSpan Clock() const { return {Origin, TotalTicks() - Tail}; }
     // The boundary nearest to Ticks, within 0..TotalTicks.
     int64_t Nearest(int64_t Ticks) const;
+    // The boundary nearest to a Time asked for, counted from Origin; the
+    // start and the end of the clock stand for the frames' own, so that no
+    // sound before the first time or after the last is left out.
+    int64_t At(int64_t Time) const;
 };
 
 struct TPlannedPart {

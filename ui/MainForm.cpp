@@ -53,11 +53,11 @@ TfrmMain* frmMain = nullptr;
 
 namespace {
 
-// Where each part of Plan starts, in milliseconds as on the timeline.
-std::vector<int64_t> PartStartsMs(const TSplitPlan& Plan) {
+// Where each part of Plan starts, in milliseconds on the timeline's Clock.
+std::vector<int64_t> PartStartsMs(const TSplitPlan& Plan, const TClockSpan& Clock) {
     std::vector<int64_t> Starts;
     for (const TPlannedPart& Part : Plan.Parts)
-        Starts.push_back(TicksToNearestMs(Part.Start));
+        Starts.push_back(TicksToNearestMs(Clock.Of(Part.Start)));
     return Starts;
 }
 
@@ -208,6 +208,8 @@ void TfrmMain::FormCreate() {
     KeepOnScreen();
     ui->chkPadNumbers->setChecked(ReadRegBool(SegmoraKey, QStringLiteral("PadNumbers")));
     chkExact->setChecked(ReadRegBool(SegmoraKey, QStringLiteral("CutToTheSample")));
+    FPlayer->SetPlayedClock(chkExact->isChecked());
+    connect(chkExact, &QCheckBox::toggled, this, [this] { Guarded([this] { ChangeClock(); }); });
     FLastOpenFolder = ReadRegString(SegmoraKey, QStringLiteral("LastOpenFolder"));
     FLastSaveFolder = ReadRegString(SegmoraKey, QStringLiteral("LastSaveFolder"));
     FSplitPage->Load();
@@ -463,7 +465,7 @@ void TfrmMain::CursorTimerTimer() {
         if (FTrackLine->Overview())
             FTrackLine->OverviewChanged();
         else if (Picture)
-            FTrackLine->SetOverview(Picture, MsToTicks(1));
+            FTrackLine->SetOverview(Picture, MsToTicks(1), FPlayer->ClockSpan().Origin);
         if (FPreviewWaits && Picture && Picture->Complete())
             UpdatePreview();
     }
@@ -862,6 +864,40 @@ void TfrmMain::SetUpExact() {
     FSplitter->SetExact(chkExact->isChecked());
 }
 
+void TfrmMain::ChangeClock() {
+    const int64_t Before = FPlayer->ClockSpan().Origin;
+    FPlayer->SetPlayedClock(chkExact->isChecked());
+    if (!FPlayer->IsOpen())
+        return;
+    const int64_t Shift = Before - FPlayer->ClockSpan().Origin;
+    if (Shift == 0)
+        return;
+    const int64_t Start = FTrackLine->SelStart();
+    const int64_t End = FTrackLine->SelEnd();
+    const std::vector<int64_t> Markers = FTrackLine->Markers();
+    FTrackLine->SetSelStart(-1);
+    FTrackLine->SetSelEnd(-1);
+    FTrackLine->ClearMarkers();
+    FTrackLine->SetMaxPos((FPlayer->Duration() + RefTimePerMs / 2) / RefTimePerMs);
+    // Every mark stays on its sound, and back on the frames' clock on a
+    // frame boundary again.
+    const auto Moved = [&](int64_t Ms) {
+        return SnapToFrame(TicksToNearestMs(std::max<int64_t>(MsToTicks(Ms) + Shift, 0)));
+    };
+    for (const int64_t Marker : Markers)
+        FTrackLine->AddMarker(Moved(Marker));
+    if (Start >= 0)
+        FTrackLine->SetSelStart(Moved(Start));
+    if (End >= 0)
+        FTrackLine->SetSelEnd(Moved(End));
+    FTrackLine->UpdateCurPos(FPlayer->Position() / RefTimePerMs);
+    if (const std::shared_ptr<const TLoudnessOverview> Picture = FTrackLine->Overview())
+        FTrackLine->SetOverview(Picture, MsToTicks(1), FPlayer->ClockSpan().Origin);
+    UpdateSelectionLabels();
+    UpdatePositionLabel();
+    UpdatePreview();
+}
+
 QString TfrmMain::WithExactNote(const QString& Done) const {
     if (FSplitter->ExactApplied())
         return Done;
@@ -926,8 +962,10 @@ TPlanSource TfrmMain::PlanSource() const {
     TPlanSource Source;
     const int64_t Frame = FrameTicks();
     if (Frame > 0) {
-        const int64_t Duration = RefTimeToTicks(FPlayer->Duration());
-        Source.Grid = {Frame, (Duration + Frame / 2) / Frame};
+        Source.Grid = {Frame, FPlayer->FrameCount()};
+        const TClockSpan Clock = FPlayer->ClockSpan();
+        Source.Grid.Origin = Clock.Origin;
+        Source.Grid.Tail = Source.Grid.TotalTicks() - Clock.End;
     }
     const std::shared_ptr<const TLoudnessOverview> Loudness = Overview();
     if (Loudness && Loudness->Complete())
@@ -952,11 +990,11 @@ void TfrmMain::UpdatePreview() {
         // A walk of the source: the result comes in on a later tick.
         const std::string Source = ui->lblSourceFileName->text().toStdString();
         const int32_t Count = FSplitPage->Settings().Parts;
-        FSizePreview = std::async(std::launch::async, [Source, Count] {
+        FSizePreview = std::async(std::launch::async, [Source, Count, Clock = FPlayer->ClockSpan()] {
             TSegmora Sizes;
             Sizes.SetSourceFile(Source);
             Sizes.SetPartCount(Count);
-            return PartStartsMs(Sizes.PlanBySize());
+            return PartStartsMs(Sizes.PlanBySize(), Clock);
         });
     } else if (FFileOpened) {
         const std::shared_ptr<const TLoudnessOverview> Loudness = Overview();
@@ -965,7 +1003,7 @@ void TfrmMain::UpdatePreview() {
         } else {
             try {
                 if (const std::optional<TSplitPlan> Plan = CurrentPlan())
-                    Starts = PartStartsMs(*Plan);
+                    Starts = PartStartsMs(*Plan, FPlayer->ClockSpan());
             } catch (const Exception& Error) {
                 Failure = QString::fromStdString(Error.what());
             }

@@ -90,6 +90,11 @@ private:
     // Done, with a word when the source could not be cut to the sample.
     void SetUpExact();
     QString WithExactNote(const QString& Done) const;
+    // The timeline's clock follows the switch: cutting to the sample, its
+    // times count from the first sample played, as the cutter's do, so
+    // that a file cut so shows its marks' times from zero. Marks, markers
+    // and the cursor keep their sound.
+    void ChangeClock();
     void SetShortCuts();
     // Writes the track line's CurPos, seeking the player through OnChange.
     void SetCurPos(int64_t Value);

@@ -77,16 +77,19 @@ protected:
 
 // Marks at a frame boundary, one sample after one, in the first and the
 // last frame, a selection shorter than a frame, and the whole file; each in
-// whole milliseconds, standing for the sample nearest to it.
+// whole milliseconds from the first sample played, standing for the sample
+// nearest to it. Opened again, the output's clock runs from its start mark
+// to its end mark.
 TEST_F(ExactCut, EachOutputPlaysTheSamplesBetweenItsMarks) {
     for (const char* Name : ExactFixtures) {
         const TSource Source = Load(Name);
         const int32_t Rate = Source.Untrimmed.Rate;
         const int64_t Frame = Source.FrameSamples;
-        auto SampleOf = [&](int64_t Ms) { return (Ms * Rate + 500) / 1000; };
+        // The sample of the untrimmed decoding that a mark stands for.
+        auto SampleOf = [&](int64_t Ms) { return Source.PlayedStart + (Ms * Rate + 500) / 1000; };
         // A millisecond standing for Sample or, where none does, the next.
         auto MsAt = [&](int64_t Sample) {
-            int64_t Ms = Sample * 1000 / Rate;
+            int64_t Ms = std::max<int64_t>(0, (Sample - Source.PlayedStart) * 1000 / Rate);
             while (SampleOf(Ms) < Sample)
                 ++Ms;
             return Ms;
@@ -126,6 +129,8 @@ TEST_F(ExactCut, EachOutputPlaysTheSamplesBetweenItsMarks) {
             const int Worst = MaxDifference(Out, Source, First, Behind - First);
             EXPECT_GE(Worst, 0) << Out.Frames() << " samples, not " << Behind - First;
             EXPECT_LE(Worst, 1);
+            const TClockSpan Clock = PlayedClockSpan(ScanStream(Dir.File("cut.mp3")));
+            EXPECT_EQ(Clock.End - Clock.Origin, SamplesToTicks(Behind - First, Rate));
         }
     }
 }

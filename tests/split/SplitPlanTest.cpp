@@ -64,6 +64,25 @@ TEST(FrameGrid, NearestIsABoundaryInsideTheAudio) {
         EXPECT_EQ(Grid.Nearest(Ticks), Expected) << Ticks;
 }
 
+// Cutting to the sample, the times asked for count from the first sample
+// played: a cut goes to the boundary nearest to its time past the origin,
+// and the start and the end of the sound stand for the frames' own, so that
+// neither the delay's frame nor the padding's is left out or made a part.
+TEST(FrameGrid, TimesAskedForCountFromTheOrigin) {
+    TFrameGrid Grid{100, 10};
+    Grid.Origin = 40;
+    Grid.Tail = 70; // the clock runs 0..890
+    for (const auto& [Time, Expected] : {std::pair<int64_t, int64_t>{-5, 0},
+                                         {9, 0},
+                                         {10, 100},
+                                         {545, 600},
+                                         {889, 900},
+                                         {890, 1000}})
+        EXPECT_EQ(Grid.At(Time), Expected) << Time;
+    EXPECT_EQ(Cuts(Grid, PlanAtMarks(Grid, {240, 545})), (std::vector<int64_t>{300, 600}));
+    EXPECT_EQ(Cuts(Grid, PlanEvery(Grid, 300)), (std::vector<int64_t>{300, 600}));
+}
+
 TEST(PlanEqualTime, CutsNearestToEqualShares) {
     for (const auto& [Grid, Parts] : {std::pair{GridOf("cbr-128-info.mp3"), 7},
                                       {GridOf("vbr.mp3"), 116},

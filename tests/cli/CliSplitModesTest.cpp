@@ -3,9 +3,11 @@
 // frames of its span.
 
 #include "CliTestSupport.h"
+#include "FrameClock.h"
 #include "FrameFiles.h"
 #include "MutagenTags.h"
 #include "Processes.h"
+#include "StreamScan.h"
 #include "TimeFormat.h"
 
 #include <algorithm>
@@ -222,5 +224,33 @@ TEST_F(CliSplitModes, APlanWithoutPartsFailsWithItsReasonAndMakesNothing) {
         EXPECT_EQ(Result.ExitCode, 1) << Case.Reason;
         EXPECT_TRUE(Contains(Result.Stderr, Case.Reason)) << Result.Stderr;
         EXPECT_FALSE(std::filesystem::exists(Folder));
+    }
+}
+
+// With --exact the times count from the first sample played: a cut asked
+// for at T lies on the boundary nearest to T past the source's delay, the
+// dry run lists the times so, and each part, opened again, plays as long
+// as listed.
+TEST_F(CliSplitModes, ExactTimesCountFromTheFirstSamplePlayed) {
+    const std::string Source = FixturePath("burst-44k.mp3"); // LAME: delay 576
+    const TClockSpan Played = PlayedClockSpan(ScanStream(Source));
+    ASSERT_GT(Played.Origin, 0);
+    const std::vector<std::string> Args = {"split", Source, "--folder", Folder, "--prefix", "x",
+                                           "--at",  "1",    "--exact"};
+    std::vector<std::string> Dry = Args;
+    Dry.push_back("--dry-run");
+    const auto Parts = Listed(RunCli(Dry).Stdout);
+    ASSERT_EQ(Parts.size(), 2u);
+    const int64_t Frame = SamplesToTicks(1152, 44100);
+    const int64_t Cut = NearestFrameBoundary(MsToTicks(1000) + Played.Origin, Frame);
+    EXPECT_EQ(Parts[0].StartMs, 0);
+    EXPECT_EQ(Parts[0].EndMs, TicksToNearestMs(Cut - Played.Origin));
+    EXPECT_EQ(Parts[1].StartMs, Parts[0].EndMs);
+    EXPECT_EQ(Parts[1].EndMs, TicksToNearestMs(Played.End - Played.Origin));
+    ASSERT_EQ(RunCli(Args).ExitCode, 0);
+    for (const auto& Part : Parts) {
+        const TClockSpan Clock = PlayedClockSpan(ScanStream(Part.File));
+        EXPECT_NEAR(TicksToNearestMs(Clock.End - Clock.Origin), Part.EndMs - Part.StartMs, 1)
+            << Part.File;
     }
 }

@@ -9,11 +9,14 @@ once with --exact and once without. Every output and the source are decoded
 with each decoder found: mpg123, libmpg123, ffmpeg, GStreamer's decodebin
 and playbin.
 
-The clock: a mark of t seconds is sample round(t x rate) of the source's
-untrimmed decode, counted from its first audio frame. When the source has an
-encoder extension (one that names its encoder), a selection is first
-clamped to the span a player plays, [delay + 529, frames x spf -
-max(0, padding - 529)). Decoded by a decoder that applies its header, an
+The clock: the span a player plays of a source with an encoder extension
+(one that names its encoder) is [delay + 529, frames x spf - max(0, padding
+- 529)) of its untrimmed decode, counted from its first audio frame; of
+another source, all of it. Without --exact, a mark of t seconds is sample
+round(t x rate) of the untrimmed decode; with it, that many samples after
+the start of the span. Either way a selection is clamped to the span, and
+each cut is aimed at the same samples in both modes. Decoded by a decoder
+that applies its header, an
 exact output must give the source's untrimmed samples [s0, s1): that many,
 none more than 1 LSB off. Each decoder is held to its own arithmetic: its
 untrimmed decode of the source is its decode of the source's audio frames
@@ -135,6 +138,10 @@ class Source:
     def span(self, s0, s1):
         return max(s0, self.lo), min(s1, self.hi)
 
+    def origin(self, mode):
+        """Where the marks of a mode count from, in untrimmed samples."""
+        return self.lo if mode == "exact" else 0
+
     def describe(self):
         s = self.stream
         enc = s.encoder.rstrip(b"\0").decode("latin1") or "-"
@@ -143,45 +150,47 @@ class Source:
                 f"delay {s.delay} padding {s.padding}; selections within [{self.lo}, {self.hi})")
 
 
-def cut_marks(src):
-    """(label, start ms, end ms) of each cut made of src."""
+def cut_marks(src, origin):
+    """(label, start, end) of each cut made of src, on the clock that starts
+    at origin: the untrimmed samples its marks aim at; None for a mark that
+    no millisecond on that clock makes."""
     rate, spf, n = src.rate, src.spf, len(src.stream.audio)
-    end_ms = src.total * 1000 // rate
+    second = rate
 
-    def boundary_mark(k0, extra):
+    def boundary(k0, extra):
         # The first boundary from frame k0 on that a millisecond mark hits.
         for k in range(k0, n):
-            m = ms_for(k * spf + extra, rate)
-            if m is not None:
-                return m
+            if ms_for(k * spf + extra - origin, rate) is not None:
+                return k * spf + extra
         return None
 
     marks = []
     for label, extra in (("on a frame boundary", 0), ("a sample after a frame boundary", 1)):
-        m = boundary_mark(n // 4, extra)
-        if m is not None:
-            marks.append(("start " + label, m, m + 600))
-        m = boundary_mark(n * 3 // 5, extra)
-        if m is not None:
-            marks.append(("end " + label, max(0, m - 900), m))
-    marks.append(("start at 0", 0, end_ms // 2))
-    marks.append(("start in the first frame played",
-                  ms_near(src.lo + spf // 3, rate), end_ms // 2))
+        t = boundary(n // 4, extra)
+        marks.append(("start " + label, t, t + second * 6 // 10) if t is not None else None)
+        t = boundary(n * 3 // 5, extra)
+        marks.append(("end " + label, max(0, t - second * 9 // 10), t) if t is not None else None)
+    marks.append(("start at 0", 0, src.total // 2))
+    marks.append(("start in the first frame played", src.lo + spf // 3, src.total // 2))
     last = (src.hi - 1) // spf * spf
-    marks.append(("end in the last frame played", end_ms // 2, ms_near((last + src.hi) // 2, rate)))
-    marks.append(("end past the last frame", end_ms // 3, end_ms + 1000))
+    marks.append(("end in the last frame played", src.total // 2, (last + src.hi) // 2))
+    marks.append(("end past the last frame", src.total // 3, src.total + second))
     # Where the sound is loudest: silence would hide a cut a few samples off.
     mid = src.loudest // spf * spf
-    marks.append(("shorter than a frame, within one",
-                  ms_near(mid + spf // 4, rate), ms_near(mid + spf * 3 // 4, rate)))
-    marks.append(("shorter than a frame, across a boundary",
-                  ms_near(mid - spf // 3, rate), ms_near(mid + spf // 3, rate)))
+    marks.append(("shorter than a frame, within one", mid + spf // 4, mid + spf * 3 // 4))
+    marks.append(("shorter than a frame, across a boundary", mid - spf // 3, mid + spf // 3))
     rng = random.Random(src.name)
     for _ in range(RANDOM_CUTS):
-        a, b = sorted(rng.sample(range(end_ms + 1), 2))
+        a, b = sorted(rng.sample(range(src.total + 1), 2))
         marks.append(("random", a, b))
-    marks = [(label, untied(a, rate), untied(b, rate)) for label, a, b in marks]
-    return [(label, a, b) for label, a, b in marks if a < b]
+    return marks
+
+
+def mark_for(sample, origin, rate):
+    """The millisecond mark, on the clock that starts at origin, that stands
+    for sample: exactly where one does, else the nearest."""
+    m = ms_for(sample - origin, rate)
+    return m if m is not None else ms_near(max(0, sample - origin), rate)
 
 
 def split_modes(src):
@@ -223,19 +232,25 @@ def cli(args, exact):
 def make_cuts(src, exe, work):
     """[(label, {mode: Output})] of every cut of src that either mode made."""
     cuts = []
-    for i, (label, a, b) in enumerate(cut_marks(src)):
-        s0, s1 = sample_at(a, src.rate), sample_at(b, src.rate)
-        s0, s1 = src.span(s0, s1)
-        if s0 >= s1:
-            continue
-        made = {}
+    marks = {mode: cut_marks(src, src.origin(mode)) for mode in MODES}
+    for i in range(len(marks[MODES[0]])):
+        made, times, label = {}, [], None
         for mode in MODES:
+            if marks[mode][i] is None:
+                continue
+            label, t0, t1 = marks[mode][i]
+            origin = src.origin(mode)
+            a, b = mark_for(t0, origin, src.rate), mark_for(t1, origin, src.rate)
+            s0, s1 = src.span(origin + sample_at(a, src.rate), origin + sample_at(b, src.rate))
+            if s0 >= s1:
+                continue
             out = os.path.join(work, f"{src.key}-cut{i}-{mode}.mp3")
             ok = cli([exe, "cut", src.path, "--start", cli_time(a), "--end", cli_time(b), "--out", out],
                      mode == "exact")
             made[mode] = Output(out if ok else None, s0, s1)
+            times.append(f"{cli_time(a)}-{cli_time(b)}")
         if any(o.path for o in made.values()):
-            cuts.append((f"{label} {cli_time(a)}-{cli_time(b)}", made))
+            cuts.append((f"{label} {' / '.join(times)}", made))
     return cuts
 
 
@@ -246,20 +261,26 @@ def make_splits(src, exe, work):
     splits = []
     for i, (label, mode_args) in enumerate(split_modes(src)):
         folder = os.path.join(work, f"{src.key}-split{i}")
-        r = subprocess.run([exe, "split", src.path, "--folder", folder, "--prefix", "p", "--dry-run"]
-                           + mode_args, capture_output=True, text=True, timeout=300)
-        listed = [line.split("  ") for line in r.stdout.splitlines()] if r.returncode == 0 else []
-        if len(listed) < 2:
-            continue
-        cuts = [round(parse_time(start) * src.rate / 1000 / src.spf) * src.spf for start, _, _ in listed[1:]]
-        bounds = [src.lo] + [min(max(c, src.lo), src.hi) for c in cuts] + [src.hi]
         made = {}
         for mode in MODES:
+            flag = ["--exact"] if mode == "exact" else []
+            r = subprocess.run([exe, "split", src.path, "--folder", folder, "--prefix", "p", "--dry-run"]
+                               + mode_args + flag, capture_output=True, text=True, timeout=300)
+            listed = [line.split("  ") for line in r.stdout.splitlines()] if r.returncode == 0 else []
+            if len(listed) < 2:
+                break
+            # The listed times count on the mode's clock; the cuts are frame
+            # boundaries.
+            origin = src.origin(mode)
+            cuts = [round((origin + parse_time(start) * src.rate / 1000) / src.spf) * src.spf
+                    for start, _, _ in listed[1:]]
+            bounds = [src.lo] + [min(max(c, src.lo), src.hi) for c in cuts] + [src.hi]
             ok = cli([exe, "split", src.path, "--folder", f"{folder}-{mode}", "--prefix", "p"] + mode_args,
                      mode == "exact")
             made[mode] = [Output(os.path.join(f"{folder}-{mode}", os.path.basename(name)) if ok else None,
                                  bounds[k], bounds[k + 1]) for k, (_, _, name) in enumerate(listed)]
-        splits.append((label, made))
+        if len(made) == len(MODES):
+            splits.append((label, made))
     return splits
 
 
@@ -332,7 +353,8 @@ class Measure:
         ds = [d for d in self.ds if len(pcms[(d, src.bare)]) == src.total * src.ch]
 
         for label, made in cuts:
-            self.count_alike(made["exact"].path, made["plain"].path)
+            if len(made) == len(MODES):
+                self.count_alike(made["exact"].path, made["plain"].path)
             for mode, out in made.items():
                 where = f"{src.name} cut {label} ({mode})"
                 if not out.path:

@@ -1150,3 +1150,37 @@ TEST(SplitPagePlan, EveryNearAPauseMovesTheCutsIntoTheQuietWhenTheLoudnessIsKnow
     EXPECT_GT(Moved, 1000);
     EXPECT_LT(Moved, 1300);
 }
+
+// Cut to the sample, the timeline counts from the first sample played, as
+// the cutter does: switching keeps the marks and markers on their sound
+// (back on frame boundaries when switched off), and a file cut so opens
+// with its marks' times from zero.
+TEST_F(MainWindow, CutToTheSampleCountsFromTheFirstSamplePlayed) {
+    const std::string Source = FixturePath("burst-44k.mp3"); // LAME: delay 576
+    const TClockSpan Played = PlayedClockSpan(ScanStream(Source));
+    ASSERT_GT(Played.Origin, 0);
+    const auto OnPlayed = [&](int64_t Ms) { return TicksToNearestMs(MsToTicks(Ms) - Played.Origin); };
+    Open(Q(Source));
+    const int64_t Start = 1019, End = 1463, Marker = 1254; // frames 39, 56 and 48
+    Track().SetSelStart(Start);
+    Track().SetSelEnd(End);
+    Track().AddMarker(Marker);
+    Find<QCheckBox>("chkExact")->setChecked(true);
+    EXPECT_EQ(Track().SelStart(), OnPlayed(Start));
+    EXPECT_EQ(Track().SelEnd(), OnPlayed(End));
+    EXPECT_EQ(Track().Markers(), std::vector<int64_t>{OnPlayed(Marker)});
+    EXPECT_EQ(Track().MaxPos(), TicksToNearestMs(Played.End - Played.Origin));
+    Find<QCheckBox>("chkExact")->setChecked(false);
+    EXPECT_EQ(Track().SelStart(), Start);
+    EXPECT_EQ(Track().SelEnd(), End);
+    EXPECT_EQ(Track().Markers(), std::vector<int64_t>{Marker});
+
+    const std::string Part = Work.File("part.mp3");
+    ASSERT_EQ(RunCli({"cut", Source, "--start", "0.5", "--end", "1.2", "--exact", "--out", Part})
+                  .ExitCode,
+              0);
+    Find<QCheckBox>("chkExact")->setChecked(true);
+    Open(Q(Part));
+    EXPECT_EQ(Track().MaxPos(), 700);
+    EXPECT_EQ(Main->Player().Position(), 0);
+}

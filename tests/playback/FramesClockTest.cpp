@@ -253,3 +253,26 @@ TEST(FramesClockTrim, PlayingStartsAfterTheDelayAndEndsBeforeThePadding) {
         std::this_thread::sleep_for(100us);
     EXPECT_LT(std::chrono::steady_clock::now() - Start, 100ms + Tail / 2 * 100ns);
 }
+
+// On the played clock the sound starts at 0 and lasts what the extension
+// leaves of it, where the pipeline trims the delay (LAME) and where the
+// player does; switched off, the same instant reads on the frames' clock.
+TEST(FramesClockTrim, ThePlayedClockStartsWhereTheSoundDoes) {
+    TTempDir Dir;
+    for (const std::string& File : {FixturePath("burst-44k.mp3"), RenamedCopy(Dir)}) {
+        SCOPED_TRACE(File);
+        const TClockSpan Span = PlayedClockSpan(ScanStream(File));
+        ASSERT_GT(Span.Origin, 0);
+        const int64_t Origin = TicksToRefTime(Span.Origin);
+        TAudioPlayer Player;
+        Player.SetPlayedClock(true);
+        Player.Open(File);
+        EXPECT_EQ(Player.ClockSpan().Origin, Span.Origin);
+        EXPECT_EQ(Player.Duration(), TicksToRefTime(Span.End) - Origin);
+        EXPECT_EQ(Player.Position(), 0);
+        Player.Seek(200 * Millisecond, -1);
+        EXPECT_NEAR(Player.Position(), 200 * Millisecond, Millisecond);
+        Player.SetPlayedClock(false);
+        EXPECT_NEAR(Player.Position(), 200 * Millisecond + Origin, Millisecond);
+    }
+}

@@ -101,8 +101,8 @@ public:
     void SetPlayedClock(bool Value);
     bool PlayedClock() const { return FPlayedClock; }
     // The span of the frames' clock that the clock in use covers, in ticks:
-    // the played clock's, or the whole of the frames' clock. Empty when the
-    // frames are not known (the pipeline's timeline).
+    // the played clock's, or the whole of the frames' clock; from 0 on
+    // without end when the frames are not known (the pipeline's timeline).
     TClockSpan ClockSpan() const;
     // The audio frames of the open file; 0 when they are not known.
     int64_t FrameCount() const { return FFrameCount; }

@@ -875,15 +875,22 @@ void TfrmMain::ChangeClock() {
     const int64_t Start = FTrackLine->SelStart();
     const int64_t End = FTrackLine->SelEnd();
     const std::vector<int64_t> Markers = FTrackLine->Markers();
+    const bool Zoomed =
+        FTrackLine->ViewStart() > 0 || FTrackLine->ViewEnd() < FTrackLine->MaxPos();
+    const int64_t ViewStart = FTrackLine->ViewStart();
+    const int64_t ViewEnd = FTrackLine->ViewEnd();
     FTrackLine->SetSelStart(-1);
     FTrackLine->SetSelEnd(-1);
     FTrackLine->ClearMarkers();
     FTrackLine->SetMaxPos((FPlayer->Duration() + RefTimePerMs / 2) / RefTimePerMs);
-    // Every mark stays on its sound, and back on the frames' clock on a
-    // frame boundary again.
-    const auto Moved = [&](int64_t Ms) {
-        return SnapToFrame(TicksToNearestMs(std::max<int64_t>(MsToTicks(Ms) + Shift, 0)));
+    // Every mark and the view stay on their sound, the marks back on the
+    // frames' clock on a frame boundary again.
+    const auto Shifted = [&](int64_t Ms) {
+        return TicksToNearestMs(std::max<int64_t>(MsToTicks(Ms) + Shift, 0));
     };
+    const auto Moved = [&](int64_t Ms) { return SnapToFrame(Shifted(Ms)); };
+    if (Zoomed)
+        FTrackLine->SetView(Shifted(ViewStart), Shifted(ViewEnd));
     for (const int64_t Marker : Markers)
         FTrackLine->AddMarker(Moved(Marker));
     if (Start >= 0)

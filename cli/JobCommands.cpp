@@ -14,7 +14,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -318,7 +317,7 @@ int RunSplit(const std::vector<std::string>& Args) {
         // The times as the job counts them: cutting to the sample, from the
         // first sample played.
         const bool Exact = Parsed.Has("--exact");
-        TClockSpan Clock{0, std::numeric_limits<int64_t>::max()};
+        TClockSpan Clock = TClockSpan::Frames();
         if (Planner || Exact) {
             const TFrameGrid Grid = ReadFrameGrid(Source, Exact);
             Clock = Grid.Clock();

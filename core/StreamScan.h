@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,9 @@ private:
 struct TClockSpan {
     int64_t Origin = 0;
     int64_t End = 0;
+
+    // The frames' clock itself, without end: every time as it stands.
+    static constexpr TClockSpan Frames() { return {0, std::numeric_limits<int64_t>::max()}; }
 
     // A time on the frames' clock as this clock counts it, within its span.
     int64_t Of(int64_t Ticks) const {

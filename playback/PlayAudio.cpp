@@ -457,7 +457,7 @@ void TAudioPlayer::SetPlayedClock(bool Value) {
 
 TClockSpan TAudioPlayer::ClockSpan() const {
     if (FDuration < 0)
-        return {0, std::numeric_limits<int64_t>::max()};
+        return TClockSpan::Frames();
     return FPlayedClock ? FPlayedSpan : TClockSpan{0, FFrameCount * FFrameTicks};
 }
 

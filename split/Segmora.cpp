@@ -343,7 +343,7 @@ void TSegmora::CloseSource() {
 
 void TSegmora::StartExact(const TStreamScan& Scan) {
     FExactApplied = !FExact || TExactFrames::Applies(Scan);
-    FClock = {0, std::numeric_limits<int64_t>::max()};
+    FClock = TClockSpan::Frames();
     if (FExact && FExactApplied) {
         FExactFrames = std::make_unique<TExactFrames>(Scan, FReader.Handle(), FSourceFile);
         FClock = PlayedClockSpan(Scan);

@@ -20,7 +20,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -250,7 +249,7 @@ private:
     std::unique_ptr<TExactFrames> FExactFrames;
     // The clock the job's times are on: the frames' clock, or cutting to
     // the sample, the played one.
-    TClockSpan FClock{0, std::numeric_limits<int64_t>::max()};
+    TClockSpan FClock = TClockSpan::Frames();
     bool FPadNumbers = false;
     IJobFrontEnd* FFrontEnd = nullptr;
     bool FOverwrite = true;

@@ -73,21 +73,27 @@ int64_t TFileReadBuffer::FindByte(uint8_t Byte, int64_t From, int64_t Until) {
 }
 
 void TFileReadBuffer::LoadWindow(int64_t Position) {
-    FWindowPos = Position & WindowAlignMask;
-    int64_t N = FBufferSize;
-    if (FWindowPos + N > FFileSize)
-        N = FFileSize - FWindowPos;
+    const int64_t Window = Position & WindowAlignMask;
+    const int64_t N = std::min<int64_t>(FBufferSize, FFileSize - Window);
     ++FReadCalls;
+    FWindowPos = -1;
+    ReadExactlyAt(FHandle, FBuffer.get(), static_cast<uint32_t>(N), Window, FFileName);
+    FWindowPos = Window;
+}
+
+void RaiseReadFailure(int Code, const std::string& FileName) {
+    throw Exception("Unable to read file\n" +
+                    (Code != 0 ? SysErrorMessage(Code)
+                               : std::string("The file ended early: it was cut short while it "
+                                             "was read.")) +
+                    (FileName.empty() ? "" : "\nFile: " + FileName));
+}
+
+void ReadExactlyAt(int Handle, void* Dest, uint32_t Count, int64_t Position,
+                   const std::string& FileName) {
     errno = 0;
-    int32_t Got = FileReadAt(FHandle, FBuffer.get(), static_cast<uint32_t>(N), FWindowPos);
-    if (Got < 0 || Got < N) {
-        const int Code = errno;
-        FWindowPos = -1;
-        // A short count without an error: the file got shorter under us.
-        const std::string Cause = Got < 0 && Code != 0 ? SysErrorMessage(Code)
-                                                       : "The file ended early: it was cut short "
-                                                         "while it was read.";
-        throw Exception("Unable to read file\n" + Cause +
-                        (FFileName.empty() ? "" : "\nFile: " + FFileName));
-    }
+    const int32_t Got = FileReadAt(Handle, Dest, Count, Position);
+    // A short count without an error: the file got shorter under us.
+    if (Got < 0 || static_cast<uint32_t>(Got) < Count)
+        RaiseReadFailure(Got < 0 ? errno : 0, FileName);
 }

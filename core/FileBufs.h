@@ -4,6 +4,15 @@
 #include <memory>
 #include <string>
 
+// Raises "Unable to read file" for a read that came up short, with its
+// cause: the system's error Code, or for Code 0 the file having been cut
+// short while it was read; and FileName when it is not empty.
+[[noreturn]] void RaiseReadFailure(int Code, const std::string& FileName);
+// Reads Count bytes of the open file Handle from Position, or raises as
+// RaiseReadFailure.
+void ReadExactlyAt(int Handle, void* Dest, uint32_t Count, int64_t Position,
+                   const std::string& FileName);
+
 // Random-access reads of small pieces of one open file, served from a memory
 // window so that a scan trying every byte position touches the file only once
 // per window. Windows start on 4096-byte boundaries; requests larger than

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "FileAccess.h"
+#include "FileBufs.h"
 
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -142,10 +143,7 @@ int32_t TSourceMap::WriteTo(int Handle, int64_t Offset, uint32_t Count) const {
 }
 
 void TSourceMap::RaiseShrunk() const {
-    // As the read window words it when a load comes up short.
-    throw Exception("Unable to read file\nThe file ended early: it was cut short while it was "
-                    "read." +
-                    (FFileName.empty() ? std::string() : "\nFile: " + FFileName));
+    RaiseReadFailure(0, FFileName);
 }
 
 bool TSourceMap::ShrankBelow(int64_t End) const {

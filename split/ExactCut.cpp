@@ -1,13 +1,12 @@
 #include "ExactCut.h"
 
 #include "Errors.h"
-#include "FileAccess.h"
+#include "FileBufs.h"
 #include "FrameClock.h"
 #include "FrameWriter.h"
 #include "OutputHeader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <utility>
 #include <vector>
 
@@ -141,14 +140,8 @@ void TExactFrames::Begin(TFrameWriter& Writer, TOutputHeader& Header, int64_t St
         const TSpan& Span = FTrail[static_cast<size_t>((Index - 1 - K) % TrailSize)];
         std::vector<uint8_t>& Frame = Frames[static_cast<size_t>(K)];
         Frame.resize(static_cast<size_t>(Span.Length));
-        errno = 0;
-        if (FileReadAt(FHandle, Frame.data(), static_cast<uint32_t>(Span.Length), Span.Offset) !=
-            Span.Length)
-            throw Exception("Unable to read file\n" +
-                            (errno != 0 ? SysErrorMessage(errno)
-                                        : std::string("The file ended early: it was cut short "
-                                                      "while it was read.")) +
-                            "\nFile: " + FFileName);
+        ReadExactlyAt(FHandle, Frame.data(), static_cast<uint32_t>(Span.Length), Span.Offset,
+                      FFileName);
         Before.push_back(Frame.data());
     }
     const int32_t Decoded = std::min(DecodedBefore(FFrameSamples), Kept);

@@ -46,9 +46,7 @@ TExactFrames::TExactFrames(const TStreamScan& Scan, int Handle, std::string File
     if (Scan.FrameTicksVary)
         throw Exception("Cannot cut " + FFileName +
                         " to the sample: its sample rate changes between frames.");
-    const TPlayedSpan Played = PlayedSpan(Scan.Info, Scan.AudioFrames * FFrameSamples);
-    FPlayedStart = Played.Start;
-    FPlayedEnd = Played.End;
+    FClock = PlayedClockSpan(Scan);
 }
 
 int32_t TExactFrames::DecodedBefore(int64_t FrameSamples) {

@@ -14,9 +14,11 @@
 // S-th sample its audio frames decode to, untrimmed, the information frame
 // taking none.
 
+#include "FrameClock.h"
 #include "InfoFrame.h"
 #include "StreamScan.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -51,10 +53,18 @@ public:
         return (Ticks + FTicksPerSample / 2) / FTicksPerSample;
     }
     int64_t TicksOf(int64_t Sample) const { return Sample * FTicksPerSample; }
-    // The samples a player plays of the source: the source's own delay and
-    // padding are not heard when its extension is one that decoders trim.
-    int64_t PlayedStart() const { return FPlayedStart; }
-    int64_t PlayedEnd() const { return FPlayedEnd; }
+    // What a player plays of the source, on the frames' clock: the source's
+    // own delay and padding are not heard when its extension is one that
+    // decoders trim. The marks of a cut to the sample count from its start.
+    const TClockSpan& Clock() const { return FClock; }
+    // The same in samples.
+    int64_t PlayedStart() const { return FClock.Origin / FTicksPerSample; }
+    int64_t PlayedEnd() const { return FClock.End / FTicksPerSample; }
+    // The sample a mark of Ms milliseconds stands for, within those played.
+    int64_t MarkSample(int64_t Ms) const {
+        return std::clamp(PlayedStart() + SampleAt(MsToTicks(std::max<int64_t>(Ms, 0))),
+                          PlayedStart(), PlayedEnd());
+    }
 
     // Starts an output whose first sample Start lies in the frame walked
     // last: writes through Writer and counts in Header the frames its sound
@@ -97,8 +107,7 @@ private:
     std::string FFileName;
     int64_t FFrameSamples;
     int64_t FTicksPerSample;
-    int64_t FPlayedStart = 0;
-    int64_t FPlayedEnd = 0;
+    TClockSpan FClock;
     std::array<TSpan, TrailSize> FTrail{};
     int64_t FWalked = 0;
     // Where the output under way starts: its first frame, lead-in

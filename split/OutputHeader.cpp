@@ -1,5 +1,6 @@
 #include "OutputHeader.h"
 
+#include "ExactCut.h"
 #include "FileAccess.h"
 #include "FrameWriter.h"
 #include "SourceMap.h"
@@ -30,7 +31,7 @@ TInfoFrame WithOwnExtension(TInfoFrame Info, bool ConstantBitrate) {
 
 TOutputHeader::TOutputHeader(const TStreamScan& Scan, const TSourceMap& Source, TTrimRule Rule)
     : FScan(Scan), FSource(Source), FRule(Rule) {
-    if (Rule == TTrimRule::Exact && Scan.AudioFrames > 0 && Scan.First.Layer == 3)
+    if (Rule == TTrimRule::Exact && TExactFrames::Applies(Scan))
         FBuilder.emplace(WithOwnExtension(Scan.Info, !Scan.BitrateVaries), Scan.FirstHeader,
                          !Scan.BitrateVaries);
     else if (Scan.OutputsNeedInfoFrame())

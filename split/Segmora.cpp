@@ -343,11 +343,12 @@ void TSegmora::CloseSource() {
 
 void TSegmora::StartExact(const TStreamScan& Scan) {
     FExactApplied = !FExact || TExactFrames::Applies(Scan);
-    FClock = TClockSpan::Frames();
-    if (FExact && FExactApplied) {
+    if (FExact && FExactApplied)
         FExactFrames = std::make_unique<TExactFrames>(Scan, FReader.Handle(), FSourceFile);
-        FClock = PlayedClockSpan(Scan);
-    }
+}
+
+int64_t TSegmora::JobMs(int64_t Ticks) const {
+    return TicksToMs(FExactFrames ? FExactFrames->Clock().Of(Ticks) : Ticks);
 }
 
 void TSegmora::CheckPartNames() const {
@@ -517,8 +518,7 @@ void TSegmora::SplitByParts() {
         const auto Index = static_cast<size_t>(Number - 1);
         const int64_t Start = Index > 0 && Index <= Ends.size() ? Ends[Index - 1] : 0;
         const int64_t End = Index < Ends.size() ? Ends[Index] : Start;
-        Parts.Begin(Number, TOutputPlace::PartOf(Number, FPartCount, TicksToMs(FClock.Of(Start)),
-                                                 TicksToMs(FClock.Of(End))));
+        Parts.Begin(Number, TOutputPlace::PartOf(Number, FPartCount, JobMs(Start), JobMs(End)));
     };
     BeginPart(1);
     WalkAudioFrames(Scan, [&] {
@@ -570,8 +570,8 @@ void TSegmora::SplitByPlan() {
         const auto Number = static_cast<int32_t>(Next) + 1;
         if (Parts.Number() != Number) {
             Parts.Finish();
-            TOutputPlace Place = TOutputPlace::PartOf(
-                Number, Count, TicksToMs(FClock.Of(Part.Start)), TicksToMs(FClock.Of(Part.End)));
+            TOutputPlace Place =
+                TOutputPlace::PartOf(Number, Count, JobMs(Part.Start), JobMs(Part.End));
             Place.NumberTitle = !FPlan->Titled;
             if (!Part.Title.empty())
                 Place.Title = Part.Title;
@@ -606,11 +606,8 @@ void TSegmora::SaveSelection() {
     int64_t First = 0;
     int64_t Behind = 0;
     if (Exact) {
-        const int64_t Played = Exact->PlayedStart();
-        First = std::clamp(Played + Exact->SampleAt(MsToTicks(std::max<int64_t>(FSelStart, 0))),
-                           Played, Exact->PlayedEnd());
-        Behind = std::clamp(Played + Exact->SampleAt(MsToTicks(std::max<int64_t>(FSelEnd, 0))),
-                            First, Exact->PlayedEnd());
+        First = Exact->MarkSample(FSelStart);
+        Behind = std::max(First, Exact->MarkSample(FSelEnd));
         if (Behind == First)
             throw NoFrame();
     }
@@ -667,8 +664,8 @@ void TSegmora::SaveSelection() {
             ? std::min(Scan.Ticks, StartTicks + (End - StartTicks) / FrameTicks * FrameTicks)
             : End;
     if (Exact)
-        WriteOutputTag(Writer, TOutputPlace::Segment(TicksToMs(FClock.Of(Exact->TicksOf(First))),
-                                                     TicksToMs(FClock.Of(Exact->TicksOf(Behind)))));
+        WriteOutputTag(Writer, TOutputPlace::Segment(JobMs(Exact->TicksOf(First)),
+                                                     JobMs(Exact->TicksOf(Behind))));
     else
         WriteOutputTag(Writer, TOutputPlace::Segment(TicksToMs(StartTicks), TicksToMs(EndTicks)));
     TOutputHeader Header(Scan, FReader.Map(), Exact ? TTrimRule::Exact : TTrimRule::Source);

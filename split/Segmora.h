@@ -182,6 +182,9 @@ private:
     // Readies the cut to the sample for the source of Scan, when asked for
     // and its layer has use for it.
     void StartExact(const TStreamScan& Scan);
+    // A time on the frames' clock in milliseconds on the job's clock: the
+    // frames' own, or cutting to the sample, from the first sample played.
+    int64_t JobMs(int64_t Ticks) const;
     // Hands each audio frame of the open source in turn to Frame, the
     // reader standing on it; Frame copies it or passes it by and returns
     // false to end the walk. Reports the progress and asks to stop after
@@ -247,9 +250,6 @@ private:
     bool FExactApplied = true;
     // The job's cut to the sample, while one runs.
     std::unique_ptr<TExactFrames> FExactFrames;
-    // The clock the job's times are on: the frames' clock, or cutting to
-    // the sample, the played one.
-    TClockSpan FClock = TClockSpan::Frames();
     bool FPadNumbers = false;
     IJobFrontEnd* FFrontEnd = nullptr;
     bool FOverwrite = true;

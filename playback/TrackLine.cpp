@@ -174,11 +174,18 @@ void TTrackLine::RemoveMarker(int64_t Pos) {
 }
 
 void TTrackLine::ClearMarkers() {
+    SetMarkers({});
+}
+
+void TTrackLine::SetMarkers(std::vector<int64_t> Positions) {
     if (FDrag == TDrag::Marker)
         FDrag = TDrag::None;
-    if (FMarkers.empty())
+    std::erase_if(Positions, [this](int64_t Pos) { return Pos < FMinPos || Pos > FMaxPos; });
+    std::sort(Positions.begin(), Positions.end());
+    Positions.erase(std::unique(Positions.begin(), Positions.end()), Positions.end());
+    if (Positions == FMarkers)
         return;
-    FMarkers.clear();
+    FMarkers = std::move(Positions);
     MarkersChanged();
 }
 
@@ -212,8 +219,8 @@ void TTrackLine::SetPartStarts(std::vector<int64_t> Starts) {
     update();
 }
 
-void TTrackLine::SetOverview(std::shared_ptr<const TLoudnessOverview> Overview,
-                             int64_t TicksPerPos, int64_t Origin) {
+void TTrackLine::SetOverview(std::shared_ptr<const TLoudnessOverview> Overview, int64_t TicksPerPos,
+                             int64_t Origin) {
     FOverview = std::move(Overview);
     FTicksPerPos = std::max<int64_t>(TicksPerPos, 1);
     FOverviewOrigin = Origin;

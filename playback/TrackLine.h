@@ -92,6 +92,8 @@ public:
     void AddMarker(int64_t Pos);
     void RemoveMarker(int64_t Pos);
     void ClearMarkers();
+    // Replaces the list at once, with one call of OnMarkersChange.
+    void SetMarkers(std::vector<int64_t> Positions);
     void SetOnMarkersChange(TNotifyEvent Handler) { FOnMarkersChange = std::move(Handler); }
     // The marker within a few pixels of column X, nearest first; -1 for
     // none.
@@ -124,6 +126,8 @@ public:
     int64_t ViewStart() const { return FViewStart; }
     int64_t ViewEnd() const { return FViewEnd; }
     void SetView(int64_t Start, int64_t End);
+    // Whether the view shows less than the whole range.
+    bool Zoomed() const;
     void ShowAll();
     // Factor > 1 zooms in, < 1 out; Pos stays in the column it was in.
     void ZoomAt(int64_t Pos, double Factor);
@@ -189,7 +193,6 @@ private:
     // further than the range allows; returns whether it changed.
     bool PlaceView(int64_t Start, int64_t End);
     void ViewChanged();
-    bool Zoomed() const;
     // Steps from the bar's first column to its last.
     int ColumnSteps() const;
     int64_t MinSpan() const;

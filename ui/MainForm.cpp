@@ -874,14 +874,12 @@ void TfrmMain::ChangeClock() {
         return;
     const int64_t Start = FTrackLine->SelStart();
     const int64_t End = FTrackLine->SelEnd();
-    const std::vector<int64_t> Markers = FTrackLine->Markers();
-    const bool Zoomed =
-        FTrackLine->ViewStart() > 0 || FTrackLine->ViewEnd() < FTrackLine->MaxPos();
+    std::vector<int64_t> Markers = FTrackLine->Markers();
+    const bool Zoomed = FTrackLine->Zoomed();
     const int64_t ViewStart = FTrackLine->ViewStart();
     const int64_t ViewEnd = FTrackLine->ViewEnd();
     FTrackLine->SetSelStart(-1);
     FTrackLine->SetSelEnd(-1);
-    FTrackLine->ClearMarkers();
     FTrackLine->SetMaxPos((FPlayer->Duration() + RefTimePerMs / 2) / RefTimePerMs);
     // Every mark and the view stay on their sound, the marks back on the
     // frames' clock on a frame boundary again.
@@ -891,8 +889,9 @@ void TfrmMain::ChangeClock() {
     const auto Moved = [&](int64_t Ms) { return SnapToFrame(Shifted(Ms)); };
     if (Zoomed)
         FTrackLine->SetView(Shifted(ViewStart), Shifted(ViewEnd));
-    for (const int64_t Marker : Markers)
-        FTrackLine->AddMarker(Moved(Marker));
+    for (int64_t& Marker : Markers)
+        Marker = Moved(Marker);
+    FTrackLine->SetMarkers(std::move(Markers));
     if (Start >= 0)
         FTrackLine->SetSelStart(Moved(Start));
     if (End >= 0)
@@ -997,12 +996,13 @@ void TfrmMain::UpdatePreview() {
         // A walk of the source: the result comes in on a later tick.
         const std::string Source = ui->lblSourceFileName->text().toStdString();
         const int32_t Count = FSplitPage->Settings().Parts;
-        FSizePreview = std::async(std::launch::async, [Source, Count, Clock = FPlayer->ClockSpan()] {
-            TSegmora Sizes;
-            Sizes.SetSourceFile(Source);
-            Sizes.SetPartCount(Count);
-            return PartStartsMs(Sizes.PlanBySize(), Clock);
-        });
+        FSizePreview =
+            std::async(std::launch::async, [Source, Count, Clock = FPlayer->ClockSpan()] {
+                TSegmora Sizes;
+                Sizes.SetSourceFile(Source);
+                Sizes.SetPartCount(Count);
+                return PartStartsMs(Sizes.PlanBySize(), Clock);
+            });
     } else if (FFileOpened) {
         const std::shared_ptr<const TLoudnessOverview> Loudness = Overview();
         if (FSplitPage->Mode() == TSplitMode::AtSilences && !(Loudness && Loudness->Complete())) {

@@ -26,6 +26,5 @@ std::string SplitModeOf(const TCommandArgs& Parsed);
 // source read its loudness overview then (see SourceOverview). The planner
 // raises Exception, naming the file, when the cue sheet can't give a plan
 // or the plan holds no part.
-std::optional<TSegmora::TPlanner> SplitPlanner(const TCommandArgs& Parsed,
-                                               const std::string& Mode, const std::string& Source);
-
+std::optional<TSegmora::TPlanner> SplitPlanner(const TCommandArgs& Parsed, const std::string& Mode,
+                                               const std::string& Source);

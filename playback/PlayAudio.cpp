@@ -267,7 +267,7 @@ struct TFramesTimeline {
     int64_t Tail = 0; // trimmed from the end, by the pipeline or the player
     int64_t PlayStart = 0;
     int64_t PlayEnd = -1; // -1: the player trims nothing
-    TClockSpan Played; // PlayedClockSpan
+    TClockSpan Played;    // PlayedClockSpan
 };
 
 TFramesTimeline FramesTimeline(const std::optional<TStreamScan>& Scanned) {

@@ -158,8 +158,7 @@ void TfrmPlaySelected::ShowOverview() {
     FTrackLine->SetFrameLength(static_cast<double>(Frame) / TicksPerMs);
     std::shared_ptr<const TLoudnessOverview> Overview = FHost.Overview();
     if (Overview != FTrackLine->Overview())
-        FTrackLine->SetOverview(std::move(Overview), TicksPerMs,
-                                FHost.Player().ClockSpan().Origin);
+        FTrackLine->SetOverview(std::move(Overview), TicksPerMs, FHost.Player().ClockSpan().Origin);
     else
         FTrackLine->OverviewChanged();
 }

@@ -235,8 +235,8 @@ TEST_F(CliSplitModes, ExactTimesCountFromTheFirstSamplePlayed) {
     const std::string Source = FixturePath("burst-44k.mp3"); // LAME: delay 576
     const TClockSpan Played = PlayedClockSpan(ScanStream(Source));
     ASSERT_GT(Played.Origin, 0);
-    const std::vector<std::string> Args = {"split", Source, "--folder", Folder, "--prefix", "x",
-                                           "--at",  "1",    "--exact"};
+    const std::vector<std::string> Args = {"split", Source, "--folder", Folder,   "--prefix",
+                                           "x",     "--at", "1",        "--exact"};
     std::vector<std::string> Dry = Args;
     Dry.push_back("--dry-run");
     const auto Parts = Listed(RunCli(Dry).Stdout);
